@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing VoxLetter need.
+# Idempotent: when every package is already present it does not touch apt at all.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git
+  # the windows
+  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei
+  # sound and pictures
+  portaudio19-dev libasound2-dev libwmf-dev
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
+  python3 python3-aiosmtpd iproute2 procps
+  pulseaudio pulseaudio-utils espeak-ng sox
+  curl xvfb xauth x11-apps imagemagick
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
