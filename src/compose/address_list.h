@@ -1,0 +1,45 @@
+#pragma once
+// The field check at Send and the recipient list it produces.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "compose/mail_draft.h"
+
+namespace vox {
+
+// Control ids of the composer's fields, so the window knows where to put the focus.
+inline constexpr int kFieldFrom = 1000;
+inline constexpr int kFieldTo = 1001;
+inline constexpr int kFieldCc = 1002;
+inline constexpr int kFieldBcc = 1003;
+
+// What the window must do after a refused check.
+enum class FollowUp {
+    None,
+    OpenSound,       // the sound file cannot be reached: the sound window opens
+    OpenBackground,  // the picture file cannot be reached: the background window opens
+};
+
+struct DraftCheck {
+    bool ok = false;
+    std::string message;    // shown with the caption "错误" and the exclamation icon; empty when ok
+    int focusField = 0;     // kFieldFrom .. kFieldBcc, or 0
+    bool hasSelection = false;
+    std::size_t selStart = 0;  // byte offsets into that field's UTF-8 text: the offending entry
+    std::size_t selEnd = 0;
+    FollowUp followUp = FollowUp::None;
+};
+
+// Checks the fields in order (sender, To, Cc, Bcc, sound file, picture file, then every list entry) and
+// fills draft.m_recipients. The first failure ends the check.
+DraftCheck ValidateDraft(MailDraft& draft);
+
+// Splits To, Cc and Bcc into draft.m_recipients; the first invalid entry ends it with its field's message.
+DraftCheck ParseRecipients(MailDraft& draft);
+
+// At least one character before the first "@", one after it, and a "." after it that is not the last.
+bool IsValidAddress(std::string_view text);
+
+}  // namespace vox

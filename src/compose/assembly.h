@@ -1,0 +1,28 @@
+#pragma once
+// Turning a checked draft into the finished mail, one step at a time. The caller chooses the thread: the
+// composer runs it on its assembly worker, the command-line tool on its main thread.
+
+#include <filesystem>
+#include <string>
+
+#include "compose/mail_draft.h"
+
+namespace vox {
+
+// How assembly reports. Step() is called exactly draft.m_attachments.size() + 6 times per send, once after
+// each step, whether or not that step's part could be written; the last call comes after draft.m_strMime
+// holds the finished mail. ShowError() carries the failure texts ("添加背景失败", "添加声音失败",
+// "文件%s附加失败") and returns when the user has seen them; assembly then goes on.
+class AssemblySink {
+public:
+    virtual ~AssemblySink() = default;
+    virtual void Step() = 0;
+    virtual void ShowError(const std::string& text) = 0;
+};
+
+// Builds the page, writes header, HTML part, picture, sound and attachment parts and the closing boundary
+// into draft.m_strMime. A recording marker in draft.m_strSound is replaced, lastingly, by
+// programFolder / "Sound.wav".
+void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink);
+
+}  // namespace vox
