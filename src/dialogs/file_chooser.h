@@ -1,0 +1,27 @@
+#pragma once
+// The program's Open File choosers. Like the message box, they are replaceable so that tests can answer
+// them without a window.
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace vox {
+
+// Full paths of the files the user picked, in the chooser's order; empty after Cancel.
+// filter uses Qt's syntax, for example "All Files (*)" or "声音文件 (*.wav *.mp3)".
+QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QString& filter);
+
+// One file, or an empty text after Cancel.
+QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& filter);
+
+// (parent, caption, filter, allowMany) -> picked paths. An empty function puts the real chooser back;
+// the previous replacement is returned.
+using FileChooserFunction =
+    std::function<QStringList(QWidget* parent, const QString& caption, const QString& filter, bool allowMany)>;
+FileChooserFunction SetFileChooserFunction(FileChooserFunction replacement);
+
+}  // namespace vox

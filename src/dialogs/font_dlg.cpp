@@ -1,0 +1,87 @@
+#include "dialogs/font_dlg.h"
+
+#include <QColorDialog>
+#include <QDialogButtonBox>
+#include <QFontDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <utility>
+
+namespace vox {
+
+CFontDlg::CFontDlg(const QFont& font, const QColor& color, QWidget* parent)
+    : QDialog(parent), m_fontChooser(new QFontDialog(this)), m_btnColor(new QPushButton(this)), m_crColor(color) {
+    setWindowTitle(QStringLiteral("字体"));
+
+    // Qt's chooser, embedded as a plain widget without its own buttons.
+    m_fontChooser->setWindowFlags(Qt::Widget);
+    m_fontChooser->setOptions(QFontDialog::NoButtons | QFontDialog::DontUseNativeDialog);
+    m_fontChooser->setCurrentFont(font);
+
+    auto* colorLabel = new QLabel(QStringLiteral("颜色(&C):"), this);
+    colorLabel->setBuddy(m_btnColor);
+    m_btnColor->setMinimumWidth(80);
+    connect(m_btnColor, &QPushButton::clicked, this, &CFontDlg::OnColor);
+    SetSelectedColor(color);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* colorRow = new QHBoxLayout;
+    colorRow->addWidget(colorLabel);
+    colorRow->addWidget(m_btnColor);
+    colorRow->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_fontChooser);
+    layout->addLayout(colorRow);
+    layout->addWidget(buttons);
+}
+
+QFont CFontDlg::SelectedFont() const { return m_fontChooser->currentFont(); }
+
+void CFontDlg::SetSelectedFont(const QFont& font) { m_fontChooser->setCurrentFont(font); }
+
+void CFontDlg::SetSelectedColor(const QColor& color) {
+    m_crColor = color;
+    QPixmap swatch(40, 12);
+    swatch.fill(color);
+    m_btnColor->setIcon(QIcon(swatch));
+    m_btnColor->setIconSize(swatch.size());
+    m_btnColor->setToolTip(color.name());
+}
+
+void CFontDlg::OnColor() {
+    QColor picked = QColorDialog::getColor(m_crColor, this, QStringLiteral("颜色"));
+    if (picked.isValid()) SetSelectedColor(picked);
+}
+
+namespace {
+
+FontChooserFunction& Replacement() {
+    static FontChooserFunction replacement;
+    return replacement;
+}
+
+}  // namespace
+
+bool ChooseFont(QWidget* parent, QFont& font, QColor& color) {
+    if (const FontChooserFunction& replacement = Replacement()) return replacement(parent, font, color);
+    CFontDlg dlg(font, color, parent);
+    if (dlg.exec() != QDialog::Accepted) return false;
+    font = dlg.SelectedFont();
+    color = dlg.SelectedColor();
+    return true;
+}
+
+FontChooserFunction SetFontChooserFunction(FontChooserFunction replacement) {
+    return std::exchange(Replacement(), std::move(replacement));
+}
+
+}  // namespace vox
