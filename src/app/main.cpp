@@ -1,7 +1,11 @@
-// The composer is not built yet: until it is, say so and point at the command-line tool.
-#include <cstdio>
+// voxletter: the composer window.
+#include <QApplication>
 
-int main() {
-    std::fputs("The composer window is not built yet. Use voxletter-cli (voxletter-cli --help).\n", stderr);
-    return 1;
+#include "app/composer_app.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    vox::CComposerApp composer;
+    composer.InitInstance();
+    return 0;
 }

@@ -1,0 +1,430 @@
+#include "app/composer_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QTextEdit>
+#include <QUrl>
+
+#include <algorithm>
+#include <exception>
+
+#include "app/about_dlg.h"
+#include "app/maker_info.h"
+#include "app/app_resources.h"
+#include "compose/address_list.h"
+#include "compose/assembly.h"
+#include "controls/text_format.h"
+#include "delivery/delivery_job.h"
+#include "delivery/sending_dlg.h"
+#include "dialogs/blocking_invoker.h"
+#include "dialogs/dialog_units.h"
+#include "dialogs/file_chooser.h"
+#include "dialogs/font_dlg.h"
+#include "dialogs/message_box.h"
+#include "sound/program_folder.h"
+
+namespace vox {
+
+namespace {
+
+const char kHelpText[] =
+    "    帮助：\r\n    本程序无需提供邮件发送账号，邮件直接投递。发件人可任意填写，但一定要是正确的邮件地址。"
+    "收件人、抄送和暗送可填写多个，中间用英文标点';'分号分割。你可以在邮件中添加声音和背景图片，可以编辑简单的"
+    "超文本。本软件最具特点的功能是，可以将你的语音放入邮件中，对方一打开邮件便会听到你的声音。";
+
+QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
+
+// A byte offset into a field's UTF-8 text as a position in its QString.
+int QtPosition(const std::string& utf8, std::size_t byteOffset) {
+    byteOffset = std::min(byteOffset, utf8.size());
+    return static_cast<int>(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(byteOffset)).size());
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, const QRect& rect) {
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(rect);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return label;
+}
+
+}  // namespace
+
+// What the assembly worker shares with the window: its own copy of the draft and the line through which it
+// reports. The window cuts the line and joins the worker before it goes, so neither ever outlives the other
+// in a harmful way.
+struct CComposerDlg::SendState {
+    MailDraft draft;
+    BlockingInvoker ui;
+};
+
+namespace {
+
+// Assembly's reports, each carried to the window on the user-interface thread while the worker waits.
+class ComposerSink : public AssemblySink {
+public:
+    ComposerSink(BlockingInvoker& ui, QPointer<CComposerDlg> window) : m_ui(ui), m_window(std::move(window)) {}
+
+    void Step() override {
+        m_ui.Call([this] {
+            if (m_window) m_window->OnAssemblyStep();
+        });
+    }
+
+    void ShowError(const std::string& text) override {
+        m_ui.Call([this, &text] {
+            if (m_window) ShowMessage(m_window, FromUtf8(text), QStringLiteral("错误"), MessageIcon::Exclamation);
+        });
+    }
+
+private:
+    BlockingInvoker& m_ui;
+    QPointer<CComposerDlg> m_window;  // looked at on the user-interface thread only
+};
+
+}  // namespace
+
+CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
+    LoadUiResources();
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(DialogFont());
+    m_hIcon = QIcon(QStringLiteral(":/voxletter.png"));
+    m_pTileBitmap = QPixmap(QStringLiteral(":/tile.png"));
+    resize(Dlu(320), Dlu(301));
+
+    BuildControls();
+    InitPanes();
+
+    setWindowIcon(m_hIcon);
+    setWindowTitle(QString::fromUtf8(kProductTitle));
+    m_editFrom->setFocus();
+    setWindowState(Qt::WindowMaximized);
+}
+
+CComposerDlg::~CComposerDlg() {
+    // A send may still be assembling: cut its line (no further report reaches this window, and a worker
+    // waiting on one is let go), then wait for it to run out.
+    if (m_send) m_send->ui.Cut();
+    if (m_assembler.joinable()) m_assembler.join();
+}
+
+void CComposerDlg::BuildControls() {
+    // Created in the template's tab order: the focus chain follows creation order.
+    auto field = [this](int id, const QRect& rect) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(QString::number(id));
+        edit->setGeometry(rect);
+        return edit;
+    };
+    auto button = [this](int id, const QString& text, const QRect& rect) {
+        auto* btn = new QPushButton(text, this);
+        btn->setObjectName(QString::number(id));
+        btn->setGeometry(rect);
+        btn->setAutoDefault(false);
+        return btn;
+    };
+
+    MakeLabel(this, QStringLiteral("发件人(&F)"), DluRect(7, 7, 35, 12))->setBuddy(m_editFrom = field(1000, DluRect(46, 7, 120, 12)));
+    MakeLabel(this, QStringLiteral("收件人(&T)"), DluRect(7, 25, 35, 12))->setBuddy(m_editTo = field(1001, DluRect(46, 25, 120, 12)));
+    MakeLabel(this, QStringLiteral("抄送(&C)"), DluRect(7, 43, 35, 12))->setBuddy(m_editCc = field(1002, DluRect(46, 43, 120, 12)));
+    MakeLabel(this, QStringLiteral("暗送(&B)"), DluRect(7, 61, 35, 12))->setBuddy(m_editBcc = field(1003, DluRect(46, 61, 120, 12)));
+    MakeLabel(this, QStringLiteral("主题(&S)"), DluRect(7, 79, 35, 12))->setBuddy(m_editSubject = field(1004, DluRect(46, 79, 120, 12)));
+
+    QLabel* attachLabel = MakeLabel(this, QStringLiteral("附件(&A)"), DluRect(173, 7, 33, 12));
+    m_attachments = new QListWidget(this);
+    m_attachments->setObjectName(QStringLiteral("1010"));
+    m_attachments->setGeometry(DluRect(173, 25, 140, 66));
+    m_attachments->setSelectionMode(QAbstractItemView::MultiSelection);  // a click toggles one item
+    m_attachments->setSortingEnabled(true);
+    m_attachments->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    attachLabel->setBuddy(m_attachments);
+    m_btnAdd = button(1012, QStringLiteral("+"), DluRect(213, 7, 12, 12));
+    m_btnRemove = button(1013, QStringLiteral("-"), DluRect(228, 7, 12, 12));
+
+    QLabel* bodyLabel = MakeLabel(this, QStringLiteral("邮件正文(&X)"), DluRect(7, 97, 45, 12));
+    m_body = new QTextEdit(this);
+    m_body->setObjectName(QStringLiteral("1005"));
+    m_body->setGeometry(DluRect(7, 114, 306, 180));
+    m_body->setAcceptRichText(false);  // one format for the whole body
+    m_body->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_body->setTabChangesFocus(true);
+    bodyLabel->setBuddy(m_body);
+
+    m_btnSound = button(1006, QStringLiteral("声音"), DluRect(60, 97, 40, 12));
+    m_btnFont = button(1007, QStringLiteral("字体"), DluRect(113, 97, 40, 12));
+    m_btnFormat = button(1011, QStringLiteral("格式"), DluRect(166, 97, 40, 12));
+    m_btnBackground = button(1008, QStringLiteral("背景"), DluRect(219, 97, 40, 12));
+    m_btnSend = button(1009, QStringLiteral("发送"), DluRect(293, 93, 20, 20));
+    m_btnSend->setDefault(true);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("1032"));
+    m_progress->setGeometry(DluRect(7, 295, 306, 6));
+    m_progress->setTextVisible(false);
+    m_progress->hide();
+
+    m_infoPane = MakeLabel(this, QStringLiteral("*"), DluRect(102, 98, 8, 8));
+    m_infoPane->setObjectName(QStringLiteral("1038"));
+    m_helpPane = MakeLabel(this, QStringLiteral("?"), DluRect(156, 98, 8, 8));
+    m_helpPane->setObjectName(QStringLiteral("1039"));
+    m_btnOtherWorks = button(1021, QString::fromUtf8(kMakerName) + QStringLiteral("的其他作品"), DluRect(265, 99, 20, 10));
+
+    // Labels and panes are see-through with black text, so the tiled picture shows behind them.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, Qt::black);
+        label->setPalette(palette);
+        label->setAutoFillBackground(false);
+    }
+
+    connect(m_btnAdd, &QPushButton::clicked, this, &CComposerDlg::OnAddAttachment);
+    connect(m_btnRemove, &QPushButton::clicked, this, &CComposerDlg::OnRemoveAttachment);
+    connect(m_btnSound, &QPushButton::clicked, this, &CComposerDlg::OnSound);
+    connect(m_btnFont, &QPushButton::clicked, this, &CComposerDlg::OnFont);
+    connect(m_btnFormat, &QPushButton::clicked, this, &CComposerDlg::OnFormat);
+    connect(m_btnBackground, &QPushButton::clicked, this, &CComposerDlg::OnBackground);
+    connect(m_btnSend, &QPushButton::clicked, this, &CComposerDlg::OnSend);
+    connect(m_btnOtherWorks, &QPushButton::clicked, this, &CComposerDlg::OnOtherWorks);
+}
+
+void CComposerDlg::InitPanes() {
+    // The panes and the other-works button sit right of the restored client area (480 pixels wide): they
+    // appear when the window is wider than that, as it is at start, maximised.
+    m_helpPane->setGeometry(480, 10, 220, 120);
+    m_helpPane->setTextFormat(Qt::PlainText);
+    m_helpPane->setWordWrap(true);
+    m_helpPane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_helpPane->setText(QString::fromUtf8(kHelpText).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+
+    m_infoPane->setGeometry(710, 10, 300, 160);
+    m_infoPane->setTextFormat(Qt::PlainText);
+    m_infoPane->setWordWrap(true);
+    m_infoPane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_infoPane->setText(QString::fromUtf8(kProductInformation));
+
+    m_btnOtherWorks->setGeometry(480, 145, 220, 20);
+}
+
+QWidget* CComposerDlg::Control(int id) const { return findChild<QWidget*>(QString::number(id)); }
+
+QLineEdit* CComposerDlg::Field(int id) const {
+    switch (id) {
+    case 1000: return m_editFrom;
+    case 1001: return m_editTo;
+    case 1002: return m_editCc;
+    case 1003: return m_editBcc;
+    case 1004: return m_editSubject;
+    default: return nullptr;
+    }
+}
+
+void CComposerDlg::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (m_pTileBitmap.isNull()) return;
+    painter.fillRect(rect(), QBrush(m_pTileBitmap));  // the tile repeats from the client origin
+}
+
+void CComposerDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (isMinimized()) return;
+    OnSize(isMaximized() ? SizeType::Maximized : SizeType::Restored, event->size().width(), event->size().height());
+}
+
+void CComposerDlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange) return;
+    if (isMinimized())
+        OnSize(SizeType::Minimized, 0, 0);
+    else
+        OnSize(isMaximized() ? SizeType::Maximized : SizeType::Restored, width(), height());
+}
+
+void CComposerDlg::OnSize(SizeType, int cx, int cy) {
+    if (m_body) m_body->resize(std::max(0, cx - 21), std::max(0, cy - 182));
+    if (m_progress) m_progress->setGeometry(11, cy - 10, std::max(0, cx - 21), 8);
+}
+
+void CComposerDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // The window's own menu: there is no system menu of the program's own to extend here.
+    QMenu menu(this);
+    connect(menu.addAction(QStringLiteral("关于 VoxLetter(&A)...")), &QAction::triggered, this,
+            &CComposerDlg::OnAbout);
+    menu.exec(event->globalPos());
+}
+
+void CComposerDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CComposerDlg::OnAddAttachment() {
+    const QStringList picked = ChooseOpenFiles(this, QString(), QStringLiteral("All Files (*)"));
+    for (const QString& path : picked) {
+        bool present = false;
+        for (int i = 0; i < m_attachments->count() && !present; ++i)
+            present = m_attachments->item(i)->text() == path;  // exact, case-sensitive
+        if (!present) m_attachments->addItem(path);           // the list keeps itself sorted
+    }
+}
+
+void CComposerDlg::OnRemoveAttachment() {
+    std::vector<int> rows;
+    for (const QListWidgetItem* item : m_attachments->selectedItems()) rows.push_back(m_attachments->row(item));
+    std::sort(rows.begin(), rows.end());
+    // Deleting from the front shifts the later items up by one each time.
+    for (std::size_t k = 0; k < rows.size(); ++k) delete m_attachments->takeItem(rows[k] - static_cast<int>(k));
+}
+
+void CComposerDlg::OnFont() {
+    QTextCharFormat current = m_body->currentCharFormat();
+    QFont font = m_body->font().resolve(current.font());
+    QColor color = current.hasProperty(QTextFormat::ForegroundBrush) ? current.foreground().color() : QColor(Qt::black);
+    if (!ChooseFont(this, font, color)) return;
+
+    // The body has one format: the choice goes to all of it, which stays selected.
+    const QTextCharFormat chosen = QtCharFormat(font, color);
+    QTextCursor cursor(m_body->document());
+    cursor.select(QTextCursor::Document);
+    cursor.setCharFormat(chosen);
+    m_body->setTextCursor(cursor);
+    m_body->setCurrentCharFormat(chosen);
+}
+
+// The styling commands (sound, alignment, background) come with their own windows.
+void CComposerDlg::OnSound() {}
+void CComposerDlg::OnFormat() {}
+void CComposerDlg::OnBackground() {}
+
+void CComposerDlg::OnOtherWorks() { QDesktopServices::openUrl(QUrl(QString::fromUtf8(kOtherWorksUrl))); }
+
+void CComposerDlg::PullTexts() {
+    m_draft.m_strFrom = m_editFrom->text().toStdString();
+    m_draft.m_strTo = m_editTo->text().toStdString();
+    m_draft.m_strCc = m_editCc->text().toStdString();
+    m_draft.m_strBcc = m_editBcc->text().toStdString();
+    m_draft.m_strSubject = m_editSubject->text().toStdString();
+    m_draft.m_strBody = m_body->toPlainText().replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toStdString();
+    m_draft.m_attachments.clear();
+    for (int i = 0; i < m_attachments->count(); ++i)
+        m_draft.m_attachments.push_back(m_attachments->item(i)->text().toStdString());
+}
+
+void CComposerDlg::CaptureFormats() {
+    m_draft.m_charFormat = CharFormatFromQt(m_body->currentCharFormat(), m_body->font());
+    m_draft.m_paraFormat = ParaFormatFromQt(m_body->alignment());
+}
+
+void CComposerDlg::ShowRefusal(int field, bool hasSelection, std::size_t selStart, std::size_t selEnd,
+                               const std::string& message) {
+    ShowMessage(this, FromUtf8(message), QStringLiteral("错误"), MessageIcon::Exclamation);
+    QLineEdit* edit = Field(field);
+    if (!edit) return;
+    edit->setFocus();
+    if (!hasSelection) return;
+    const std::string text = edit->text().toStdString();
+    const int start = QtPosition(text, selStart);
+    const int end = QtPosition(text, std::max(selStart, selEnd));
+    // Selecting leaves the caret at the end of the entry, which scrolls it into view.
+    if (end > start)
+        edit->setSelection(start, end - start);
+    else
+        edit->setCursorPosition(start);
+}
+
+void CComposerDlg::OnSend() {
+    if (IsSending()) return;
+    PullTexts();
+    const DraftCheck check = ValidateDraft(m_draft);
+    if (!check.ok) {
+        ShowRefusal(check.focusField, check.hasSelection, check.selStart, check.selEnd, check.message);
+        if (check.followUp == FollowUp::OpenSound) OnSound();
+        if (check.followUp == FollowUp::OpenBackground) OnBackground();
+        return;
+    }
+    CaptureFormats();
+    m_draft.m_nExpectedSteps = static_cast<int>(m_draft.m_attachments.size()) + 6;
+
+    m_nStepsDone = 0;
+    m_progress->setRange(0, m_draft.m_nExpectedSteps);
+    m_progress->setValue(0);
+    m_progress->show();
+    m_btnSend->setEnabled(false);
+
+    // The previous worker returned right after its last step; make sure it is gone before a new one.
+    if (m_assembler.joinable()) m_assembler.join();
+    m_send = std::make_shared<SendState>();
+    m_send->draft = m_draft;  // the worker reads this copy: editing during the send changes nothing in it
+    m_sending = true;
+    m_closing = false;
+    m_assembler = std::thread([state = m_send, window = QPointer<CComposerDlg>(this), folder = ProgramFolder()] {
+        ComposerSink sink(state->ui, window);
+        try {
+            AssembleMessage(state->draft, folder, sink);
+        } catch (const std::exception& e) {
+            // Without its remaining steps the send would never end: let the window give up on it.
+            const QString reason = QString::fromUtf8(e.what());
+            state->ui.Call([window, reason] {
+                if (window) window->OnAssemblyFailed(reason);
+            });
+        }
+    });
+}
+
+void CComposerDlg::OnAssemblyFailed(const QString& reason) {
+    ShowMessage(this, reason, QStringLiteral("错误"), MessageIcon::Exclamation);
+    FinishSend();
+}
+
+void CComposerDlg::OnAssemblyStep() {
+    if (!m_sending) return;
+    m_progress->setValue(std::min(m_progress->value() + 1, m_progress->maximum()));
+    if (++m_nStepsDone != m_draft.m_nExpectedSteps) return;
+
+    m_progress->hide();
+    const MailDraft& sent = m_send->draft;
+    // The recording marker, once replaced by the recording's path, stays replaced.
+    if (m_draft.m_strSound == kRecordingMarker) m_draft.m_strSound = sent.m_strSound;
+
+    if (!m_closing) {
+        // Runs modally here, while the assembly worker waits for this step to be taken.
+        std::unique_ptr<CSendingDlg> sending =
+            m_makeSendingDlg ? m_makeSendingDlg(sent.m_strMime, sent.m_recipients, this)
+                             : std::make_unique<CSendingDlg>(sent.m_strMime, sent.m_recipients, this);
+        m_sendingDlg = sending.get();
+        sending->exec();
+        const FailureList failures = sending->Failures();
+        sending.reset();
+
+        const DeliveryReport report = BuildReport(failures);
+        if (!m_closing)
+            ShowMessage(this, FromUtf8(report.text), QStringLiteral("信息"),
+                        report.allDelivered ? MessageIcon::Information : MessageIcon::Exclamation);
+    }
+    FinishSend();
+}
+
+void CComposerDlg::FinishSend() {
+    m_nStepsDone = 0;
+    m_sending = false;
+    m_progress->hide();
+    m_btnSend->setEnabled(true);
+}
+
+void CComposerDlg::done(int result) {
+    if (m_sending) {
+        // Closing during a send: stop a delivery under way and show no report.
+        m_closing = true;
+        if (m_sendingDlg) m_sendingDlg->OnCancelSending();
+    }
+    QDialog::done(result);
+}
+
+}  // namespace vox

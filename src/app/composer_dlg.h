@@ -1,0 +1,126 @@
+#pragma once
+// The composer window: sender, recipient lists, subject, body, attachments, and Send. It keeps the composed
+// message for the life of the process; a send works on a copy taken when Send is pressed.
+
+#include <QDialog>
+#include <QIcon>
+#include <QPixmap>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "compose/mail_draft.h"
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTextEdit;
+
+namespace vox {
+
+class CSendingDlg;
+
+class CComposerDlg : public QDialog {
+    Q_OBJECT
+public:
+    enum class SizeType { Restored, Minimized, Maximized };
+
+    explicit CComposerDlg(QWidget* parent = nullptr);
+    ~CComposerDlg() override;
+
+    // Command handlers.
+    void OnAddAttachment();
+    void OnRemoveAttachment();
+    void OnSound();
+    void OnFont();
+    void OnFormat();
+    void OnBackground();
+    void OnSend();
+    void OnOtherWorks();
+    void OnAbout();
+    // One assembly step done; the last one of a send runs delivery and the report.
+    void OnAssemblyStep();
+    // Lays out the body and the progress bar for a client area of cx by cy pixels (0 by 0 when minimised).
+    void OnSize(SizeType type, int cx, int cy);
+
+    // The control with a template id (1000..1039), or null.
+    QWidget* Control(int id) const;
+    QLineEdit* Field(int id) const;
+    QTextEdit* Body() const { return m_body; }
+    QListWidget* AttachmentList() const { return m_attachments; }
+    QProgressBar* Progress() const { return m_progress; }
+    QPushButton* SendButton() const { return m_btnSend; }
+    QLabel* HelpPane() const { return m_helpPane; }
+    QLabel* InfoPane() const { return m_infoPane; }
+
+    // The composed message as the window keeps it (texts as of the last Send; formats captured at Send).
+    const MailDraft& Draft() const { return m_draft; }
+    MailDraft& Draft() { return m_draft; }
+    bool IsSending() const { return static_cast<bool>(m_send) && m_sending; }
+
+    // How the delivery window is made for a finished message (tests put a scripted job in its place).
+    using SendingDlgFactory = std::function<std::unique_ptr<CSendingDlg>(
+        const std::string& message, const std::vector<std::string>& recipients, QWidget* parent)>;
+    void SetSendingDlgFactory(SendingDlgFactory factory) { m_makeSendingDlg = std::move(factory); }
+
+    void done(int result) override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    struct SendState;
+
+    void BuildControls();
+    void InitPanes();
+    void PullTexts();
+    void CaptureFormats();
+    void ShowRefusal(int field, bool hasSelection, std::size_t selStart, std::size_t selEnd,
+                     const std::string& message);
+    void FinishSend();
+    void OnAssemblyFailed(const QString& reason);
+
+    QPushButton* m_btnOtherWorks = nullptr;  // 1021
+    QPushButton* m_btnRemove = nullptr;      // 1013
+    QPushButton* m_btnFormat = nullptr;      // 1011
+    QPushButton* m_btnFont = nullptr;        // 1007
+    QPushButton* m_btnBackground = nullptr;  // 1008
+    QPushButton* m_btnAdd = nullptr;         // 1012
+    QPushButton* m_btnSound = nullptr;       // 1006
+    QPushButton* m_btnSend = nullptr;        // 1009
+    QProgressBar* m_progress = nullptr;      // 1032
+    QTextEdit* m_body = nullptr;             // 1005
+    QListWidget* m_attachments = nullptr;    // 1010
+    QLineEdit* m_editFrom = nullptr;         // 1000
+    QLineEdit* m_editTo = nullptr;           // 1001
+    QLineEdit* m_editCc = nullptr;           // 1002
+    QLineEdit* m_editBcc = nullptr;          // 1003
+    QLineEdit* m_editSubject = nullptr;      // 1004
+    QLabel* m_infoPane = nullptr;            // 1038
+    QLabel* m_helpPane = nullptr;            // 1039
+
+    QIcon m_hIcon;
+    QPixmap m_pTileBitmap;
+
+    MailDraft m_draft;
+    int m_nStepsDone = 0;  // step notifications of the current send
+
+    // The send under way: the worker's copy of the draft and its line to this window.
+    std::shared_ptr<SendState> m_send;
+    std::thread m_assembler;
+    bool m_sending = false;
+    bool m_closing = false;
+    QPointer<CSendingDlg> m_sendingDlg;
+    SendingDlgFactory m_makeSendingDlg;
+};
+
+}  // namespace vox
