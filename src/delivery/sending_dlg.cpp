@@ -1,0 +1,147 @@
+#include "delivery/sending_dlg.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <algorithm>
+#include <utility>
+
+#include "dialogs/dialog_units.h"
+
+namespace vox {
+
+CSendingDlg::CSendingDlg(const std::string& message, const std::vector<std::string>& recipients, QWidget* parent)
+    : QDialog(parent) {
+    m_work = [&message, &recipients](DeliveryObserver& observer, const std::atomic<bool>& cancel,
+                                     FailureList& failures) {
+        DeliveryJob job(message, recipients, observer, cancel);
+        job.RunDelivery();
+        failures = job.Failures();
+    };
+    m_nSteps = DeliveryJob(message, recipients, *this, m_bCancel).StepRange();
+    BuildControls(static_cast<int>(recipients.size()));
+}
+
+CSendingDlg::CSendingDlg(int recipientCount, int stepRange, Work work, QWidget* parent)
+    : QDialog(parent), m_work(std::move(work)), m_nSteps(stepRange) {
+    BuildControls(recipientCount);
+}
+
+CSendingDlg::~CSendingDlg() {
+    // Only reached early if the window is destroyed while its worker still runs: stop the worker, release
+    // it from any update it is waiting on, and wait for it before the controls go.
+    m_bCancel = true;
+    m_ui.Cut();
+    if (m_worker.joinable()) m_worker.join();
+}
+
+void CSendingDlg::BuildControls(int recipientCount) {
+    setWindowTitle(QStringLiteral("正在发送..."));
+    setFont(DialogFont());
+    setFixedSize(Dlu(300), Dlu(89));
+
+    m_recipientLine = new QLabel(this);
+    m_recipientLine->setObjectName(QStringLiteral("1001"));
+    m_recipientLine->setGeometry(DluRect(49, 7, 200, 12));
+    m_recipientLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_recipientLine->setTextFormat(Qt::PlainText);
+
+    // An empty range would turn the bar into a busy indicator; one unit keeps it an empty bar.
+    m_ctlRecipientProgress = new QProgressBar(this);
+    m_ctlRecipientProgress->setObjectName(QStringLiteral("1033"));
+    m_ctlRecipientProgress->setGeometry(DluRect(49, 24, 200, 6));
+    m_ctlRecipientProgress->setTextVisible(false);
+    m_ctlRecipientProgress->setRange(0, std::max(1, recipientCount));
+    m_ctlRecipientProgress->setValue(0);
+
+    m_stepLine = new QLabel(this);
+    m_stepLine->setObjectName(QStringLiteral("1035"));
+    m_stepLine->setGeometry(DluRect(49, 35, 200, 12));
+    m_stepLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_stepLine->setTextFormat(Qt::PlainText);
+
+    m_ctlStepProgress = new QProgressBar(this);
+    m_ctlStepProgress->setObjectName(QStringLiteral("1034"));
+    m_ctlStepProgress->setGeometry(DluRect(49, 52, 200, 6));
+    m_ctlStepProgress->setTextVisible(false);
+    m_ctlStepProgress->setRange(0, std::max(1, m_nSteps));
+    m_ctlStepProgress->setValue(0);
+
+    m_btnCancel = new QPushButton(QStringLiteral("取消"), this);
+    m_btnCancel->setObjectName(QStringLiteral("1036"));
+    m_btnCancel->setGeometry(DluRect(124, 68, 50, 14));
+    // Not a default button: Enter must not press Cancel by accident.
+    m_btnCancel->setAutoDefault(false);
+    connect(m_btnCancel, &QPushButton::clicked, this, &CSendingDlg::OnCancelSending);
+}
+
+void CSendingDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_started) StartWorker();
+}
+
+void CSendingDlg::StartWorker() {
+    m_started = true;
+    m_running = true;
+    m_worker = std::thread([this] {
+        m_work(*this, m_bCancel, m_failures);
+        // The close is queued, not waited for: the worker touches nothing of the window after this.
+        m_ui.Post([this] { OnWorkerDone(); });
+    });
+}
+
+void CSendingDlg::OnWorkerDone() {
+    if (m_worker.joinable()) m_worker.join();  // it has nothing left to do but return
+    m_running = false;
+    QDialog::done(QDialog::Rejected);
+}
+
+void CSendingDlg::OnCancelSending() { m_bCancel = true; }
+
+void CSendingDlg::reject() {
+    if (m_running) {
+        OnCancelSending();
+        return;
+    }
+    QDialog::reject();
+}
+
+void CSendingDlg::closeEvent(QCloseEvent* event) {
+    if (m_running) {
+        OnCancelSending();
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void CSendingDlg::SetRecipientText(const std::string& address) {
+    m_ui.Call([this, &address] { m_recipientLine->setText(QString::fromStdString(address)); });
+}
+
+void CSendingDlg::StepRecipientBar() {
+    m_ui.Call([this] {
+        m_ctlRecipientProgress->setValue(
+            std::min(m_ctlRecipientProgress->value() + 1, m_ctlRecipientProgress->maximum()));
+    });
+}
+
+void CSendingDlg::SetStepBar(int position) {
+    m_ui.Call([this, position] {
+        m_ctlStepProgress->setValue(std::clamp(position, m_ctlStepProgress->minimum(), m_ctlStepProgress->maximum()));
+    });
+}
+
+void CSendingDlg::StepStepBar() {
+    m_ui.Call([this] {
+        m_ctlStepProgress->setValue(std::min(m_ctlStepProgress->value() + 1, m_ctlStepProgress->maximum()));
+    });
+}
+
+void CSendingDlg::SetStepLine(const std::string& text) {
+    m_ui.Call([this, &text] { m_stepLine->setText(QString::fromStdString(text)); });
+}
+
+}  // namespace vox

@@ -1,0 +1,88 @@
+#pragma once
+// The delivery window: shown modally while a worker thread delivers the finished mail, with the recipient
+// being delivered, the protocol step under way, a bar for each, and Cancel.
+
+#include <QDialog>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "delivery/delivery_job.h"
+#include "dialogs/blocking_invoker.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace vox {
+
+class CSendingDlg : public QDialog, private DeliveryObserver {
+    Q_OBJECT
+public:
+    // What the worker thread runs: report through observer, watch cancel, leave the failures in failures.
+    using Work = std::function<void(DeliveryObserver& observer, const std::atomic<bool>& cancel,
+                                    FailureList& failures)>;
+
+    // Delivers message to every recipient with a DeliveryJob. Neither is copied: both must outlive the
+    // window.
+    CSendingDlg(const std::string& message, const std::vector<std::string>& recipients,
+                QWidget* parent = nullptr);
+    // Runs other work in the same window (tests drive the window this way).
+    CSendingDlg(int recipientCount, int stepRange, Work work, QWidget* parent = nullptr);
+    ~CSendingDlg() override;
+
+    // Cancel (control 1036): asks the worker to stop; the window stays until the worker has ended.
+    void OnCancelSending();
+
+    // Read after the window has ended.
+    bool IsCancelled() const { return m_bCancel.load(); }
+    const FailureList& Failures() const { return m_failures; }
+
+    bool IsWorkerRunning() const { return m_running; }
+    int StepRange() const { return m_nSteps; }
+    QLabel* RecipientLine() const { return m_recipientLine; }         // 1001
+    QProgressBar* RecipientBar() const { return m_ctlRecipientProgress; }  // 1033
+    QLabel* StepLine() const { return m_stepLine; }                   // 1035
+    QProgressBar* StepBar() const { return m_ctlStepProgress; }       // 1034
+    QPushButton* CancelButton() const { return m_btnCancel; }         // 1036
+
+    // Escape and the close box count as Cancel while the worker runs; the window ends only with it.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls(int recipientCount);
+    void StartWorker();
+    void OnWorkerDone();
+
+    // DeliveryObserver, called on the worker thread: each change is shown before the call returns.
+    void SetRecipientText(const std::string& address) override;
+    void StepRecipientBar() override;
+    void SetStepBar(int position) override;
+    void StepStepBar() override;
+    void SetStepLine(const std::string& text) override;
+
+    std::atomic<bool> m_bCancel{false};
+    FailureList m_failures;  // written by the worker, read after it has ended
+    Work m_work;
+    int m_nSteps = 8;
+    bool m_started = false;
+    bool m_running = false;
+
+    QLabel* m_recipientLine = nullptr;
+    QProgressBar* m_ctlRecipientProgress = nullptr;
+    QLabel* m_stepLine = nullptr;
+    QProgressBar* m_ctlStepProgress = nullptr;
+    QPushButton* m_btnCancel = nullptr;
+
+    BlockingInvoker m_ui;
+    std::thread m_worker;
+};
+
+}  // namespace vox
