@@ -1,0 +1,520 @@
+// The composer window: field check feedback, attachments, layout, font, and the send's life cycle with a
+// scripted delivery window (no network).
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QUrl>
+
+#include <fstream>
+#include <memory>
+
+#include "app/about_dlg.h"
+#include "app/composer_dlg.h"
+#include "app/maker_info.h"
+#include "controls/text_format.h"
+#include "delivery/sending_dlg.h"
+#include "dialogs/font_dlg.h"
+#include "ui_test_support.h"
+
+using namespace vox;
+using vox::test::FileChooserScript;
+using vox::test::MessageRecorder;
+
+namespace {
+
+// A delivery window whose worker reports the given failures at once, and which notes what it was given.
+struct ScriptedDelivery {
+    int windows = 0;
+    std::vector<std::string> recipients;
+    std::string message;
+    int progressAtDelivery = -1;
+    FailureList failures;
+
+    CComposerDlg::SendingDlgFactory Factory(CComposerDlg* composer) {
+        return [this, composer](const std::string& mime, const std::vector<std::string>& rcpts, QWidget* parent) {
+            ++windows;
+            recipients = rcpts;
+            message = mime;
+            progressAtDelivery = composer->Progress()->value();
+            FailureList result = failures;
+            return std::make_unique<CSendingDlg>(
+                static_cast<int>(rcpts.size()), 8,
+                [result](DeliveryObserver&, const std::atomic<bool>&, FailureList& out) { out = result; }, parent);
+        };
+    }
+};
+
+void FillValid(CComposerDlg& dlg) {
+    dlg.Field(1000)->setText(QStringLiteral("我@example.cn"));
+    dlg.Field(1001)->setText(QStringLiteral("a@one.example;b@two.example"));
+    dlg.Field(1004)->setText(QStringLiteral("主题"));
+    dlg.Body()->setPlainText(QStringLiteral("你好"));
+}
+
+QStringList Items(const QListWidget* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+    return items;
+}
+
+}  // namespace
+
+class ComposerDlgTest : public QObject {
+    Q_OBJECT
+
+public slots:
+    void openUrl(const QUrl& url) { m_openedUrls << url; }
+
+private slots:
+    void templateLayout();
+    void tabOrderFollowsTemplate();
+    void fieldCheckFocusAndSelection_data();
+    void fieldCheckFocusAndSelection();
+    void chineseTypedThroughInputMethod();
+    void attachmentsSortedWithoutDuplicates();
+    void removeSelectedAttachments();
+    void onSizeFormulas();
+    void resizeFollowsFormulas();
+    void fontAppliedToWholeBody();
+    void formatsCapturedForTheMail_data();
+    void formatsCapturedForTheMail();
+    void stepCount_data();
+    void stepCount();
+    void reportListsFailures();
+    void editsDuringSendDoNotReachIt();
+    void destroyedDuringSend();
+    void closedDuringSend();
+    void otherWorksOpensTheOneAddress();
+    void aboutBox();
+
+private:
+    QList<QUrl> m_openedUrls;
+};
+
+void ComposerDlgTest::templateLayout() {
+    CComposerDlg dlg;
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("VoxLetter语音邮件2.0"));
+    QVERIFY(dlg.windowState() & Qt::WindowMaximized);
+    QVERIFY(!dlg.windowIcon().isNull());
+    // 1 dialog unit = 1.5 pixels: sender field 46,7,120,12 and body 7,114,306,180.
+    QCOMPARE(dlg.Field(1000)->geometry(), QRect(69, 11, 180, 18));
+    QCOMPARE(dlg.Control(1010)->geometry(), QRect(260, 38, 210, 99));
+    QCOMPARE(qobject_cast<QPushButton*>(dlg.Control(1009))->text(), QStringLiteral("发送"));
+    QVERIFY(qobject_cast<QPushButton*>(dlg.Control(1009))->isDefault());
+    QVERIFY(dlg.Progress()->isHidden());
+    // The panes and the other-works button sit right of the restored client area.
+    QCOMPARE(dlg.HelpPane()->geometry(), QRect(480, 10, 220, 120));
+    QVERIFY(dlg.HelpPane()->text().startsWith(QStringLiteral("    帮助：\n    本程序无需提供邮件发送账号")));
+    QCOMPARE(dlg.InfoPane()->geometry(), QRect(710, 10, 300, 160));
+    QCOMPARE(dlg.Control(1021)->geometry(), QRect(480, 145, 220, 20));
+    QCOMPARE(qobject_cast<QPushButton*>(dlg.Control(1021))->text(),
+             QString::fromUtf8(kMakerName) + QStringLiteral("的其他作品"));
+}
+
+void ComposerDlgTest::tabOrderFollowsTemplate() {
+    CComposerDlg dlg;
+    const QList<int> expected = {1000, 1001, 1002, 1003, 1004, 1010, 1012, 1013,
+                                 1005, 1006, 1007, 1011, 1008, 1009, 1021};
+    QList<int> order;
+    QWidget* w = dlg.Field(1000);
+    for (int guard = 0; guard < 100 && order.size() < expected.size(); ++guard, w = w->nextInFocusChain()) {
+        if (w->focusPolicy() & Qt::TabFocus) order << w->objectName().toInt();
+    }
+    QCOMPARE(order, expected);
+}
+
+void ComposerDlgTest::fieldCheckFocusAndSelection_data() {
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("cc");
+    QTest::addColumn<QString>("bcc");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("focus");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<int>("cursor");
+
+    const QString from = QStringLiteral("我@example.cn");
+    QTest::newRow("sender empty") << "" << "a@b.cn" << "" << "" << "请正确填写发件人" << 1000 << "" << 0;
+    QTest::newRow("sender at sign first") << "@b.cn" << "a@b.cn" << "" << "" << "请正确填写发件人" << 1000 << "" << 5;
+    QTest::newRow("to without at sign") << from << "nobody" << "" << "" << "请正确填写收件人" << 1001 << "" << 6;
+    QTest::newRow("to empty entry") << from << "a@b.cn;;c@d.cn" << "" << "" << "请正确填写收件人" << 1001 << "" << 7;
+    // Multi-byte text before the entry: the byte offsets must land on the right characters.
+    QTest::newRow("cc chinese entry") << from << "a@b.cn" << QStringLiteral("张三@例子.中国;李四") << ""
+                                      << "请正确填写抄送" << 1002 << QStringLiteral("李四") << 11;
+    QTest::newRow("bcc entry with space") << from << "a@b.cn" << "" << QStringLiteral("王@例.cn; bad.one")
+                                          << "请正确填写暗送" << 1003 << QStringLiteral(" bad.one") << 15;
+}
+
+void ComposerDlgTest::fieldCheckFocusAndSelection() {
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(QString, cc);
+    QFETCH(QString, bcc);
+    QFETCH(QString, message);
+    QFETCH(int, focus);
+    QFETCH(QString, selected);
+    QFETCH(int, cursor);
+
+    MessageRecorder boxes;
+    CComposerDlg dlg;
+    dlg.showNormal();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    dlg.Field(1000)->setText(from);
+    dlg.Field(1001)->setText(to);
+    dlg.Field(1002)->setText(cc);
+    dlg.Field(1003)->setText(bcc);
+    dlg.Field(1004)->setFocus();
+
+    dlg.OnSend();
+
+    QCOMPARE(boxes.messages.size(), std::size_t{1});
+    QCOMPARE(boxes.messages[0].text, message);
+    QCOMPARE(boxes.messages[0].caption, QStringLiteral("错误"));
+    QVERIFY(boxes.messages[0].icon == MessageIcon::Exclamation);
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(dlg.Field(focus)));
+    QCOMPARE(dlg.Field(focus)->selectedText(), selected);
+    QCOMPARE(dlg.Field(focus)->cursorPosition(), cursor);
+    QVERIFY(dlg.SendButton()->isEnabled());
+    QVERIFY(dlg.Progress()->isHidden());
+}
+
+void ComposerDlgTest::chineseTypedThroughInputMethod() {
+    CComposerDlg dlg;
+    dlg.showNormal();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    QLineEdit* subject = dlg.Field(1004);
+    subject->setFocus();
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("会议通知"));
+    QApplication::sendEvent(subject, &commit);
+    QCOMPARE(subject->text(), QStringLiteral("会议通知"));
+}
+
+void ComposerDlgTest::attachmentsSortedWithoutDuplicates() {
+    FileChooserScript chooser;
+    CComposerDlg dlg;
+    chooser.answers = {{"/tmp/b.txt", "/tmp/A.txt", "/tmp/b.txt"}, {"/tmp/a.txt", "/tmp/A.txt"}, {}};
+    dlg.OnAddAttachment();
+    QCOMPARE(Items(dlg.AttachmentList()), QStringList({"/tmp/A.txt", "/tmp/b.txt"}));
+    dlg.OnAddAttachment();  // a case variant is another file; the exact duplicate is not added again
+    QCOMPARE(Items(dlg.AttachmentList()), QStringList({"/tmp/A.txt", "/tmp/a.txt", "/tmp/b.txt"}));
+    dlg.OnAddAttachment();  // Cancel
+    QCOMPARE(dlg.AttachmentList()->count(), 3);
+    QCOMPARE(chooser.calls, 3);
+}
+
+void ComposerDlgTest::removeSelectedAttachments() {
+    FileChooserScript chooser;
+    CComposerDlg dlg;
+    chooser.answers = {{"/f/0", "/f/1", "/f/2", "/f/3", "/f/4", "/f/5"}};
+    dlg.OnAddAttachment();
+    QListWidget* list = dlg.AttachmentList();
+
+    dlg.OnRemoveAttachment();  // nothing selected
+    QCOMPARE(list->count(), 6);
+
+    // A click toggles one item and keeps the others.
+    dlg.showNormal();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    for (int row : {4, 1, 3, 2, 2}) {
+        QRect r = list->visualItemRect(list->item(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    }
+    QCOMPARE(list->selectedItems().size(), 3);
+
+    dlg.OnRemoveAttachment();
+    QCOMPARE(Items(list), QStringList({"/f/0", "/f/2", "/f/5"}));
+}
+
+void ComposerDlgTest::onSizeFormulas() {
+    CComposerDlg dlg;
+    dlg.OnSize(CComposerDlg::SizeType::Restored, 480, 452);
+    QCOMPARE(dlg.Body()->geometry(), QRect(11, 171, 459, 270));  // the template's own rectangle
+    QCOMPARE(dlg.Progress()->geometry(), QRect(11, 442, 459, 8));
+
+    dlg.OnSize(CComposerDlg::SizeType::Minimized, 0, 0);
+    QCOMPARE(dlg.Body()->size(), QSize(0, 0));
+    QCOMPARE(dlg.Body()->pos(), QPoint(11, 171));  // position unchanged
+    QCOMPARE(dlg.Progress()->geometry(), QRect(11, -10, 0, 8));
+
+    dlg.OnSize(CComposerDlg::SizeType::Maximized, 1280, 990);
+    QCOMPARE(dlg.Body()->geometry(), QRect(11, 171, 1259, 808));
+    QCOMPARE(dlg.Progress()->geometry(), QRect(11, 980, 1259, 8));
+
+    dlg.OnSize(CComposerDlg::SizeType::Restored, 480, 452);
+    QCOMPARE(dlg.Body()->geometry(), QRect(11, 171, 459, 270));
+}
+
+void ComposerDlgTest::resizeFollowsFormulas() {
+    CComposerDlg dlg;
+    dlg.showNormal();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.resize(480, 452);
+    QTRY_COMPARE(dlg.Body()->geometry(), QRect(11, 171, 459, 270));
+    dlg.resize(700, 600);
+    QTRY_COMPARE(dlg.Body()->size(), QSize(679, 418));
+    QCOMPARE(dlg.Progress()->geometry(), QRect(11, 590, 679, 8));
+}
+
+void ComposerDlgTest::fontAppliedToWholeBody() {
+    CComposerDlg dlg;
+    QTextEdit* body = dlg.Body();
+    body->setPlainText(QStringLiteral("第一行 first\n第二行 second"));
+    QTextCursor part = body->textCursor();
+    part.setPosition(2);
+    part.setPosition(5, QTextCursor::KeepAnchor);  // only part of the text is selected
+    body->setTextCursor(part);
+
+    QFont offered;
+    QColor offeredColor;
+    QFont chosen(QStringLiteral("DejaVu Serif"), 14);
+    chosen.setBold(true);
+    chosen.setItalic(true);
+    chosen.setUnderline(true);
+    chosen.setStrikeOut(true);
+    FontChooserFunction previous = SetFontChooserFunction([&](QWidget*, QFont& font, QColor& color) {
+        offered = font;
+        offeredColor = color;
+        font = chosen;
+        color = QColor(200, 10, 20);
+        return true;
+    });
+    dlg.OnFont();
+    SetFontChooserFunction(previous);
+
+    // The window started from the body's current format.
+    QCOMPARE(offered.family(), body->font().family());
+    QCOMPARE(offeredColor, QColor(Qt::black));
+
+    int checked = 0;
+    for (QTextBlock block = body->document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat f = it.fragment().charFormat();
+            QCOMPARE(f.fontFamilies().toStringList().value(0), QStringLiteral("DejaVu Serif"));
+            QCOMPARE(f.fontPointSize(), 14.0);
+            QVERIFY(f.fontWeight() >= QFont::Bold);
+            QVERIFY(f.fontItalic() && f.fontUnderline() && f.fontStrikeOut());
+            QCOMPARE(f.foreground().color(), QColor(200, 10, 20));
+            checked += it.fragment().length();
+        }
+    }
+    QCOMPARE(checked, body->document()->characterCount() - 2);  // every character but the two line ends
+    QCOMPARE(body->textCursor().selectedText().size(), body->document()->characterCount() - 1);
+
+    // Cancel leaves everything as it is.
+    previous = SetFontChooserFunction([](QWidget*, QFont& font, QColor&) {
+        font = QFont(QStringLiteral("DejaVu Sans"), 30);
+        return false;
+    });
+    dlg.OnFont();
+    SetFontChooserFunction(previous);
+    QCOMPARE(body->currentCharFormat().fontPointSize(), 14.0);
+}
+
+void ComposerDlgTest::formatsCapturedForTheMail_data() {
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<bool>("italic");
+    QTest::addColumn<bool>("underline");
+    QTest::addColumn<bool>("strike");
+    QTest::addColumn<double>("points");
+    QTest::addColumn<QColor>("color");
+    QTest::addColumn<uint>("effects");
+    QTest::addColumn<int>("twips");
+    QTest::addColumn<uint>("colorref");
+
+    QTest::newRow("plain") << false << false << false << false << 9.0 << QColor(Qt::black) << 0u << 180 << 0u;
+    QTest::newRow("all effects") << true << true << true << true << 12.0 << QColor(255, 0, 0) << 15u << 240 << 0xFFu;
+    QTest::newRow("half points") << false << true << false << true << 10.5 << QColor(0x12, 0x34, 0x56) << 10u << 210
+                                 << 0x563412u;
+}
+
+void ComposerDlgTest::formatsCapturedForTheMail() {
+    QFETCH(bool, bold);
+    QFETCH(bool, italic);
+    QFETCH(bool, underline);
+    QFETCH(bool, strike);
+    QFETCH(double, points);
+    QFETCH(QColor, color);
+    QFETCH(uint, effects);
+    QFETCH(int, twips);
+    QFETCH(uint, colorref);
+
+    QFont font(QStringLiteral("文泉驿微米黑"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    font.setItalic(italic);
+    font.setUnderline(underline);
+    font.setStrikeOut(strike);
+    const CharFormat cf = CharFormatFromQt(QtCharFormat(font, color), QFont());
+    QCOMPARE(QString::fromStdString(cf.szFaceName), QStringLiteral("文泉驿微米黑"));
+    QCOMPARE(cf.yHeight, twips);
+    QCOMPARE(cf.dwEffects, effects);
+    QCOMPARE(cf.crTextColor, colorref);
+    QCOMPARE(FromColorRef(colorref), color.toRgb());
+}
+
+void ComposerDlgTest::stepCount_data() {
+    QTest::addColumn<int>("attachments");
+    QTest::addColumn<int>("steps");
+    QTest::newRow("none") << 0 << 6;
+    QTest::newRow("three") << 3 << 9;
+}
+
+void ComposerDlgTest::stepCount() {
+    QFETCH(int, attachments);
+    QFETCH(int, steps);
+
+    QTemporaryDir dir;
+    FileChooserScript chooser;
+    MessageRecorder boxes;
+    CComposerDlg dlg;
+    ScriptedDelivery delivery;
+    dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+    FillValid(dlg);
+    QStringList files;
+    for (int i = 0; i < attachments; ++i) {
+        files << dir.filePath(QStringLiteral("附件%1.txt").arg(i));
+        std::ofstream(files.back().toStdString()) << "attachment " << i << "\n";
+    }
+    chooser.answers = {files};
+    dlg.OnAddAttachment();
+
+    dlg.OnSend();
+    QVERIFY(!dlg.SendButton()->isEnabled());
+    QVERIFY(dlg.Progress()->isVisible() || !dlg.isVisible());
+    QCOMPARE(dlg.Progress()->maximum(), steps);
+    QCOMPARE(dlg.Draft().m_nExpectedSteps, steps);
+
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
+    QCOMPARE(delivery.windows, 1);
+    QCOMPARE(delivery.progressAtDelivery, steps);
+    QCOMPARE(delivery.recipients, std::vector<std::string>({"a@one.example", "b@two.example"}));
+    QVERIFY(!delivery.message.empty());
+    QVERIFY(dlg.Progress()->isHidden());
+    QCOMPARE(boxes.messages.size(), std::size_t{1});
+    QCOMPARE(boxes.messages[0].text, QStringLiteral("发送完毕"));
+    QCOMPARE(boxes.messages[0].caption, QStringLiteral("信息"));
+    QVERIFY(boxes.messages[0].icon == MessageIcon::Information);
+}
+
+void ComposerDlgTest::reportListsFailures() {
+    MessageRecorder boxes;
+    CComposerDlg dlg;
+    ScriptedDelivery delivery;
+    delivery.failures = {{"b@two.example", "550 no such user\r\n"}};
+    dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+    FillValid(dlg);
+    dlg.OnSend();
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
+    QCOMPARE(boxes.messages.size(), std::size_t{1});
+    QCOMPARE(boxes.messages[0].text, QStringLiteral("以下邮件地址不能正确投递\r\n\r\nb@two.example\r\n失败原因：550 no such "
+                                                    "user\r\n\r\n\r\n"));
+    QCOMPARE(boxes.messages[0].caption, QStringLiteral("信息"));
+    QVERIFY(boxes.messages[0].icon == MessageIcon::Exclamation);
+
+    // The message stays composed and can go again.
+    boxes.messages.clear();
+    dlg.OnSend();
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
+    QCOMPARE(delivery.windows, 2);
+    QCOMPARE(boxes.messages.size(), std::size_t{1});
+}
+
+void ComposerDlgTest::editsDuringSendDoNotReachIt() {
+    QTemporaryDir dir;
+    const QString extra = dir.filePath(QStringLiteral("late.txt"));
+    std::ofstream(extra.toStdString()) << "late\n";
+    FileChooserScript chooser;
+    MessageRecorder boxes;
+    CComposerDlg dlg;
+    ScriptedDelivery delivery;
+    dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+    FillValid(dlg);
+
+    dlg.OnSend();
+    // Edited while the worker runs: an extra attachment would make one step more than expected.
+    chooser.answers = {{extra}};
+    dlg.OnAddAttachment();
+    dlg.Field(1001)->setText(QStringLiteral("other@three.example"));
+    dlg.Field(1000)->setText(QStringLiteral("changed@example.cn"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
+    QCOMPARE(delivery.windows, 1);
+    QCOMPARE(delivery.recipients, std::vector<std::string>({"a@one.example", "b@two.example"}));
+    QCOMPARE(boxes.messages.size(), std::size_t{1});
+    QCOMPARE(boxes.messages[0].text, QStringLiteral("发送完毕"));
+}
+
+void ComposerDlgTest::destroyedDuringSend() {
+    // A large attachment keeps the worker busy; the window goes away under it.
+    QTemporaryDir dir;
+    const QString big = dir.filePath(QStringLiteral("big.bin"));
+    {
+        std::ofstream out(big.toStdString(), std::ios::binary);
+        std::string block(1 << 20, 'x');
+        for (int i = 0; i < 8; ++i) out << block;
+    }
+    FileChooserScript chooser;
+    MessageRecorder boxes;
+    ScriptedDelivery delivery;
+    for (int waitForFirstStep : {0, 1}) {
+        auto dlg = std::make_unique<CComposerDlg>();
+        dlg->SetSendingDlgFactory(delivery.Factory(dlg.get()));
+        FillValid(*dlg);
+        chooser.answers = {{big}};
+        dlg->OnAddAttachment();
+        dlg->OnSend();
+        if (waitForFirstStep) QTRY_VERIFY(dlg->Progress()->value() >= 1);
+        QElapsedTimer timer;
+        timer.start();
+        dlg.reset();
+        QVERIFY2(timer.elapsed() < 10000, "destroying the window waited too long for the worker");
+        QCoreApplication::processEvents();
+        // Gone before its first step was taken: nothing of the send reached the user.
+        if (!waitForFirstStep) QCOMPARE(delivery.windows, 0);
+    }
+}
+
+void ComposerDlgTest::closedDuringSend() {
+    MessageRecorder boxes;
+    CComposerDlg dlg;
+    ScriptedDelivery delivery;
+    dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+    FillValid(dlg);
+    dlg.show();
+    dlg.OnSend();
+    dlg.close();  // before any step has been taken
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
+    QCOMPARE(delivery.windows, 0);  // no delivery and no report for a closed composer
+    QVERIFY(boxes.messages.empty());
+}
+
+void ComposerDlgTest::otherWorksOpensTheOneAddress() {
+    m_openedUrls.clear();
+    const QUrl url(QString::fromUtf8(kOtherWorksUrl));
+    QDesktopServices::setUrlHandler(url.scheme(), this, "openUrl");
+    CComposerDlg dlg;
+    qobject_cast<QPushButton*>(dlg.Control(1021))->click();
+    QDesktopServices::unsetUrlHandler(url.scheme());
+    QCOMPARE(m_openedUrls, QList<QUrl>({url}));
+}
+
+void ComposerDlgTest::aboutBox() {
+    CAboutDlg about;
+    QCOMPARE(about.windowTitle(), QStringLiteral("关于 VoxLetter"));
+    QCOMPARE(about.InfoLabel()->text(),
+             QStringLiteral("VoxLetter语音邮件2.0\n\n") + QString::fromUtf8(kMakerCredit));
+    QCOMPARE(about.size(), QSize(353, 83));
+}
+
+QTEST_MAIN(ComposerDlgTest)
+#include "composer_dlg_test.moc"

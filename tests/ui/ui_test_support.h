@@ -1,0 +1,61 @@
+#pragma once
+// Shared by the window tests: the message box and the file chooser answered without a window.
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+#include "dialogs/file_chooser.h"
+#include "dialogs/message_box.h"
+
+namespace vox::test {
+
+struct ShownMessage {
+    QString text;
+    QString caption;
+    MessageIcon icon;
+};
+
+// Records every message box instead of showing it, for as long as it lives.
+class MessageRecorder {
+public:
+    MessageRecorder() {
+        m_previous = SetMessageFunction([this](QWidget*, const QString& text, const QString& caption, MessageIcon icon) {
+            messages.push_back({text, caption, icon});
+        });
+    }
+    ~MessageRecorder() { SetMessageFunction(m_previous); }
+    MessageRecorder(const MessageRecorder&) = delete;
+    MessageRecorder& operator=(const MessageRecorder&) = delete;
+
+    std::vector<ShownMessage> messages;
+
+private:
+    MessageFunction m_previous;
+};
+
+// Answers every file chooser with the next prepared list (an empty list is Cancel).
+class FileChooserScript {
+public:
+    FileChooserScript() {
+        m_previous = SetFileChooserFunction([this](QWidget*, const QString&, const QString&, bool) {
+            ++calls;
+            if (answers.empty()) return QStringList();
+            QStringList next = answers.front();
+            answers.erase(answers.begin());
+            return next;
+        });
+    }
+    ~FileChooserScript() { SetFileChooserFunction(m_previous); }
+    FileChooserScript(const FileChooserScript&) = delete;
+    FileChooserScript& operator=(const FileChooserScript&) = delete;
+
+    std::vector<QStringList> answers;
+    int calls = 0;
+
+private:
+    FileChooserFunction m_previous;
+};
+
+}  // namespace vox::test
