@@ -32,5 +32,8 @@ test: test-default test-asan
 bench: build
 	bash scripts/run-bench.sh
 
+screenshot: build
+	bash scripts/screenshot.sh
+
 clean:
 	rm -rf build

@@ -7,7 +7,7 @@ PACKAGES=(
   # toolchain
   build-essential cmake ninja-build pkg-config git
   # the windows
-  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei
+  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei qt6-translations-l10n
   # sound and pictures
   portaudio19-dev libasound2-dev libwmf-dev
   # tests and benchmarks

@@ -1,5 +1,7 @@
 #include "app/about_dlg.h"
 
+#include <algorithm>
+
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -22,10 +24,15 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_info(new QLabel(this)
     icon->setGeometry(Dlu(11), Dlu(17), 32, 32);
 
     m_info->setObjectName(QStringLiteral("1037"));
-    m_info->setGeometry(DluRect(67, 15, 100, 25));
     m_info->setTextFormat(Qt::PlainText);  // ampersands as typed
     m_info->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_info->setWordWrap(true);
     m_info->setText(QString::fromUtf8(kProductTitle) + QStringLiteral("\n\n") + QString::fromUtf8(kMakerCredit));
+    // The CJK font's lines are taller than the template font's: the label grows downwards to its text, and
+    // the box with it.
+    const QRect rect = DluRect(67, 15, 100, 25);
+    m_info->setGeometry(rect.x(), rect.y(), rect.width(), std::max(rect.height(), m_info->heightForWidth(rect.width())));
+    if (m_info->geometry().bottom() + 10 > height()) setFixedHeight(m_info->geometry().bottom() + 10);
 
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setObjectName(QStringLiteral("1"));

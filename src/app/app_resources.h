@@ -1,9 +1,12 @@
 #pragma once
-// The windows' icon and tile picture are compiled into vox_ui; a static library must register them itself.
+// What every window of the program needs before it opens: the icon and tile picture compiled into vox_ui
+// (a static library must register them itself), and Qt's own window texts (font and file choosers, message
+// box buttons) in Chinese, like the rest of the program.
 
 namespace vox {
 
-// Safe to call any number of times.
+// Both are safe to call any number of times; the second needs a QCoreApplication.
 void LoadUiResources();
+void LoadQtTranslation();
 
 }  // namespace vox

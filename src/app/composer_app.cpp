@@ -10,6 +10,7 @@ namespace vox {
 
 bool CComposerApp::InitInstance() {
     LoadUiResources();
+    LoadQtTranslation();
     // Message boxes and every window without a font of its own use the templates' font as well.
     QApplication::setFont(DialogFont());
     QGuiApplication::setDesktopFileName(QStringLiteral("voxletter"));

@@ -198,19 +198,23 @@ void CComposerDlg::BuildControls() {
 void CComposerDlg::InitPanes() {
     // The panes and the other-works button sit right of the restored client area (480 pixels wide): they
     // appear when the window is wider than that, as it is at start, maximised.
-    m_helpPane->setGeometry(480, 10, 220, 120);
+    // The CJK font's lines are taller than the template font's: a pane grows downwards until its whole text
+    // fits, and the other-works button stays below the help pane.
     m_helpPane->setTextFormat(Qt::PlainText);
     m_helpPane->setWordWrap(true);
     m_helpPane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_helpPane->setText(QString::fromUtf8(kHelpText).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    m_helpPane->setGeometry(480, 10, 220, std::max(120, m_helpPane->heightForWidth(220)));
 
-    m_infoPane->setGeometry(710, 10, 300, 160);
     m_infoPane->setTextFormat(Qt::PlainText);
     m_infoPane->setWordWrap(true);
     m_infoPane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_infoPane->setText(QString::fromUtf8(kProductInformation));
+    m_infoPane->setGeometry(710, 10, 300, std::max(160, m_infoPane->heightForWidth(300)));
 
-    m_btnOtherWorks->setGeometry(480, 145, 220, 20);
+    // Just below the help pane, and never into the body, which starts at y 171.
+    const int worksY = std::clamp(m_helpPane->geometry().bottom() + 3, 145, 149);
+    m_btnOtherWorks->setGeometry(480, worksY, 220, 20);
 }
 
 QWidget* CComposerDlg::Control(int id) const { return findChild<QWidget*>(QString::number(id)); }

@@ -6,7 +6,7 @@ namespace vox {
 
 inline constexpr const char kMakerName[] = "VoxLetter 开发组";
 inline constexpr const char kOtherWorksUrl[] = "https://voxletter.example.org/works";
-inline constexpr const char kMakerCredit[] = "版权所有 (C) VoxLetter 开发组";
+inline constexpr const char kMakerCredit[] = "(C) VoxLetter 开发组";
 inline constexpr const char kProductTitle[] = "VoxLetter语音邮件2.0";
 
 // The information pane beside the help pane on the composer.

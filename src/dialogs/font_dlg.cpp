@@ -1,5 +1,6 @@
 #include "dialogs/font_dlg.h"
 
+#include <QCheckBox>
 #include <QColorDialog>
 #include <QDialogButtonBox>
 #include <QFontDialog>
@@ -14,13 +15,19 @@
 namespace vox {
 
 CFontDlg::CFontDlg(const QFont& font, const QColor& color, QWidget* parent)
-    : QDialog(parent), m_fontChooser(new QFontDialog(this)), m_btnColor(new QPushButton(this)), m_crColor(color) {
+    : QDialog(parent),
+      m_fontChooser(new QFontDialog(this)),
+      m_chkBold(new QCheckBox(QStringLiteral("粗体(&B)"), this)),
+      m_chkItalic(new QCheckBox(QStringLiteral("斜体(&I)"), this)),
+      m_btnColor(new QPushButton(this)),
+      m_crColor(color) {
     setWindowTitle(QStringLiteral("字体"));
 
     // Qt's chooser, embedded as a plain widget without its own buttons.
     m_fontChooser->setWindowFlags(Qt::Widget);
     m_fontChooser->setOptions(QFontDialog::NoButtons | QFontDialog::DontUseNativeDialog);
-    m_fontChooser->setCurrentFont(font);
+    connect(m_fontChooser, &QFontDialog::currentFontChanged, this, &CFontDlg::OnChooserFont);
+    SetSelectedFont(font);
 
     auto* colorLabel = new QLabel(QStringLiteral("颜色(&C):"), this);
     colorLabel->setBuddy(m_btnColor);
@@ -35,6 +42,9 @@ CFontDlg::CFontDlg(const QFont& font, const QColor& color, QWidget* parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* colorRow = new QHBoxLayout;
+    colorRow->addWidget(m_chkBold);
+    colorRow->addWidget(m_chkItalic);
+    colorRow->addSpacing(24);
     colorRow->addWidget(colorLabel);
     colorRow->addWidget(m_btnColor);
     colorRow->addStretch();
@@ -44,9 +54,22 @@ CFontDlg::CFontDlg(const QFont& font, const QColor& color, QWidget* parent)
     layout->addWidget(buttons);
 }
 
-QFont CFontDlg::SelectedFont() const { return m_fontChooser->currentFont(); }
+QFont CFontDlg::SelectedFont() const {
+    QFont font = m_fontChooser->currentFont();
+    font.setBold(m_chkBold->isChecked());
+    font.setItalic(m_chkItalic->isChecked());
+    return font;
+}
 
-void CFontDlg::SetSelectedFont(const QFont& font) { m_fontChooser->setCurrentFont(font); }
+void CFontDlg::SetSelectedFont(const QFont& font) {
+    m_fontChooser->setCurrentFont(font);
+    OnChooserFont(font);
+}
+
+void CFontDlg::OnChooserFont(const QFont& font) {
+    m_chkBold->setChecked(font.bold());
+    m_chkItalic->setChecked(font.italic());
+}
 
 void CFontDlg::SetSelectedColor(const QColor& color) {
     m_crColor = color;

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class QCheckBox;
 class QFontDialog;
 class QPushButton;
 
@@ -25,8 +26,13 @@ public:
 
 private:
     void OnColor();
+    void OnChooserFont(const QFont& font);
 
     QFontDialog* m_fontChooser;
+    // Many CJK faces come in one style only, so the chooser's style list may offer no bold or italic:
+    // these two add them to any face.
+    QCheckBox* m_chkBold;
+    QCheckBox* m_chkItalic;
     QPushButton* m_btnColor;
     QColor m_crColor;
 };

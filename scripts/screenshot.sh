@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Pictures of the composer, the delivery window, the about box and the font window, rendered by a real X
+# server (Xvfb) with the program's Chinese font, written to screenshots/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+BUILD_DIR=${BUILD_DIR:-build/default}
+OUT=${OUT:-screenshots}
+cmake --build "$BUILD_DIR" --target ui_screenshots
+mkdir -p "$OUT"
+# 96 dpi: one dialog unit is 1.5 pixels, as the windows are laid out.
+xvfb-run -a -s "-screen 0 1100x640x24 -dpi 96" \
+  env QT_QPA_PLATFORM=xcb "$BUILD_DIR/tests/ui/ui_screenshots" "$OUT"

@@ -1,0 +1,123 @@
+// Writes pictures of the windows with sample contents, for the README and for looking at the layout:
+// composer.png, sending.png, about.png and font.png in the folder given as the only argument.
+// Run under a real X server (scripts/screenshot.sh uses Xvfb), not in a test.
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/about_dlg.h"
+#include "app/app_resources.h"
+#include "app/composer_dlg.h"
+#include "delivery/sending_dlg.h"
+#include "dialogs/dialog_units.h"
+#include "dialogs/file_chooser.h"
+#include "dialogs/font_dlg.h"
+
+using namespace vox;
+
+namespace {
+
+bool Save(QWidget& window, const QDir& folder, const char* name) {
+    QApplication::processEvents();
+    const QString path = folder.filePath(QString::fromLatin1(name));
+    if (!window.grab().save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+void Settle(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+        return 2;
+    }
+    QDir folder(QString::fromLocal8Bit(argv[1]));
+    QApplication::setFont(DialogFont());
+    LoadQtTranslation();
+    bool ok = true;
+
+    {
+        CComposerDlg composer;
+        composer.Field(1000)->setText(QStringLiteral("xiaoming@example.cn"));
+        composer.Field(1001)->setText(QStringLiteral("laowang@example.com;lili@example.org"));
+        composer.Field(1002)->setText(QStringLiteral("zhang.san@example.net"));
+        composer.Field(1004)->setText(QStringLiteral("周末聚会的邀请"));
+        composer.Body()->setPlainText(
+            QStringLiteral("老王、丽丽：\n\n你们好！这个周六晚上六点，我们在老地方聚一聚，"
+                           "附件里是地图和菜单。打开邮件就能听到我的语音邀请。\n\n小明"));
+        FileChooserFunction previous = SetFileChooserFunction([](QWidget*, const QString&, const QString&, bool) {
+            return QStringList{QStringLiteral("/home/xiaoming/文档/地图.png"),
+                               QStringLiteral("/home/xiaoming/文档/菜单.pdf")};
+        });
+        composer.OnAddAttachment();
+        SetFileChooserFunction(previous);
+        // Without a window manager nothing maximises: give the window the whole screen by hand.
+        for (int id : {1000, 1001, 1002, 1004}) composer.Field(id)->setCursorPosition(0);
+        composer.setWindowState(Qt::WindowNoState);
+        composer.setGeometry(QApplication::primaryScreen()->availableGeometry());
+        composer.show();
+        Settle(300);
+        ok = Save(composer, folder, "composer.png") && ok;
+    }
+
+    {
+        std::atomic<bool> shown{false};
+        CSendingDlg sending(3, 10, [&](DeliveryObserver& o, const std::atomic<bool>& cancel, FailureList&) {
+            o.SetRecipientText("laowang@example.com");
+            o.StepRecipientBar();
+            o.StepRecipientBar();
+            o.SetStepBar(0);
+            for (int i = 0; i < 6; ++i) o.StepStepBar();
+            o.SetStepLine("已经传输数据2048字节，共5000字节");
+            shown = true;
+            while (!cancel) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        });
+        QTimer::singleShot(0, &sending, [&] {
+            while (!shown) QApplication::processEvents(QEventLoop::AllEvents, 10);
+            Settle(200);
+            ok = Save(sending, folder, "sending.png") && ok;
+            sending.OnCancelSending();
+        });
+        sending.exec();
+    }
+
+    {
+        CAboutDlg about;
+        about.show();
+        Settle(200);
+        ok = Save(about, folder, "about.png") && ok;
+    }
+
+    {
+        QFont font(QStringLiteral("WenQuanYi Micro Hei"), 12);
+        font.setBold(true);
+        CFontDlg fontDlg(font, QColor(0x20, 0x60, 0xC0));
+        fontDlg.show();
+        Settle(200);
+        ok = Save(fontDlg, folder, "font.png") && ok;
+    }
+    return ok ? 0 : 1;
+}
