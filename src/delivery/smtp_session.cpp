@@ -100,9 +100,29 @@ bool CSmtpSession::RcptTo(const std::string& recipient) {
     return Command("RCPT TO:<", recipient, ">\r\n", STAGE_RCPT_TO);
 }
 
-bool CSmtpSession::Data() { return Command("DATA", "", "\r\n", STAGE_DATA); }
+bool CSmtpSession::Data() {
+    m_atLineStart = true;
+    return Command("DATA", "", "\r\n", STAGE_DATA);
+}
 
-int CSmtpSession::SendRaw(const char* bytes, int count) { return m_sock.Send(bytes, count); }
+int CSmtpSession::SendRaw(const char* bytes, int count) {
+    // Runs of bytes go out straight from the caller's buffer; only a line-leading dot costs an extra send.
+    int from = 0;
+    for (int i = 0; i < count; ++i) {
+        if (m_atLineStart && bytes[i] == '.') {
+            if (i > from && m_sock.Send(bytes + from, i - from) < 0) return -1;
+            const int rc = m_sock.Send(".", 1);
+            if (rc < 0) return rc;
+            from = i;  // the line's own dot follows with the next run
+        }
+        m_atLineStart = bytes[i] == '\n';
+    }
+    if (count > from) {
+        const int rc = m_sock.Send(bytes + from, count - from);
+        if (rc < 0) return rc;
+    }
+    return count;
+}
 
 bool CSmtpSession::EndData() { return Command("\r\n.", "", "\r\n", STAGE_END_DATA); }
 

@@ -38,6 +38,8 @@ public:
     bool MailFrom(const std::string& sender) override;
     bool RcptTo(const std::string& recipient) override;
     bool Data() override;
+    // Sends message bytes unchanged except that a line beginning with "." gets one more "." in front, which
+    // the server takes away again; without it a line of a single "." would end the message there.
     int SendRaw(const char* bytes, int count) override;
     bool EndData() override;
     bool Quit() override;
@@ -55,7 +57,8 @@ private:
     bool Command(const char* verb, const std::string& argument, const char* tail, SmtpStage stage);
 
     std::string m_strError;
-    std::string m_pending;  // received bytes beyond the last reply read
+    std::string m_pending;     // received bytes beyond the last reply read
+    bool m_atLineStart = true;  // the next message byte begins a line (dot-stuffing)
     int m_nPort;
     CBlockingSocket m_sock;
 };
