@@ -1,6 +1,7 @@
 #include "delivery/smtp_session.h"
 
 #include <cctype>
+#include <cstring>
 
 #include "delivery/delivery_failure.h"
 
@@ -107,20 +108,22 @@ bool CSmtpSession::Data() {
 
 int CSmtpSession::SendRaw(const char* bytes, int count) {
     // Runs of bytes go out straight from the caller's buffer; only a line-leading dot costs an extra send.
+    if (count <= 0) return m_sock.Send(bytes, 0);
     int from = 0;
-    for (int i = 0; i < count; ++i) {
-        if (m_atLineStart && bytes[i] == '.') {
-            if (i > from && m_sock.Send(bytes + from, i - from) < 0) return -1;
-            const int rc = m_sock.Send(".", 1);
-            if (rc < 0) return rc;
-            from = i;  // the line's own dot follows with the next run
-        }
-        m_atLineStart = bytes[i] == '\n';
+    auto stuffAt = [&](int dot) {
+        if (dot > from && m_sock.Send(bytes + from, dot - from) < 0) return false;
+        if (m_sock.Send(".", 1) < 0) return false;
+        from = dot;  // the line's own dot follows with the next run
+        return true;
+    };
+    if (m_atLineStart && bytes[0] == '.' && !stuffAt(0)) return -1;
+    for (const char* lf = bytes; (lf = static_cast<const char*>(std::memchr(lf, '\n', bytes + count - lf))) != nullptr;) {
+        ++lf;
+        if (lf == bytes + count) break;
+        if (*lf == '.' && !stuffAt(static_cast<int>(lf - bytes))) return -1;
     }
-    if (count > from) {
-        const int rc = m_sock.Send(bytes + from, count - from);
-        if (rc < 0) return rc;
-    }
+    m_atLineStart = bytes[count - 1] == '\n';
+    if (m_sock.Send(bytes + from, count - from) < 0) return -1;
     return count;
 }
 

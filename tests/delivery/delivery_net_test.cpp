@@ -151,6 +151,15 @@ TEST_F(NetDelivery, MessageArrivesByteForByteWithTheEnvelopeOfThisHost) {
     const std::string host = LocalHostName();
     EXPECT_EQ(world->Read("127.0.0.2/1.env"), "{\"helo\": \"" + host + "\", \"from\": \"" + host + "@" + host +
                                                   ".com\", \"to\": [\"someone@accept.test\"]}");
+
+    // A dotted line that begins exactly where the second 2048-byte chunk does.
+    std::string chunked = "Subject: chunks\r\n\r\n";
+    while (chunked.size() + 100 < 2046) chunked += std::string(98, 'c') + "\r\n";
+    chunked += std::string(2046 - chunked.size(), 'c') + "\r\n.starts the second chunk\r\n";
+    ASSERT_EQ(chunked[2048], '.');
+    EXPECT_EQ(Outcome("someone@accept.test", chunked), "delivered");
+    ASSERT_TRUE(world->WaitForFile("127.0.0.2/2.env"));
+    EXPECT_EQ(world->Read("127.0.0.2/2.eml"), chunked + "\r\n");
 }
 
 TEST_F(NetDelivery, WholeConversationAsTheServerSawIt) {
