@@ -70,14 +70,18 @@ int CBlockingSocket::Send(const char* buf, int len) {
     if (m_hSocket == -1) return -1;
     int sent = 0;
     while (sent < len) {
-        if (WaitReady(true) == 0) return kTimedOut;
+        // Try first and wait only when the kernel cannot take anything now: a socket that is writable at
+        // once would pass the wait at once anyway, and the message goes out in many small sends.
         // MSG_NOSIGNAL: a peer that hung up must give an error here, not kill the process with SIGPIPE.
-        const ssize_t n = ::send(m_hSocket, buf + sent, static_cast<size_t>(len - sent), MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            return -1;
+        const ssize_t n =
+            ::send(m_hSocket, buf + sent, static_cast<size_t>(len - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            sent += static_cast<int>(n);
+            continue;
         }
-        sent += static_cast<int>(n);
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+        if (WaitReady(true) == 0) return kTimedOut;
     }
     return sent;
 }

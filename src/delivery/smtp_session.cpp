@@ -117,10 +117,9 @@ int CSmtpSession::SendRaw(const char* bytes, int count) {
         return true;
     };
     if (m_atLineStart && bytes[0] == '.' && !stuffAt(0)) return -1;
-    for (const char* lf = bytes; (lf = static_cast<const char*>(std::memchr(lf, '\n', bytes + count - lf))) != nullptr;) {
-        ++lf;
-        if (lf == bytes + count) break;
-        if (*lf == '.' && !stuffAt(static_cast<int>(lf - bytes))) return -1;
+    // Dots are rare in a mail (none in Base64), so look for them rather than for line ends.
+    for (const char* dot = bytes + 1; (dot = static_cast<const char*>(std::memchr(dot, '.', bytes + count - dot))) != nullptr; ++dot) {
+        if (dot[-1] == '\n' && !stuffAt(static_cast<int>(dot - bytes))) return -1;
     }
     m_atLineStart = bytes[count - 1] == '\n';
     if (m_sock.Send(bytes + from, count - from) < 0) return -1;
