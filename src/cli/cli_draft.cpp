@@ -32,7 +32,7 @@ const char kFieldsHelp[] =
     "  --loops N                         0 (the default) plays endlessly\n"
     "  --attach FILE                     repeatable; kept sorted and unique, as the attachment list is\n"
     "Every option but --attach may be given once. A value may also be written --option=VALUE, which is\n"
-    "the way to give a value that begins with \"--\".\n"
+    "the way to give a value that is itself one of these options.\n"
     "Exit status: 0 done; 1 some recipient was not delivered; 2 an option or the field check refused the\n"
     "input (the reason is on standard error).\n";
 
@@ -174,8 +174,11 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& erro
     return true;
 }
 
-// A value that is itself an option means the value was left out ("--to --cc x@y.z").
-bool LooksLikeOption(std::string_view arg) { return arg == "-o" || (arg.size() > 2 && arg.substr(0, 2) == "--"); }
+// A value that is itself one of our options means the value was left out ("--to --cc x@y.z"). Anything
+// else is taken as it stands, so a subject may begin with "--".
+bool LooksLikeOption(std::string_view arg) {
+    return arg == "--help" || arg == "-h" || FindOption(arg.substr(0, arg.find('='))) != nullptr;
+}
 
 class StderrSink : public AssemblySink {
 public:
