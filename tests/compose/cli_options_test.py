@@ -7,7 +7,7 @@ import subprocess
 import sys
 import tempfile
 
-CLI = sys.argv[1]
+CLI = os.path.abspath(sys.argv[1])
 GOOD = ["--from", "me@x.org", "--to", "a@b.com"]
 failures = []
 

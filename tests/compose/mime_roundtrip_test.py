@@ -12,7 +12,7 @@ import subprocess
 import sys
 import tempfile
 
-CLI = sys.argv[1]
+CLI = os.path.abspath(sys.argv[1])
 failures = []
 
 
