@@ -39,15 +39,21 @@ bool CBlockingSocket::Connect(const char* host, int port) {
 
     m_hSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_hSocket == -1) return false;
-    int rc;
-    do {
-        rc = ::connect(m_hSocket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-    } while (rc == -1 && errno == EINTR);
-    if (rc == -1) {
-        Close();
-        return false;
+    if (::connect(m_hSocket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return true;
+    if (errno == EINTR) {
+        // Interrupted by a signal (Ctrl+C in the command-line tool): the connection goes on being made;
+        // calling connect again would only say so. Wait for its outcome instead.
+        pollfd pfd{m_hSocket, POLLOUT, 0};
+        int rc;
+        do {
+            rc = ::poll(&pfd, 1, -1);
+        } while (rc == -1 && errno == EINTR);
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (rc == 1 && ::getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0) return true;
     }
-    return true;
+    Close();
+    return false;
 }
 
 int CBlockingSocket::WaitReady(bool forWrite) {
