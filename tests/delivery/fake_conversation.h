@@ -1,8 +1,7 @@
 #pragma once
-// A scripted SMTP conversation for tests of the delivery job: it refuses where told, records every call
-// and every chunk, and can run a hook before a chunk goes out (to press Cancel mid-transfer).
+// A scripted SMTP conversation for tests of the delivery job: it refuses where told and records every call
+// and every chunk.
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,7 +19,6 @@ public:
     FakeConversation(ConversationLog& log, std::string failAt = "", std::string reply = "")
         : m_log(log), m_failAt(std::move(failAt)), m_reply(std::move(reply)) {}
 
-    std::function<void(int count)> beforeChunk;
 
     bool Connect(const std::string& host) override { return Step("Connect", host); }
     bool Helo(const std::string& name) override { return Step("Helo", name); }
@@ -28,7 +26,6 @@ public:
     bool RcptTo(const std::string& recipient) override { return Step("RcptTo", recipient); }
     bool Data() override { return Step("Data", ""); }
     int SendRaw(const char* bytes, int count) override {
-        if (beforeChunk) beforeChunk(count);
         m_log.calls.push_back("SendRaw " + std::to_string(count));
         if (m_failAt == "SendRaw") return -2;
         m_log.data.append(bytes, static_cast<std::size_t>(count));

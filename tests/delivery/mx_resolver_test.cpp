@@ -69,16 +69,6 @@ TEST(MxResolver, ExchangersAreTriedInAnswerOrderUntilOneAccepts) {
     EXPECT_EQ(tried, (std::vector<std::string>{"x.test", "y.test", "z.test"}));
 }
 
-TEST(MxResolver, NoServerAtFirstButOneOnTheRepeat) {
-    int calls = 0;
-    CMxResolver resolver([&calls](const std::string&) {
-        return ++calls == 1 ? MxAnswer{MxStatus::NoDnsServer, {}} : MxAnswer{MxStatus::Ok, {"mx.test"}};
-    });
-    std::vector<std::string> tried;
-    EXPECT_FALSE(resolver.DeliverToRecipient("a@b.test", Refusing(tried, "mx.test")));
-    EXPECT_EQ(calls, 2);
-}
-
 TEST(MxResolver, ReadsMxNamesOffTheWireInOrderSkippingOtherRecords) {
     // b.test MX: a CNAME first, then "mxa" with preference 20 before "mxb" with preference 10; the names
     // are compressed against the question.

@@ -301,7 +301,10 @@ async def main():
             factory = (lambda m, s: lambda: RawSmtp(m, s))(mode, store)
         servers.append(await loop.create_server(factory, address, 25, reuse_address=True))
     print("ready", flush=True)
-    await asyncio.Event().wait()
+    # A test killed outright cannot end us; leave with it rather than linger in its namespace.
+    parent = os.getppid()
+    while os.getppid() == parent:
+        await asyncio.sleep(0.5)
 
 
 if __name__ == "__main__":

@@ -19,6 +19,16 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 77
 fi
 
+# A run killed outright (a test time-out) leaves its namespace behind; once the run's own process and
+# everything in the namespace are gone, it is only litter.
+for stale in $(ip netns list 2>/dev/null | awk '$1 ~ /^vox-net-[0-9]+-/ {print $1}'); do
+  owner=${stale#vox-net-}
+  owner=${owner%%-*}
+  if ! kill -0 "$owner" 2>/dev/null && [ -z "$(ip netns pids "$stale" 2>/dev/null)" ]; then
+    ip netns del "$stale" 2>/dev/null && rm -rf "/etc/netns/$stale"
+  fi
+done
+
 ns="vox-net-$$-$RANDOM$RANDOM"
 if ! ip netns add "$ns" 2>/dev/null; then
   echo "SKIPPED: cannot create a network namespace here (ip netns add failed)"
