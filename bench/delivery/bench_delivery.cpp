@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -166,6 +167,25 @@ void BM_VoxDelivery(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * message.size()));
 }
 
+// Not what the program does: the same session with 64 KiB sends, to show what the 2048-byte chunks cost.
+void BM_SessionLargeSends(benchmark::State& state) {
+    const std::string& message = Message();
+    const int port = TheSink().Port();
+    constexpr int kLarge = 64 * 1024;
+    for (auto _ : state) {
+        vox::CSmtpSession session(10, port);
+        bool ok = session.Connect("127.0.0.1") && session.Helo("bench") && session.MailFrom("bench@bench.com") &&
+                  session.RcptTo("someone@sink.test") && session.Data();
+        for (std::size_t at = 0; ok && at < message.size(); at += kLarge) {
+            const int n = static_cast<int>(std::min<std::size_t>(kLarge, message.size() - at));
+            ok = session.SendRaw(message.data() + at, n) == n;
+        }
+        if (!ok || !session.EndData()) state.SkipWithError(session.GetErrorText().c_str());
+        session.Quit();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * message.size()));
+}
+
 void BM_CurlSmtpUpload(benchmark::State& state) {
     const std::string& message = Message();
     const std::string file = "/tmp/vox-bench-message-" + std::to_string(::getpid()) + ".eml";
@@ -194,6 +214,7 @@ void BM_CurlSmtpUpload(benchmark::State& state) {
 }
 
 BENCHMARK(BM_VoxDelivery)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_SessionLargeSends)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_CurlSmtpUpload)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 }  // namespace
