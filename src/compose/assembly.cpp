@@ -25,7 +25,7 @@ std::size_t MessageSizeHint(const MailDraft& draft, const std::string& soundPath
                                     draft.m_strSubject.size());
     total += 512 + Base64EncodedSize(pageSize);
     const auto addFile = [&](const std::string& path) {
-        total += FilePartSizeHint(FileSizeOrZero(path), path.size() * 2);
+        total += FilePartSizeHint(FileSizeOrZero(path), path.size());
     };
     if (draft.m_nBackgroundMode == 1) addFile(draft.m_strPicture);
     if (!soundPath.empty()) addFile(soundPath);

@@ -138,7 +138,7 @@ bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view conten
     std::string& m = m_strMessage;
     const std::size_t before = m.size();
     const std::size_t fileSize = static_cast<std::size_t>(st.st_size);
-    Reserve(FilePartSizeHint(fileSize, path.size() * 2));
+    Reserve(FilePartSizeHint(fileSize, path.size()));
 
     m += "--";
     m += kOuterBoundary;
