@@ -62,7 +62,8 @@ const fs::path& AttachmentPath() {
             std::vector<std::uint64_t> data(kAttachmentBytes / 8);
             std::mt19937_64 rng(1);
             for (auto& v : data) v = rng();
-            std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), kAttachmentBytes);
+            std::ofstream(p, std::ios::binary)
+                .write(reinterpret_cast<const char*>(data.data()), kAttachmentBytes);
         }
         return p;
     }();
@@ -112,7 +113,8 @@ ChildResult RunChild(const std::vector<std::string>& args) {
     close(fds[1]);
     std::string out;
     char buf[256];
-    for (ssize_t n; rc == 0 && (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+    for (ssize_t n; rc == 0 && (n = read(fds[0], buf, sizeof buf)) > 0;)
+        out.append(buf, static_cast<std::size_t>(n));
     close(fds[0]);
     if (rc != 0) return {};
     int status = 0;
@@ -122,7 +124,9 @@ ChildResult RunChild(const std::vector<std::string>& args) {
     return {seconds, std::atof(out.c_str()) * 1024.0};
 }
 
-std::string Self() { return fs::read_symlink("/proc/self/exe").string(); }
+std::string Self() {
+    return fs::read_symlink("/proc/self/exe").string();
+}
 
 void SetMemoryCounters(benchmark::State& state, const ChildResult& with, const ChildResult& without) {
     state.counters["peak_MiB"] = with.peakBytes / (1 << 20);

@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nthroughput, ours (line breaks included) as a multiple of OpenSSL EVP_EncodeBlock:\n");
     for (const char* size : {"1024", "65536", "16777216"}) {
-        reporter.PrintRatio(std::string("BM_Ours_Append/") + size, std::string("BM_OpenSSL_EncodeBlock/") + size);
+        reporter.PrintRatio(std::string("BM_Ours_Append/") + size,
+                            std::string("BM_OpenSSL_EncodeBlock/") + size);
         reporter.PrintRatio(std::string("BM_Ours_EncodeBase64New/") + size,
                             std::string("BM_OpenSSL_EncodeBlockNew/") + size);
     }

@@ -35,7 +35,9 @@ std::size_t MessageSizeHint(const MailDraft& draft, const std::string& soundPath
 
 }  // namespace
 
-std::string AttachFailedText(const std::string& path) { return "文件" + path + "附加失败"; }
+std::string AttachFailedText(const std::string& path) {
+    return "文件" + path + "附加失败";
+}
 
 void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink) {
     AssembleMessage(draft, programFolder, sink, [] { return std::time(nullptr); });

@@ -63,9 +63,10 @@ std::string FormatMailDate(std::time_t when) {
     const long offset = tm.tm_gmtoff;
     const long absMinutes = (offset < 0 ? -offset : offset) / 60;
     char buf[128];
-    const int n = std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[tm.tm_wday],
-                                tm.tm_mday, kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
-                                tm.tm_sec, offset < 0 ? '-' : '+', absMinutes / 60, absMinutes % 60);
+    const int n =
+        std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[tm.tm_wday],
+                      tm.tm_mday, kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                      offset < 0 ? '-' : '+', absMinutes / 60, absMinutes % 60);
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) return {};
     return std::string(buf, static_cast<std::size_t>(n));
 }
@@ -163,7 +164,8 @@ bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view conten
     }
     m += kCrLf;
 
-    const std::size_t chunk = fileSize < kReadChunk ? (fileSize / kBase64LineBytes + 1) * kBase64LineBytes : kReadChunk;
+    const std::size_t chunk =
+        fileSize < kReadChunk ? (fileSize / kBase64LineBytes + 1) * kBase64LineBytes : kReadChunk;
     const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(chunk);
     for (;;) {
         const ssize_t got = ReadFull(fd.get(), buffer.get(), chunk);
