@@ -178,5 +178,7 @@ int main(int argc, char** argv) {
     reporter.PrintRatio("BM_Ours_Assemble64MiB/iterations:5/real_time",
                         "BM_PythonEmail_Assemble64MiB/iterations:1/manual_time");
     benchmark::Shutdown();
+    std::error_code ec;
+    fs::remove(AttachmentPath(), ec);
     return 0;
 }
