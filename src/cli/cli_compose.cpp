@@ -22,14 +22,16 @@ int RunCompose(const Args& args) {
 
     if (outputPath.empty()) {
         if (!WriteAll(stdout, draft->m_strMime)) {
-            std::fprintf(stderr, "voxletter-cli compose: cannot write to standard output: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "voxletter-cli compose: cannot write to standard output: %s\n",
+                         std::strerror(errno));
             return kExitRefused;
         }
         return 0;
     }
     std::FILE* f = std::fopen(outputPath.c_str(), "wb");
     if (f == nullptr) {
-        std::fprintf(stderr, "voxletter-cli compose: cannot write \"%s\": %s\n", outputPath.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "voxletter-cli compose: cannot write \"%s\": %s\n", outputPath.c_str(),
+                     std::strerror(errno));
         return kExitRefused;
     }
     const bool written = WriteAll(f, draft->m_strMime);

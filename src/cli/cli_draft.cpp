@@ -39,8 +39,28 @@ const char kFieldsHelp[] =
 namespace {
 
 enum class Opt {
-    From, To, Cc, Bcc, Subject, Body, BodyFile, Font, Size, Color, Bold, Italic, Underline, Strikeout,
-    Align, BackgroundColor, BackgroundPicture, Sound, Recording, Loops, Attach, Output,
+    From,
+    To,
+    Cc,
+    Bcc,
+    Subject,
+    Body,
+    BodyFile,
+    Font,
+    Size,
+    Color,
+    Bold,
+    Italic,
+    Underline,
+    Strikeout,
+    Align,
+    BackgroundColor,
+    BackgroundPicture,
+    Sound,
+    Recording,
+    Loops,
+    Attach,
+    Output,
 };
 
 struct OptionSpec {
@@ -96,7 +116,8 @@ const char* NameOf(Opt opt) {
 }
 
 void Complain(std::string_view command, const std::string& text) {
-    std::fprintf(stderr, "voxletter-cli %.*s: %s\n", static_cast<int>(command.size()), command.data(), text.c_str());
+    std::fprintf(stderr, "voxletter-cli %.*s: %s\n", static_cast<int>(command.size()), command.data(),
+                 text.c_str());
 }
 
 // The composer's editor separates lines with CR LF; a file or argument from a Unix shell has bare LFs.
@@ -124,10 +145,14 @@ bool ParseColor(std::string_view text, COLORREF& color) {
     unsigned v = 0;
     for (char c : text) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
         v = v << 4 | static_cast<unsigned>(d);
     }
     // RRGGBB as typed, 0x00BBGGRR as kept.
@@ -182,7 +207,8 @@ bool LooksLikeOption(std::string_view arg) {
 
 class StderrSink : public AssemblySink {
 public:
-    StderrSink(std::string_view command, const std::function<void()>& onStep) : m_command(command), m_onStep(onStep) {}
+    StderrSink(std::string_view command, const std::function<void()>& onStep)
+        : m_command(command), m_onStep(onStep) {}
     void Step() override {
         if (m_onStep) m_onStep();
     }
@@ -226,7 +252,8 @@ std::optional<DraftRequest> ParseDraftArgs(const Args& args, bool allowOutput, s
         }
         if (!spec->takesValue && value) return refuse("option " + name + " takes no value");
         if (spec->takesValue && !value) {
-            if (i + 1 >= args.size() || LooksLikeOption(args[i + 1])) return refuse("option " + name + " needs a value");
+            if (i + 1 >= args.size() || LooksLikeOption(args[i + 1]))
+                return refuse("option " + name + " needs a value");
             value = args[++i];
         }
         if (spec->opt != Opt::Attach && !seen.insert(spec->opt).second) {
@@ -235,22 +262,36 @@ std::optional<DraftRequest> ParseDraftArgs(const Args& args, bool allowOutput, s
         for (const auto& [a, b] : kExclusive) {
             const Opt other = spec->opt == a ? b : spec->opt == b ? a : spec->opt;
             if (other != spec->opt && seen.count(other) != 0) {
-                return refuse(std::string("options ") + NameOf(a) + " and " + NameOf(b) + " exclude each other");
+                return refuse(std::string("options ") + NameOf(a) + " and " + NameOf(b) +
+                              " exclude each other");
             }
         }
 
         const std::string v = value.value_or(std::string());
         switch (spec->opt) {
-            case Opt::From: d.m_strFrom = v; break;
-            case Opt::To: d.m_strTo = v; break;
-            case Opt::Cc: d.m_strCc = v; break;
-            case Opt::Bcc: d.m_strBcc = v; break;
-            case Opt::Subject: d.m_strSubject = v; break;
-            case Opt::Body: d.m_strBody = WithCrLf(v); break;
+            case Opt::From:
+                d.m_strFrom = v;
+                break;
+            case Opt::To:
+                d.m_strTo = v;
+                break;
+            case Opt::Cc:
+                d.m_strCc = v;
+                break;
+            case Opt::Bcc:
+                d.m_strBcc = v;
+                break;
+            case Opt::Subject:
+                d.m_strSubject = v;
+                break;
+            case Opt::Body:
+                d.m_strBody = WithCrLf(v);
+                break;
             case Opt::BodyFile: {
                 std::string text, error;
                 if (v.empty() || !ReadWholeFile(v, text, error)) {
-                    return refuse("cannot read the body file \"" + v + "\"" + (error.empty() ? "" : ": " + error));
+                    return refuse("cannot read the body file \"" + v + "\"" +
+                                  (error.empty() ? "" : ": " + error));
                 }
                 d.m_strBody = WithCrLf(text);
                 break;
@@ -269,15 +310,27 @@ std::optional<DraftRequest> ParseDraftArgs(const Args& args, bool allowOutput, s
                     return refuse("option --color needs RRGGBB in hexadecimal, not \"" + v + "\"");
                 }
                 break;
-            case Opt::Bold: d.m_charFormat.dwEffects |= CFE_BOLD; break;
-            case Opt::Italic: d.m_charFormat.dwEffects |= CFE_ITALIC; break;
-            case Opt::Underline: d.m_charFormat.dwEffects |= CFE_UNDERLINE; break;
-            case Opt::Strikeout: d.m_charFormat.dwEffects |= CFE_STRIKEOUT; break;
+            case Opt::Bold:
+                d.m_charFormat.dwEffects |= CFE_BOLD;
+                break;
+            case Opt::Italic:
+                d.m_charFormat.dwEffects |= CFE_ITALIC;
+                break;
+            case Opt::Underline:
+                d.m_charFormat.dwEffects |= CFE_UNDERLINE;
+                break;
+            case Opt::Strikeout:
+                d.m_charFormat.dwEffects |= CFE_STRIKEOUT;
+                break;
             case Opt::Align:
-                if (v == "left") d.m_paraFormat.wAlignment = PFA_LEFT;
-                else if (v == "center") d.m_paraFormat.wAlignment = PFA_CENTER;
-                else if (v == "right") d.m_paraFormat.wAlignment = PFA_RIGHT;
-                else return refuse("option --align needs left, center or right, not \"" + v + "\"");
+                if (v == "left")
+                    d.m_paraFormat.wAlignment = PFA_LEFT;
+                else if (v == "center")
+                    d.m_paraFormat.wAlignment = PFA_CENTER;
+                else if (v == "right")
+                    d.m_paraFormat.wAlignment = PFA_RIGHT;
+                else
+                    return refuse("option --align needs left, center or right, not \"" + v + "\"");
                 break;
             case Opt::BackgroundColor:
                 if (!ParseColor(v, d.m_crBackground)) {
@@ -294,7 +347,9 @@ std::optional<DraftRequest> ParseDraftArgs(const Args& args, bool allowOutput, s
                 if (v.empty()) return refuse("option --sound needs a file");
                 d.m_strSound = FullPath(v);
                 break;
-            case Opt::Recording: d.m_strSound = kRecordingMarker; break;
+            case Opt::Recording:
+                d.m_strSound = kRecordingMarker;
+                break;
             case Opt::Loops:
                 if (!ParseCount(v, d.m_nSoundLoops)) {
                     return refuse("option --loops needs a whole number from 0 up, not \"" + v + "\"");
@@ -325,7 +380,8 @@ bool CheckDraft(MailDraft& draft, std::string_view command) {
                                       : check.focusField == kFieldCc ? draft.m_strCc
                                                                      : draft.m_strBcc;
             const std::string entry = text.substr(check.selStart, check.selEnd - check.selStart);
-            std::fprintf(stderr, "  the entry \"%s\" at byte %zu is not an address\n", entry.c_str(), check.selStart);
+            std::fprintf(stderr, "  the entry \"%s\" at byte %zu is not an address\n", entry.c_str(),
+                         check.selStart);
         }
         return false;
     }
@@ -352,9 +408,12 @@ std::optional<MailDraft> PrepareDraft(const Args& args, std::string* outputPath,
         return std::nullopt;
     }
     if (req->help) {
-        std::printf("usage: voxletter-cli %.*s [FIELDS]%s\n", static_cast<int>(command.size()), command.data(),
-                    outputPath != nullptr ? " [-o FILE]" : "");
-        if (outputPath != nullptr) std::fputs("  -o FILE                           write the mail there instead of to standard output\n", stdout);
+        std::printf("usage: voxletter-cli %.*s [FIELDS]%s\n", static_cast<int>(command.size()),
+                    command.data(), outputPath != nullptr ? " [-o FILE]" : "");
+        if (outputPath != nullptr)
+            std::fputs(
+                "  -o FILE                           write the mail there instead of to standard output\n",
+                stdout);
         std::fputs(kFieldsHelp, stdout);
         exitCode = 0;
         return std::nullopt;

@@ -22,9 +22,9 @@ extern const char kFieldsHelp[];
 
 // The command line after the command's name, parsed.
 struct DraftRequest {
-    MailDraft draft;          // the fields, the formats, background, sound and attachments; nothing checked yet
-    std::string outputPath;   // -o FILE (only where allowed); empty: standard output
-    bool help = false;        // --help: print the usage, do nothing else
+    MailDraft draft;  // the fields, the formats, background, sound and attachments; nothing checked yet
+    std::string outputPath;  // -o FILE (only where allowed); empty: standard output
+    bool help = false;       // --help: print the usage, do nothing else
 };
 
 // Parses FIELDS (and "-o FILE" when allowOutput). Unknown options, missing or malformed values, options

@@ -23,7 +23,9 @@ DraftCheck Refuse(std::string message, int field) {
 
 // A line break or NUL in an address text would end the header line it is written into, or the SMTP
 // command it is sent in, and let the rest pass as something else.
-bool HasLineBreakOrNul(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos; }
+bool HasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
+}
 
 // The same test as reading the file at assembly: it opens, and it is a regular file.
 bool IsReadableFile(const std::string& path) {
@@ -101,7 +103,8 @@ DraftCheck ValidateDraft(MailDraft& draft) {
         (draft.m_strBcc.find('@') == std::string::npos || HasLineBreakOrNul(draft.m_strBcc))) {
         return Refuse(kBadBcc, kFieldBcc);
     }
-    if (!draft.m_strSound.empty() && draft.m_strSound != kRecordingMarker && !IsReadableFile(draft.m_strSound)) {
+    if (!draft.m_strSound.empty() && draft.m_strSound != kRecordingMarker &&
+        !IsReadableFile(draft.m_strSound)) {
         DraftCheck check = Refuse(kBadSound, 0);
         check.followUp = FollowUp::OpenSound;
         return check;

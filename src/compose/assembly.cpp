@@ -25,7 +25,7 @@ std::size_t MessageSizeHint(const MailDraft& draft, const std::string& soundPath
                                     draft.m_strSubject.size());
     total += 512 + Base64EncodedSize(pageSize);
     const auto addFile = [&](const std::string& path) {
-        total += FilePartSizeHint(FileSizeOrZero(path), path.size() * 2);
+        total += FilePartSizeHint(FileSizeOrZero(path), path.size());
     };
     if (draft.m_nBackgroundMode == 1) addFile(draft.m_strPicture);
     if (!soundPath.empty()) addFile(soundPath);
@@ -35,7 +35,9 @@ std::size_t MessageSizeHint(const MailDraft& draft, const std::string& soundPath
 
 }  // namespace
 
-std::string AttachFailedText(const std::string& path) { return "文件" + path + "附加失败"; }
+std::string AttachFailedText(const std::string& path) {
+    return "文件" + path + "附加失败";
+}
 
 void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink) {
     AssembleMessage(draft, programFolder, sink, [] { return std::time(nullptr); });

@@ -42,10 +42,34 @@ inline char* EncodeGroups(char* out, const unsigned char* in, std::size_t groups
     return out;
 }
 
-// One full line: 57 bytes, 19 groups, 76 characters and the line break. A fixed count lets the compiler
-// unroll the loop.
+inline std::uint64_t LoadBigEndian64(const unsigned char* in) {
+    std::uint64_t v;
+    std::memcpy(&v, in, 8);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    return v;
+}
+
+// One full line: 57 bytes, 76 characters and the line break. Nine rounds take six bytes each through one
+// 8-byte load (the two extra bytes still lie inside the line) and give eight characters in one store; the
+// last three bytes make one more group.
 inline char* EncodeLine(char* out, const unsigned char* in) {
-    out = EncodeGroups(out, in, kBase64LineBytes / 3);
+    for (int r = 0; r < 9; ++r) {
+        const std::uint64_t v = LoadBigEndian64(in);
+        const std::uint64_t p0 = kPairs.pairs[(v >> 52) & 0xFFF];
+        const std::uint64_t p1 = kPairs.pairs[(v >> 40) & 0xFFF];
+        const std::uint64_t p2 = kPairs.pairs[(v >> 28) & 0xFFF];
+        const std::uint64_t p3 = kPairs.pairs[(v >> 16) & 0xFFF];
+        std::uint64_t chars;
+        if constexpr (std::endian::native == std::endian::little) {
+            chars = p0 | (p1 << 16) | (p2 << 32) | (p3 << 48);
+        } else {
+            chars = (p0 << 48) | (p1 << 32) | (p2 << 16) | p3;
+        }
+        std::memcpy(out, &chars, 8);
+        in += 6;
+        out += 8;
+    }
+    out = EncodeGroups(out, in, 1);
     out[0] = '\r';
     out[1] = '\n';
     return out + 2;
@@ -84,9 +108,20 @@ char* EncodeBase64To(char* out, const unsigned char* data, std::size_t n) {
 }
 
 void AppendBase64(std::string& text, const unsigned char* data, std::size_t n) {
-    const std::size_t old = text.size();
-    text.resize(old + Base64EncodedSize(n));
-    EncodeBase64To(text.data() + old, data, n);
+    const std::size_t total = text.size() + Base64EncodedSize(n);
+    if (total > text.capacity()) text.reserve(total);
+    // The text grows a piece at a time: resize() zero-fills, and zeroing a piece that is still in the cache
+    // just before encoding over it costs next to nothing, where zeroing megabytes ahead costs a second pass
+    // through memory.
+    constexpr std::size_t kPiece = kBase64LineBytes * 128;
+    while (n > 0) {
+        const std::size_t take = n < kPiece ? n : kPiece;
+        const std::size_t old = text.size();
+        text.resize(old + Base64EncodedSize(take));
+        EncodeBase64To(text.data() + old, data, take);
+        data += take;
+        n -= take;
+    }
 }
 
 std::string EncodeBase64(const unsigned char* data, std::int32_t length) {

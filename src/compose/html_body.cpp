@@ -65,10 +65,17 @@ std::string BuildHtmlBody(const MailDraft& draft) {
         const CharFormat& cf = draft.m_charFormat;
         page += "<DIV align=";
         switch (draft.m_paraFormat.wAlignment) {
-            case PFA_LEFT: page += "left"; break;
-            case PFA_RIGHT: page += "right"; break;
-            case PFA_CENTER: page += "center"; break;
-            default: break;
+            case PFA_LEFT:
+                page += "left";
+                break;
+            case PFA_RIGHT:
+                page += "right";
+                break;
+            case PFA_CENTER:
+                page += "center";
+                break;
+            default:
+                break;
         }
         page += ">\r\n";
         page += "<FONT face=";

@@ -46,8 +46,8 @@ private:
     std::string m_strMessage;
 };
 
-// The length WriteFilePart adds for a file of fileSize bytes (before any file name conversion the header
-// may grow by a few bytes; callers use it to reserve room).
+// At least the length WriteFilePart adds for a file of fileSize bytes whose path is pathLength bytes long;
+// assembly adds these up to reserve the whole mail at once.
 std::size_t FilePartSizeHint(std::size_t fileSize, std::size_t pathLength);
 
 }  // namespace vox

@@ -10,9 +10,10 @@ namespace {
 
 TEST(IsValidAddress, Rule) {
     const std::pair<const char*, bool> cases[] = {
-        {"a@b.c", true},     {"a b@c d.e", true}, {"a@@b..c", true},  {"a@b.c.d", true}, {"a.b@c", false},
-        {"@b.c", false},     {"a@", false},       {"a@b.", false},    {"ab.c", false},   {"", false},
-        {"a@bc", false},     {"用户@例子.中国", true}, {".@b.c", true}, {"a@.c", true},
+        {"a@b.c", true},  {"a b@c d.e", true}, {"a@@b..c", true}, {"a@b.c.d", true},
+        {"a.b@c", false}, {"@b.c", false},     {"a@", false},     {"a@b.", false},
+        {"ab.c", false},  {"", false},         {"a@bc", false},   {"用户@例子.中国", true},
+        {".@b.c", true},  {"a@.c", true},
     };
     for (const auto& [text, valid] : cases) EXPECT_EQ(IsValidAddress(text), valid) << text;
 }
@@ -76,12 +77,20 @@ TEST_F(ValidateDraftTest, FieldsInOrder) {
         int field;
         FollowUp followUp;
     };
-    auto with = [](MailDraft d, auto change) { change(d); return d; };
+    auto with = [](MailDraft d, auto change) {
+        change(d);
+        return d;
+    };
     const Case cases[] = {
-        {"sender without @", with(Draft("a@b.c"), [](MailDraft& d) { d.m_strFrom = "me"; }), "请正确填写发件人", kFieldFrom, FollowUp::None},
-        {"sender @ first", with(Draft("a@b.c"), [](MailDraft& d) { d.m_strFrom = "@me"; }), "请正确填写发件人", kFieldFrom, FollowUp::None},
-        {"sender @ last", with(Draft("a@b.c"), [](MailDraft& d) { d.m_strFrom = "me@"; }), "请正确填写发件人", kFieldFrom, FollowUp::None},
-        {"sender line break", with(Draft("a@b.c"), [](MailDraft& d) { d.m_strFrom = "me@x\r\nRCPT TO:<v@w.x>"; }), "请正确填写发件人", kFieldFrom, FollowUp::None},
+        {"sender without @", with(Draft("a@b.c"), [](MailDraft& d) { d.m_strFrom = "me"; }),
+         "请正确填写发件人", kFieldFrom, FollowUp::None},
+        {"sender @ first", with(Draft("a@b.c"), [](MailDraft& d) { d.m_strFrom = "@me"; }),
+         "请正确填写发件人", kFieldFrom, FollowUp::None},
+        {"sender @ last", with(Draft("a@b.c"), [](MailDraft& d) { d.m_strFrom = "me@"; }), "请正确填写发件人",
+         kFieldFrom, FollowUp::None},
+        {"sender line break",
+         with(Draft("a@b.c"), [](MailDraft& d) { d.m_strFrom = "me@x\r\nRCPT TO:<v@w.x>"; }),
+         "请正确填写发件人", kFieldFrom, FollowUp::None},
         {"To empty", Draft(""), "请正确填写收件人", kFieldTo, FollowUp::None},
         {"To without @", Draft("abc;def"), "请正确填写收件人", kFieldTo, FollowUp::None},
         {"To NUL", Draft(std::string("a@b.c\0x", 7)), "请正确填写收件人", kFieldTo, FollowUp::None},
@@ -90,10 +99,20 @@ TEST_F(ValidateDraftTest, FieldsInOrder) {
         {"Bcc without @", Draft("a@b.c", "", "x"), "请正确填写暗送", kFieldBcc, FollowUp::None},
         {"Bcc CR", Draft("a@b.c", "", "x@y.z\r"), "请正确填写暗送", kFieldBcc, FollowUp::None},
         // The file checks come before the list parsing.
-        {"sound missing", with(Draft("bad;a@b.c"), [&](MailDraft& d) { d.m_strSound = (dir.path() / "no.wav").string(); }), "无法访问到声音文件", 0, FollowUp::OpenSound},
-        {"sound is a folder", with(Draft("a@b.c"), [&](MailDraft& d) { d.m_strSound = dir.path().string(); }), "无法访问到声音文件", 0, FollowUp::OpenSound},
-        {"picture missing", with(Draft("a@b.c"), [&](MailDraft& d) { d.m_nBackgroundMode = 1; d.m_strPicture = "/nonexistent/p.gif"; }), "无法访问到背景图片文件", 0, FollowUp::OpenBackground},
-        {"bad entry", with(Draft("a@b.c;bad"), [&](MailDraft& d) { d.m_strSound = sound; }), "请正确填写收件人", kFieldTo, FollowUp::None},
+        {"sound missing",
+         with(Draft("bad;a@b.c"), [&](MailDraft& d) { d.m_strSound = (dir.path() / "no.wav").string(); }),
+         "无法访问到声音文件", 0, FollowUp::OpenSound},
+        {"sound is a folder", with(Draft("a@b.c"), [&](MailDraft& d) { d.m_strSound = dir.path().string(); }),
+         "无法访问到声音文件", 0, FollowUp::OpenSound},
+        {"picture missing",
+         with(Draft("a@b.c"),
+              [&](MailDraft& d) {
+                  d.m_nBackgroundMode = 1;
+                  d.m_strPicture = "/nonexistent/p.gif";
+              }),
+         "无法访问到背景图片文件", 0, FollowUp::OpenBackground},
+        {"bad entry", with(Draft("a@b.c;bad"), [&](MailDraft& d) { d.m_strSound = sound; }),
+         "请正确填写收件人", kFieldTo, FollowUp::None},
     };
     for (const Case& c : cases) {
         MailDraft d = c.draft;
@@ -108,7 +127,7 @@ TEST_F(ValidateDraftTest, FieldsInOrder) {
 
 TEST_F(ValidateDraftTest, AcceptsAndFillsTheList) {
     MailDraft d = Draft("a@b.c", "d@e.f");
-    d.m_strFrom = "me@localhost";  // a sender needs no dot
+    d.m_strFrom = "me@localhost";     // a sender needs no dot
     d.m_strSound = kRecordingMarker;  // not tested here: a missing recording shows up in assembly
     d.m_nBackgroundMode = 0;
     d.m_strPicture = "/nonexistent";  // colour mode ignores the picture

@@ -10,7 +10,8 @@ namespace vox {
 namespace {
 
 std::string Encode(const std::string& in) {
-    return EncodeBase64(reinterpret_cast<const unsigned char*>(in.data()), static_cast<std::int32_t>(in.size()));
+    return EncodeBase64(reinterpret_cast<const unsigned char*>(in.data()),
+                        static_cast<std::int32_t>(in.size()));
 }
 
 std::string WithoutLineBreaks(std::string s) {
@@ -28,13 +29,13 @@ std::string WithoutLineBreaks(std::string s) {
 TEST(Base64, LineEdges) {
     struct Case {
         std::size_t n;
-        std::size_t lines;     // CR LF pairs
+        std::size_t lines;  // CR LF pairs
         bool endsWithBreak;
         std::size_t pads;
     };
     const Case cases[] = {
-        {0, 0, false, 0},  {1, 0, false, 2},  {2, 0, false, 1},  {3, 0, false, 0}, {54, 0, false, 0},
-        {55, 1, true, 2},  {56, 1, true, 1},  {57, 1, true, 0},  {58, 1, false, 2}, {113, 2, true, 1},
+        {0, 0, false, 0},  {1, 0, false, 2},   {2, 0, false, 1},  {3, 0, false, 0},  {54, 0, false, 0},
+        {55, 1, true, 2},  {56, 1, true, 1},   {57, 1, true, 0},  {58, 1, false, 2}, {113, 2, true, 1},
         {114, 2, true, 0}, {115, 2, false, 2}, {171, 3, true, 0},
     };
     std::string data;

@@ -12,10 +12,32 @@ std::optional<DraftRequest> Parse(const Args& args, bool allowOutput = true) {
 }
 
 TEST(CliDraft, FillsTheDraftAsTheComposerWould) {
-    const auto req = Parse({"--from", "me@x.org", "--to", "a@b.c;d@e.f", "--cc=c@d.e", "--subject", "--hi",
-                            "--body", "one\ntwo\r\nthree\n", "--font", "黑体", "--size", "10.5", "--color", "FF8000",
-                            "--bold", "--strikeout", "--align", "center", "--background-color", "#0000ff",
-                            "--loops", "3", "--recording", "-o", "out.eml"});
+    const auto req = Parse({"--from",
+                            "me@x.org",
+                            "--to",
+                            "a@b.c;d@e.f",
+                            "--cc=c@d.e",
+                            "--subject",
+                            "--hi",
+                            "--body",
+                            "one\ntwo\r\nthree\n",
+                            "--font",
+                            "黑体",
+                            "--size",
+                            "10.5",
+                            "--color",
+                            "FF8000",
+                            "--bold",
+                            "--strikeout",
+                            "--align",
+                            "center",
+                            "--background-color",
+                            "#0000ff",
+                            "--loops",
+                            "3",
+                            "--recording",
+                            "-o",
+                            "out.eml"});
     ASSERT_TRUE(req);
     const MailDraft& d = req->draft;
     EXPECT_EQ(d.m_strCc, "c@d.e");

@@ -2,7 +2,9 @@
 """voxletter-cli compose from the outside: option refusals and field-check refusals exit with 2 and say
 why on standard error; a good command line exits with 0 and writes the mail."""
 
+import base64
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -10,6 +12,12 @@ import tempfile
 CLI = os.path.abspath(sys.argv[1])
 GOOD = ["--from", "me@x.org", "--to", "a@b.com"]
 failures = []
+
+
+def page_of(mail):
+    """The Base64 text of the HTML part."""
+    start = mail.index(b"Content-Transfer-Encoding: base64\r\n\r\n") + 37
+    return mail[start:mail.index(b"\r\n\r\n", start)]
 
 
 def run(args, cwd):
@@ -74,6 +82,20 @@ with tempfile.TemporaryDirectory() as tmp:
     # Assembly failures are reported and the mail is still written.
     os.remove(os.path.join(tmp, "s.wav"))
     expect(GOOD + ["--attach", "s.wav"], 0, "文件" + os.path.join(tmp, "s.wav") + "附加失败", cwd=tmp)
+
+# --recording stands for "Sound.wav" in the program's folder: a copy of the tool in a folder of its own
+# keeps this away from any recording next to the built tool.
+with tempfile.TemporaryDirectory() as tmp:
+    own = os.path.join(tmp, "voxletter-cli")
+    shutil.copy2(CLI, own)
+    CLI = own
+    r = expect(GOOD + ["--recording"], 0, "添加声音失败", cwd=tmp)
+    if b'<BGSOUND SRC="cid:VoxLetterYourSound"' not in base64.b64decode(page_of(r.stdout)):
+        failures.append("the page announces no sound although the recording is missing")
+    open(os.path.join(tmp, "Sound.wav"), "wb").write(b"RIFF-recording")
+    r = expect(GOOD + ["--recording"], 0, cwd=tmp)
+    if r.stderr or b"Content-ID: <VoxLetterYourSound>\r\n\r\nUklGRi1yZWNvcmRpbmc=\r\n" not in r.stdout:
+        failures.append(f"the recording is not attached: {r.stderr!r}")
 
 for f in failures:
     print("FAIL:", f)

@@ -54,7 +54,8 @@ inline std::string PlainBase64(const std::string& in) {
     std::string out;
     std::size_t i = 0;
     for (; i + 2 < in.size(); i += 3) {
-        const unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8 | (unsigned char)in[i + 2];
+        const unsigned v =
+            (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8 | (unsigned char)in[i + 2];
         out += {a[v >> 18], a[(v >> 12) & 63], a[(v >> 6) & 63], a[v & 63]};
     }
     if (in.size() - i == 1) {
@@ -70,8 +71,14 @@ inline std::string PlainBase64(const std::string& in) {
 // Records what assembly reports, in order: "step" or the error text.
 class RecordingSink : public AssemblySink {
 public:
-    void Step() override { events.push_back("step"); ++steps; }
-    void ShowError(const std::string& text) override { events.push_back(text); errors.push_back(text); }
+    void Step() override {
+        events.push_back("step");
+        ++steps;
+    }
+    void ShowError(const std::string& text) override {
+        events.push_back(text);
+        errors.push_back(text);
+    }
     std::vector<std::string> events;
     std::vector<std::string> errors;
     int steps = 0;
