@@ -2,7 +2,9 @@
 // Turning a checked draft into the finished mail, one step at a time. The caller chooses the thread: the
 // composer runs it on its assembly worker, the command-line tool on its main thread.
 
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "compose/mail_draft.h"
@@ -24,5 +26,14 @@ public:
 // into draft.m_strMime. A recording marker in draft.m_strSound is replaced, lastingly, by
 // programFolder / "Sound.wav".
 void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink);
+
+// The time the Date header is taken from; the overload above uses the system clock. Tests pass a fixed one
+// so that whole messages can be compared byte for byte.
+using MailClock = std::function<std::time_t()>;
+void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink,
+                     const MailClock& clock);
+
+// "文件%s附加失败" with the attachment's path in it.
+std::string AttachFailedText(const std::string& path);
 
 }  // namespace vox

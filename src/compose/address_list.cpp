@@ -1,0 +1,120 @@
+#include "compose/address_list.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vox {
+namespace {
+
+constexpr const char kBadFrom[] = "请正确填写发件人";
+constexpr const char kBadTo[] = "请正确填写收件人";
+constexpr const char kBadCc[] = "请正确填写抄送";
+constexpr const char kBadBcc[] = "请正确填写暗送";
+constexpr const char kBadSound[] = "无法访问到声音文件";
+constexpr const char kBadPicture[] = "无法访问到背景图片文件";
+
+DraftCheck Refuse(std::string message, int field) {
+    DraftCheck check;
+    check.message = std::move(message);
+    check.focusField = field;
+    return check;
+}
+
+// A line break or NUL in an address text would end the header line it is written into, or the SMTP
+// command it is sent in, and let the rest pass as something else.
+bool HasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
+}
+
+// The same test as reading the file at assembly: it opens, and it is a regular file.
+bool IsReadableFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return ok;
+}
+
+struct ListField {
+    const std::string& text;
+    const char* message;
+    int field;
+};
+
+}  // namespace
+
+bool IsValidAddress(std::string_view text) {
+    const std::size_t at = text.find('@');
+    const std::size_t dot = text.rfind('.');
+    const std::size_t last = text.size() - 1;  // only compared when the text holds an "@"
+    return at != text.npos && at > 0 && at != last && dot != text.npos && dot > 0 && dot != last && dot > at;
+}
+
+DraftCheck ParseRecipients(MailDraft& draft) {
+    draft.m_recipients.clear();
+    const ListField fields[] = {
+        {draft.m_strTo, kBadTo, kFieldTo},
+        {draft.m_strCc, kBadCc, kFieldCc},
+        {draft.m_strBcc, kBadBcc, kFieldBcc},
+    };
+    for (const ListField& f : fields) {
+        if (f.field != kFieldTo && f.text.empty()) continue;
+        const std::string_view text = f.text;
+        std::size_t start = 0;
+        while (start <= text.size()) {
+            const std::size_t sep = text.find(';', start);
+            // After the last separator, an empty rest is no entry: "a@b.c;" holds one address.
+            if (sep == text.npos && start == text.size() && start != 0) break;
+            const std::size_t end = sep == text.npos ? text.size() : sep;
+            const std::string_view entry = text.substr(start, end - start);
+            if (!IsValidAddress(entry)) {
+                DraftCheck check = Refuse(f.message, f.field);
+                check.hasSelection = true;
+                check.selStart = start;
+                check.selEnd = end;
+                return check;
+            }
+            draft.m_recipients.emplace_back(entry);
+            if (sep == text.npos) break;
+            start = sep + 1;
+        }
+    }
+    DraftCheck ok;
+    ok.ok = true;
+    return ok;
+}
+
+DraftCheck ValidateDraft(MailDraft& draft) {
+    const std::string& from = draft.m_strFrom;
+    const std::size_t at = from.find('@');
+    if (from.empty() || at == from.npos || at == 0 || at == from.size() - 1 || HasLineBreakOrNul(from)) {
+        return Refuse(kBadFrom, kFieldFrom);
+    }
+    if (draft.m_strTo.find('@') == std::string::npos || HasLineBreakOrNul(draft.m_strTo)) {
+        return Refuse(kBadTo, kFieldTo);
+    }
+    if (!draft.m_strCc.empty() &&
+        (draft.m_strCc.find('@') == std::string::npos || HasLineBreakOrNul(draft.m_strCc))) {
+        return Refuse(kBadCc, kFieldCc);
+    }
+    if (!draft.m_strBcc.empty() &&
+        (draft.m_strBcc.find('@') == std::string::npos || HasLineBreakOrNul(draft.m_strBcc))) {
+        return Refuse(kBadBcc, kFieldBcc);
+    }
+    if (!draft.m_strSound.empty() && draft.m_strSound != kRecordingMarker &&
+        !IsReadableFile(draft.m_strSound)) {
+        DraftCheck check = Refuse(kBadSound, 0);
+        check.followUp = FollowUp::OpenSound;
+        return check;
+    }
+    if (draft.m_nBackgroundMode == 1 && !IsReadableFile(draft.m_strPicture)) {
+        DraftCheck check = Refuse(kBadPicture, 0);
+        check.followUp = FollowUp::OpenBackground;
+        return check;
+    }
+    return ParseRecipients(draft);
+}
+
+}  // namespace vox

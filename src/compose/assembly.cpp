@@ -1,0 +1,89 @@
+#include "compose/assembly.h"
+
+#include <sys/stat.h>
+
+#include "compose/base64.h"
+#include "compose/html_body.h"
+#include "compose/mime_writer.h"
+
+namespace vox {
+namespace {
+
+constexpr const char kPictureFailed[] = "添加背景失败";
+constexpr const char kSoundFailed[] = "添加声音失败";
+
+std::size_t FileSizeOrZero(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<std::size_t>(st.st_size);
+}
+
+// Room for every part at once: the text is then written in place and never moved while it grows, which
+// keeps the peak near one copy of the finished mail.
+std::size_t MessageSizeHint(const MailDraft& draft, const std::string& soundPath, std::size_t pageSize) {
+    std::size_t total = 1024 + 2 * (draft.m_strFrom.size() + draft.m_strTo.size() + draft.m_strCc.size() +
+                                    draft.m_strSubject.size());
+    total += 512 + Base64EncodedSize(pageSize);
+    const auto addFile = [&](const std::string& path) {
+        total += FilePartSizeHint(FileSizeOrZero(path), path.size());
+    };
+    if (draft.m_nBackgroundMode == 1) addFile(draft.m_strPicture);
+    if (!soundPath.empty()) addFile(soundPath);
+    for (const std::string& path : draft.m_attachments) addFile(path);
+    return total + 64;
+}
+
+}  // namespace
+
+std::string AttachFailedText(const std::string& path) {
+    return "文件" + path + "附加失败";
+}
+
+void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink) {
+    AssembleMessage(draft, programFolder, sink, [] { return std::time(nullptr); });
+}
+
+void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink,
+                     const MailClock& clock) {
+    // The last send's text is not needed any more; freeing it first keeps two mails from sharing memory.
+    std::string().swap(draft.m_strMime);
+
+    const std::string page = BuildHtmlBody(draft);
+    sink.Step();
+
+    const std::string recording = (programFolder / "Sound.wav").string();
+    const bool isRecording = draft.m_strSound == kRecordingMarker;
+
+    CMimeWriter writer;
+    writer.WriteMessageHeader(draft.m_strFrom, draft.m_strTo, draft.m_strCc, draft.m_strSubject, clock());
+    writer.Reserve(MessageSizeHint(draft, isRecording ? recording : draft.m_strSound, page.size()));
+    sink.Step();
+
+    writer.WriteHtmlPart(page);
+    sink.Step();
+
+    if (draft.m_nBackgroundMode == 1 && !writer.WriteFilePart(draft.m_strPicture, kPictureContentId)) {
+        sink.ShowError(kPictureFailed);
+    }
+    sink.Step();
+
+    // Lasting: from now on the draft names the recording by its path, like any other sound file.
+    if (isRecording) draft.m_strSound = recording;
+    if (!draft.m_strSound.empty() && !writer.WriteFilePart(draft.m_strSound, kSoundContentId)) {
+        sink.ShowError(kSoundFailed);
+    }
+    sink.Step();
+
+    // The count is taken once: the step total was fixed when the send began.
+    const std::size_t count = draft.m_attachments.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string& path = draft.m_attachments[i];
+        if (!writer.WriteFilePart(path, {})) sink.ShowError(AttachFailedText(path));
+        sink.Step();
+    }
+
+    draft.m_strMime = writer.FinishMessage();
+    sink.Step();
+}
+
+}  // namespace vox

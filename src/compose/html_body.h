@@ -1,0 +1,21 @@
+#pragma once
+// The mail's HTML page: background colour or tiled picture, the background sound, and the body text in
+// its one font, size, colour, effects and alignment.
+
+#include <string>
+
+#include "compose/mail_draft.h"
+
+namespace vox {
+
+// The page in the mail's bytes (GB18030, characters outside GBK as numeric references). Reads the draft
+// only. The body text is written as typed: nothing is escaped and no line-break element is added.
+std::string BuildHtmlBody(const MailDraft& draft);
+
+// "rrggbb", lower case, of a 0x00BBGGRR colour.
+std::string ColorText(COLORREF color);
+
+// The page's font size (1 to 7) for a height in twips; 8 for a point size the size table does not hold.
+int HtmlFontSize(int twips);
+
+}  // namespace vox

@@ -1,0 +1,213 @@
+#include "compose/mime_writer.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "compose/base64.h"
+#include "compose/mail_charset.h"
+
+namespace vox {
+namespace {
+
+constexpr const char kCrLf[] = "\r\n";
+
+// Files are read in pieces of whole Base64 lines, so the pieces' encodings join up exactly and the file
+// never has to sit in memory next to its encoding.
+constexpr std::size_t kReadChunk = kBase64LineBytes * 16384;  // 912 KiB
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Reads up to size bytes; returns the count (short only at the end of the file), or -1 on an error.
+ssize_t ReadFull(int fd, unsigned char* buf, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buf + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+}  // namespace
+
+std::string FormatMailDate(std::time_t when) {
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm tm{};
+    if (localtime_r(&when, &tm) == nullptr) return {};
+    if (tm.tm_wday < 0 || tm.tm_wday > 6 || tm.tm_mon < 0 || tm.tm_mon > 11) return {};
+    const long offset = tm.tm_gmtoff;
+    const long absMinutes = (offset < 0 ? -offset : offset) / 60;
+    char buf[128];
+    const int n =
+        std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[tm.tm_wday],
+                      tm.tm_mday, kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                      offset < 0 ? '-' : '+', absMinutes / 60, absMinutes % 60);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) return {};
+    return std::string(buf, static_cast<std::size_t>(n));
+}
+
+void CMimeWriter::WriteMessageHeader(std::string_view from, std::string_view to, std::string_view cc,
+                                     std::string_view subject, std::time_t now) {
+    std::string& m = m_strMessage;
+    m.clear();
+    m += "From: ";
+    m += ToMailText(from);
+    m += kCrLf;
+    m += "To: ";
+    m += ToMailText(to);
+    m += kCrLf;
+    if (!cc.empty()) {
+        m += "Cc: ";
+        m += ToMailText(cc);
+        m += kCrLf;
+    }
+    m += "Subject: ";
+    m += ToMailText(subject);
+    m += kCrLf;
+    m += "Content-Type: multipart/mixed;\r\n";
+    m += "    boundary=\"";
+    m += kOuterBoundary;
+    m += "\";\r\n";
+    m += "Date: ";
+    m += FormatMailDate(now);
+    m += kCrLf;
+    m += "Mime-Version: 1.0\r\n";
+    m += kCrLf;
+    m += "This is a multi-part message in MIME format.\r\n";
+    m += kCrLf;
+}
+
+void CMimeWriter::WriteHtmlPart(std::string_view page) {
+    std::string& m = m_strMessage;
+    m.reserve(m.size() + 256 + Base64EncodedSize(page.size()));
+    m += "--";
+    m += kOuterBoundary;
+    m += kCrLf;
+    m += "Content-Type: multipart/alternative;\r\n";
+    m += "    boundary=\"";
+    m += kInnerBoundary;
+    m += "\"\r\n";
+    m += kCrLf;
+    m += "--";
+    m += kInnerBoundary;
+    m += kCrLf;
+    m += "Content-Type: text/html;\r\n";
+    m += "    charset=\"gb2312\"\r\n";
+    m += "Content-Transfer-Encoding: base64\r\n";
+    m += kCrLf;
+    AppendBase64(m, reinterpret_cast<const unsigned char*>(page.data()), page.size());
+    m += "\r\n\r\n";
+    m += "--";
+    m += kInnerBoundary;
+    m += "--\r\n";
+    m += kCrLf;
+}
+
+bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view contentId) {
+    // O_NONBLOCK keeps a FIFO from hanging the open; only regular files are attached (a device such as
+    // /dev/zero would never end).
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) return false;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+
+    std::string& m = m_strMessage;
+    const std::size_t before = m.size();
+    const std::size_t fileSize = static_cast<std::size_t>(st.st_size);
+    Reserve(FilePartSizeHint(fileSize, path.size()));
+
+    m += "--";
+    m += kOuterBoundary;
+    m += kCrLf;
+    m += "Content-Type: application/octet-stream;\r\n";
+    if (contentId.empty()) {
+        const std::size_t slash = path.rfind('/');
+        const std::string name = ToMailText(slash == std::string::npos ? path : path.substr(slash + 1));
+        m += "   name=\"";
+        m += name;
+        m += "\"\r\n";
+        m += "Content-Transfer-Encoding: base64\r\n";
+        m += "Content-Disposition: attachment;\r\n";
+        m += "    filename=\"";
+        m += name;
+        m += "\"\r\n";
+    } else {
+        m += "Content-Transfer-Encoding: base64\r\n";
+        m += "Content-ID: <";
+        m += contentId;
+        m += ">\r\n";
+    }
+    m += kCrLf;
+
+    const std::size_t chunk =
+        fileSize < kReadChunk ? (fileSize / kBase64LineBytes + 1) * kBase64LineBytes : kReadChunk;
+    const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(chunk);
+    for (;;) {
+        const ssize_t got = ReadFull(fd.get(), buffer.get(), chunk);
+        if (got < 0) {
+            // A file that fails part-way counts as one that could not be opened: the message keeps no
+            // half part.
+            m.resize(before);
+            return false;
+        }
+        AppendBase64(m, buffer.get(), static_cast<std::size_t>(got));
+        if (static_cast<std::size_t>(got) < chunk) break;
+    }
+    m += "\r\n\r\n";
+    return true;
+}
+
+std::string CMimeWriter::FinishMessage() {
+    m_strMessage += "--";
+    m_strMessage += kOuterBoundary;
+    m_strMessage += "--\r\n";
+    std::string done = std::move(m_strMessage);
+    m_strMessage = std::string();
+    return done;
+}
+
+void CMimeWriter::Reserve(std::size_t moreBytes) {
+    const std::size_t want = m_strMessage.size() + moreBytes;
+    if (want <= m_strMessage.capacity()) return;
+    m_strMessage.reserve(want);
+    // A mail with large files is tens of megabytes written once from start to end. Faulting that in 4 KiB
+    // pages costs more than encoding it; ask for huge pages where the kernel leaves the choice to us.
+    constexpr std::uintptr_t kHuge = 2u << 20;
+    if (want >= 4 * kHuge) {
+        const auto begin = reinterpret_cast<std::uintptr_t>(m_strMessage.data());
+        const std::uintptr_t from = (begin + kHuge - 1) & ~(kHuge - 1);
+        const std::uintptr_t to = (begin + want) & ~(kHuge - 1);
+        if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    }
+}
+
+std::size_t FilePartSizeHint(std::size_t fileSize, std::size_t pathLength) {
+    return 256 + 2 * pathLength + Base64EncodedSize(fileSize) + 4;
+}
+
+}  // namespace vox

@@ -1,0 +1,53 @@
+#pragma once
+// The mail text: one multipart/mixed message whose first part is a multipart/alternative holding the
+// HTML page, followed by one Base64 part per file. Assembly owns one writer per send and calls its
+// operations in order: header, HTML part, file parts, finish.
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace vox {
+
+inline constexpr const char kOuterBoundary[] = "==VoxLetter_Multipart==";
+inline constexpr const char kInnerBoundary[] = "==VoxLetter_Plume==";
+// The page refers to these; "Pictue" is how both sides have always spelled it.
+inline constexpr const char kPictureContentId[] = "VoxLetterYourPictue";
+inline constexpr const char kSoundContentId[] = "VoxLetterYourSound";
+
+// "Mon, 07 Dec 2026 13:14:05 +0800": local time with a numeric zone, English names whatever the locale.
+// Empty when the time cannot be converted.
+std::string FormatMailDate(std::time_t when);
+
+class CMimeWriter {
+public:
+    // Starts a new message: the header block (values are UTF-8 and written as GB18030) and the preamble.
+    // Whatever the writer held before is discarded. There is no Bcc header.
+    void WriteMessageHeader(std::string_view from, std::string_view to, std::string_view cc,
+                            std::string_view subject, std::time_t now);
+
+    // Appends the alternative container with the page (already in the mail's bytes) as its only part.
+    void WriteHtmlPart(std::string_view page);
+
+    // Appends one file as an application/octet-stream part: an inline part when contentId is not empty,
+    // else an attachment named after the text after the last "/". Returns false, with nothing appended,
+    // when the file cannot be opened or read to its end, or is not a regular file.
+    bool WriteFilePart(const std::string& path, std::string_view contentId);
+
+    // Appends the closing boundary and hands the finished text over; the writer is empty afterwards.
+    std::string FinishMessage();
+
+    // Makes room for that many more bytes, so that the parts to come are encoded without moving the text.
+    void Reserve(std::size_t moreBytes);
+
+    const std::string& Text() const { return m_strMessage; }
+
+private:
+    std::string m_strMessage;
+};
+
+// At least the length WriteFilePart adds for a file of fileSize bytes whose path is pathLength bytes long;
+// assembly adds these up to reserve the whole mail at once.
+std::size_t FilePartSizeHint(std::size_t fileSize, std::size_t pathLength);
+
+}  // namespace vox

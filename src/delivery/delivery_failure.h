@@ -1,0 +1,31 @@
+#pragma once
+// One recipient that could not be delivered, and the per-exchanger attempt that produces such records.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vox {
+
+// One recipient that was not delivered. Address and reason are kept whole.
+struct DeliveryFailure {
+    std::string szAddress;
+    std::string szReason;  // a fixed text, or the server's reply that refused the recipient
+};
+
+using FailureList = std::vector<DeliveryFailure>;
+
+// An empty result means the recipient was delivered.
+using DeliveryResult = std::optional<DeliveryFailure>;
+
+// One delivery attempt to one mail exchanger: (exchanger host name, full recipient address).
+using ExchangerAttempt = std::function<DeliveryResult(const std::string& exchangerHost, const std::string& address)>;
+
+// Texts of the delivery reasons that do not come from a server.
+inline constexpr const char kReasonNoMailServer[] = "无法获得邮件服务器";
+inline constexpr const char kReasonCannotConnect[] = "无法连接对方服务器";
+inline constexpr const char kReasonConnectionBroken[] = "服务器意外中断连接";
+inline constexpr const char kReasonCancelled[] = "发送已取消";
+
+}  // namespace vox

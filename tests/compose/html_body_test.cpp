@@ -1,0 +1,98 @@
+#include "compose/html_body.h"
+
+#include <gtest/gtest.h>
+
+#include "compose/mail_charset.h"
+
+namespace vox {
+namespace {
+
+const std::string kHead =
+    "<HTML>\r\n<HEAD>\r\n<META content=\"text/html; charset=gb2312\" "
+    "http-equiv=Content-Type>\r\n</HEAD>\r\n\r\n";
+
+TEST(HtmlBody, EmptyBodyHasNoFontEvenWithAFont) {
+    MailDraft d;
+    d.m_charFormat.dwEffects = CFE_BOLD;
+    EXPECT_EQ(BuildHtmlBody(d), kHead + "<BODY>\r\n</BODY>\r\n</HTML>");
+}
+
+TEST(HtmlBody, BodyTagAndSound) {
+    struct Case {
+        int mode;
+        COLORREF color;
+        std::string sound;
+        int loops;
+        std::string expected;  // the lines after the head, up to </BODY>
+    };
+    const Case cases[] = {
+        {0, kWhite, "", 0, "<BODY>\r\n"},
+        {0, 0xFF0000, "", 0, "<BODY BGCOLOR=0000ff>\r\n"},
+        {0, 0x00FF00, "/x.wav", 3,
+         "<BODY BGCOLOR=00ff00>\r\n<BGSOUND SRC=\"cid:VoxLetterYourSound\" loop=3>\r\n"},
+        {1, 0xFF0000, kRecordingMarker, 0,
+         "<BODY BACKGROUND=cid:VoxLetterYourPictue>\r\n<BGSOUND SRC=\"cid:VoxLetterYourSound\" "
+         "loop=INFINITE>\r\n"},
+    };
+    for (const Case& c : cases) {
+        MailDraft d;
+        d.m_nBackgroundMode = c.mode;
+        d.m_crBackground = c.color;
+        d.m_strPicture = "/pic.gif";
+        d.m_strSound = c.sound;
+        d.m_nSoundLoops = c.loops;
+        EXPECT_EQ(BuildHtmlBody(d), kHead + c.expected + "</BODY>\r\n</HTML>") << c.expected;
+    }
+}
+
+TEST(HtmlBody, FontSizeTable) {
+    const std::pair<int, int> cases[] = {{160, 1}, {200, 2}, {210, 2}, {240, 3}, {280, 4}, {360, 5},
+                                         {480, 6}, {720, 7}, {180, 8}, {220, 8}, {400, 8}, {1440, 8}};
+    for (const auto& [twips, size] : cases) EXPECT_EQ(HtmlFontSize(twips), size) << twips;
+}
+
+TEST(HtmlBody, ColorTextIsRedGreenBlue) {
+    EXPECT_EQ(ColorText(0x0000FF), "ff0000");
+    EXPECT_EQ(ColorText(0xFF0000), "0000ff");
+    EXPECT_EQ(ColorText(0x123456), "563412");
+    EXPECT_EQ(ColorText(0), "000000");
+}
+
+TEST(HtmlBody, TextBlock) {
+    MailDraft d;
+    d.m_strBody = "a < b & \"c\"\r\n第二行 😀";
+    d.m_charFormat = {"Noto Sans", 240, 0x0000FF, CFE_BOLD | CFE_UNDERLINE};
+    d.m_paraFormat.wAlignment = PFA_CENTER;
+    EXPECT_EQ(BuildHtmlBody(d),
+              kHead +
+                  "<BODY>\r\n<DIV align=center>\r\n<FONT face=Noto Sans size=3 color=#ff0000>\r\n"
+                  "<B><U>a < b & \"c\"\r\n\xB5\xDA\xB6\xFE\xD0\xD0 &#x1F600;\r\n</U></B>\r\n"
+                  "</FONT>\r\n</DIV>\r\n</BODY>\r\n</HTML>");
+}
+
+TEST(HtmlBody, EffectsAlignmentAndLongFace) {
+    MailDraft d;
+    d.m_strBody = "x";
+    d.m_charFormat.szFaceName = std::string(40, 'F');
+    d.m_charFormat.dwEffects = CFE_ITALIC | CFE_STRIKEOUT | 0x100;
+    d.m_paraFormat.wAlignment = 7;
+    const std::string page = BuildHtmlBody(d);
+    EXPECT_NE(page.find("<DIV align=>\r\n<FONT face=" + std::string(31, 'F') +
+                        " size=3 color=#000000>\r\n"
+                        "<I><STRIKE>x\r\n</STRIKE></I>\r\n"),
+              std::string::npos)
+        << page;
+}
+
+TEST(MailCharset, TextAndPage) {
+    EXPECT_EQ(ToMailText("宋体 abc"), "\xCB\xCE\xCC\xE5 abc");
+    EXPECT_EQ(ToMailText("😀"), "\x94\x39\xFC\x36");        // GB18030 keeps it
+    EXPECT_EQ(ToMailHtml("😀𠀀x"), "&#x1F600;&#x20000;x");  // GBK cannot hold them
+    EXPECT_EQ(ToMailHtml("€"), "\xA2\xE3");
+    EXPECT_EQ(ToMailText("a\xFF"
+                         "b\xE4\xB8"),
+              "a?b??");  // not UTF-8
+}
+
+}  // namespace
+}  // namespace vox

@@ -1,0 +1,141 @@
+#include "compose/mime_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "compose/base64.h"
+#include "test_support.h"
+
+namespace vox {
+namespace {
+
+class MimeWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override { test::UseFixedZone(); }
+    test::TempDir dir;
+    CMimeWriter writer;
+};
+
+TEST_F(MimeWriterTest, HeaderBlock) {
+    writer.WriteMessageHeader("me@x.org", "a@b.com;c@d.com", "e@f.com", "Hello", test::kFixedTime);
+    EXPECT_EQ(writer.Text(),
+              "From: me@x.org\r\n"
+              "To: a@b.com;c@d.com\r\n"
+              "Cc: e@f.com\r\n"
+              "Subject: Hello\r\n"
+              "Content-Type: multipart/mixed;\r\n"
+              "    boundary=\"==VoxLetter_Multipart==\";\r\n"
+              "Date: Mon, 07 Dec 2026 13:14:05 +0800\r\n"
+              "Mime-Version: 1.0\r\n"
+              "\r\n"
+              "This is a multi-part message in MIME format.\r\n"
+              "\r\n");
+}
+
+TEST_F(MimeWriterTest, NoCcLineAndEmptySubjectAndGbValues) {
+    writer.WriteMessageHeader("我@x.org", "a@b.com", "", "", test::kFixedTime);
+    EXPECT_TRUE(
+        writer.Text().starts_with("From: \xCE\xD2@x.org\r\nTo: a@b.com\r\nSubject: \r\nContent-Type:"));
+}
+
+TEST_F(MimeWriterTest, DateHasNumericZoneAndEnglishNames) {
+    setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
+    tzset();
+    EXPECT_EQ(FormatMailDate(test::kFixedTime), "Mon, 07 Dec 2026 00:14:05 -0500");
+    EXPECT_EQ(FormatMailDate(1784000000), "Mon, 13 Jul 2026 23:33:20 -0400");  // daylight saving
+    setenv("TZ", "IST-5:30", 1);
+    tzset();
+    EXPECT_EQ(FormatMailDate(0), "Thu, 01 Jan 1970 05:30:00 +0530");
+    test::UseFixedZone();
+}
+
+TEST_F(MimeWriterTest, HtmlPart) {
+    writer.WriteHtmlPart("<HTML></HTML>");
+    EXPECT_EQ(writer.Text(),
+              "--==VoxLetter_Multipart==\r\n"
+              "Content-Type: multipart/alternative;\r\n"
+              "    boundary=\"==VoxLetter_Plume==\"\r\n"
+              "\r\n"
+              "--==VoxLetter_Plume==\r\n"
+              "Content-Type: text/html;\r\n"
+              "    charset=\"gb2312\"\r\n"
+              "Content-Transfer-Encoding: base64\r\n"
+              "\r\n"
+              "PEhUTUw+PC9IVE1MPg==\r\n"
+              "\r\n"
+              "--==VoxLetter_Plume==--\r\n"
+              "\r\n");
+}
+
+TEST_F(MimeWriterTest, AttachmentAndInlineParts) {
+    const std::string path = dir.Write("报告.bin", "abc");
+    ASSERT_TRUE(writer.WriteFilePart(path, ""));
+    EXPECT_EQ(writer.Text(),
+              "--==VoxLetter_Multipart==\r\n"
+              "Content-Type: application/octet-stream;\r\n"
+              "   name=\"\xB1\xA8\xB8\xE6.bin\"\r\n"
+              "Content-Transfer-Encoding: base64\r\n"
+              "Content-Disposition: attachment;\r\n"
+              "    filename=\"\xB1\xA8\xB8\xE6.bin\"\r\n"
+              "\r\n"
+              "YWJj\r\n\r\n");
+    CMimeWriter inlined;
+    ASSERT_TRUE(inlined.WriteFilePart(path, kSoundContentId));
+    EXPECT_EQ(inlined.Text(),
+              "--==VoxLetter_Multipart==\r\n"
+              "Content-Type: application/octet-stream;\r\n"
+              "Content-Transfer-Encoding: base64\r\n"
+              "Content-ID: <VoxLetterYourSound>\r\n"
+              "\r\n"
+              "YWJj\r\n\r\n");
+}
+
+TEST_F(MimeWriterTest, EmptyFileAndFullLastLine) {
+    const std::string empty = dir.Write("empty", "");
+    ASSERT_TRUE(writer.WriteFilePart(empty, kPictureContentId));
+    EXPECT_TRUE(writer.Text().ends_with("Content-ID: <VoxLetterYourPictue>\r\n\r\n\r\n\r\n"));
+
+    // 57 bytes fill one line, which already ends with CR LF: two empty lines follow.
+    CMimeWriter full;
+    ASSERT_TRUE(full.WriteFilePart(dir.Write("line", std::string(57, 'x')), "id"));
+    EXPECT_TRUE(full.Text().ends_with("eHh4\r\n\r\n\r\n"));
+}
+
+TEST_F(MimeWriterTest, LargeFileEqualsOneEncoding) {
+    // Larger than one read piece, and not a multiple of a line.
+    std::string data(2'000'003, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7919) >> 3);
+    ASSERT_TRUE(writer.WriteFilePart(dir.Write("big", data), "id"));
+    std::string expected;
+    AppendBase64(expected, reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    const std::string& text = writer.Text();
+    const std::size_t body = text.find("\r\n\r\n") + 4;
+    EXPECT_EQ(text.substr(body), expected + "\r\n\r\n");
+}
+
+TEST_F(MimeWriterTest, UnreadableFilesAppendNothing) {
+    writer.WriteHtmlPart("x");
+    const std::string before = writer.Text();
+    const std::string fifo = (dir.path() / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // /proc/self/mem opens as a regular file, and reading its first page (never mapped) fails: a read
+    // error after a successful open.
+    for (const std::string& path :
+         {(dir.path() / "missing").string(), dir.path().string(), fifo, std::string("/proc/self/mem")}) {
+        EXPECT_FALSE(writer.WriteFilePart(path, "")) << path;
+        EXPECT_EQ(writer.Text(), before) << path;
+    }
+}
+
+TEST_F(MimeWriterTest, FinishHandsOverAndNextMessageStartsAfresh) {
+    writer.WriteMessageHeader("a@b.c", "d@e.f", "", "first", test::kFixedTime);
+    const std::string first = writer.FinishMessage();
+    EXPECT_TRUE(first.ends_with("\r\n--==VoxLetter_Multipart==--\r\n"));
+    writer.WriteMessageHeader("a@b.c", "d@e.f", "", "second", test::kFixedTime);
+    const std::string second = writer.FinishMessage();
+    EXPECT_EQ(second.find("first"), std::string::npos);
+    EXPECT_EQ(second.size(), first.size() + 1);
+}
+
+}  // namespace
+}  // namespace vox

@@ -1,0 +1,112 @@
+#!/usr/bin/python3
+"""voxletter-cli send end to end, inside a network namespace with the test mail world
+(tests/harness/net): the report on standard output, progress on standard error, the exit status, the
+mail as the server stored it, and Ctrl+C in the middle of a transfer.
+
+usage: cli_send_test.py VOXLETTER_CLI NET_WORLD_PY WORLD_CONF   (run through run_in_netns.sh)
+"""
+
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+CLI, NET_WORLD, WORLD = (os.path.abspath(p) for p in sys.argv[1:4])
+PYTHON = "/usr/bin/python3"
+failures = []
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+
+
+def without_date(mail):
+    return b"".join(l for l in mail.splitlines(keepends=True) if not l.startswith(b"Date: "))
+
+
+def wait_for(path, seconds=5):
+    end = time.time() + seconds
+    while not os.path.exists(path) and time.time() < end:
+        time.sleep(0.01)
+    return os.path.exists(path)
+
+
+if not os.environ.get("VOX_NETNS"):
+    print("SKIPPED: must run inside the namespace made by run_in_netns.sh")
+    sys.exit(77)
+
+with tempfile.TemporaryDirectory() as tmp:
+    log = os.path.join(tmp, "log")
+    world = subprocess.Popen([PYTHON, NET_WORLD, "--world", WORLD, "--log", log], stdout=subprocess.PIPE)
+    try:
+        if world.stdout.readline() != b"ready\n":
+            print("the mail world did not come up")
+            sys.exit(1)
+
+        # One delivered, one refused: the report names the refused one only, exit status 1.
+        fields = ["--from", "me@here.test", "--to", "a@accept.test;b@refuse.test", "--subject", "你好",
+                  "--body", "第一行\n第二行"]
+        r = subprocess.run([CLI, "send", *fields], capture_output=True, timeout=60)
+        check(r.returncode == 1, f"exit {r.returncode}, wanted 1")
+        want = ("以下邮件地址不能正确投递\r\n\r\nb@refuse.test\r\n失败原因："
+                "550 5.1.1 <b@refuse.test>: Recipient address rejected\r\n\r\n\r\n").encode()
+        check(r.stdout == want, f"report {r.stdout!r}")
+        err = r.stderr.decode()
+        for line in ["a@accept.test: 正在建立连接...", "a@accept.test: 已经传输数据0字节，共",
+                     "a@accept.test: 正在断开连接...", "b@refuse.test: 正在指定收件人...",
+                     "b@refuse.test: 正在断开连接..."]:
+            check(line in err, f"no progress line {line!r} in {err!r}")
+
+        # The stored mail is the composed one, byte for byte (the date aside), plus the line end that the
+        # end-of-data line gives a mail ending in CR LF.
+        composed = subprocess.run([CLI, "compose", *fields], capture_output=True, timeout=60).stdout
+        stored_path = os.path.join(log, "127.0.0.2", "1.eml")
+        check(wait_for(stored_path), "nothing stored by the accepting server")
+        if os.path.exists(stored_path):
+            stored = open(stored_path, "rb").read()
+            check(without_date(stored) == without_date(composed) + b"\r\n", "stored mail differs from composed")
+
+        # Everyone delivered: "发送完毕", exit status 0.
+        r = subprocess.run([CLI, "send", "--from", "me@here.test", "--to", "a@accept.test", "--bcc",
+                            "c@split.test"], capture_output=True, timeout=60)
+        check(r.returncode == 0 and r.stdout == "发送完毕".encode(), f"all delivered: {r.returncode} {r.stdout!r}")
+
+        # Field check refusals stay with exit status 2 and deliver nothing.
+        r = subprocess.run([CLI, "send", "--from", "me@here.test", "--to", "nobody"], capture_output=True,
+                           timeout=60)
+        check(r.returncode == 2 and r.stdout == b"", f"refused input: {r.returncode} {r.stdout!r}")
+
+        # Ctrl+C during a long transfer: that recipient and the next are reported cancelled, and the
+        # server saw neither the end-of-data line nor QUIT. Progress lines fill the pipe, so the tool
+        # cannot run far ahead of this reader.
+        big = os.path.join(tmp, "big.bin")
+        with open(big, "wb") as f:
+            f.write(os.urandom(5 * 1024 * 1024))
+        p = subprocess.Popen([CLI, "send", "--from", "me@here.test", "--to", "a@record.test;b@accept.test",
+                              "--attach", big], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        for raw in p.stderr:
+            if "已经传输数据".encode() in raw:
+                p.send_signal(signal.SIGINT)
+                break
+        rest_err = p.stderr.read()
+        out = p.stdout.read()
+        p.wait(timeout=60)
+        check(p.returncode == 1, f"cancelled: exit {p.returncode}")
+        check(out == ("以下邮件地址不能正确投递\r\n\r\na@record.test\r\n失败原因：发送已取消\r\n\r\n"
+                      "b@accept.test\r\n失败原因：发送已取消\r\n\r\n").encode(), f"cancelled report {out!r}")
+        check(b"cancelling" in rest_err, "no note of the cancel on standard error")
+        done = os.path.join(log, "127.0.0.3", "1.done")
+        check(wait_for(done), "the recording server saw no connection end")
+        if os.path.exists(done):
+            raw = open(os.path.join(log, "127.0.0.3", "1.raw"), "rb").read()
+            check(b"\r\n.\r\n" not in raw and b"QUIT" not in raw, "end of data or QUIT after Ctrl+C")
+    finally:
+        world.terminate()
+        world.wait()
+
+for f in failures:
+    print("FAILED:", f)
+sys.exit(1 if failures else 0)

@@ -1,0 +1,279 @@
+// Delivery against real DNS and SMTP servers in a network namespace of the test's own
+// (tests/harness/net). Every failure the user can be told about is produced here by a server that behaves
+// that way; the servers' logs show what went over the wire.
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "delivery/delivery_job.h"
+#include "delivery/mx_resolver.h"
+#include "delivery/smtp_session.h"
+#include "net_world.h"
+#include "recording_observer.h"
+
+namespace vox {
+namespace {
+
+using test::NetWorld;
+using test::RecordingObserver;
+
+constexpr int kShortWait = 1;  // seconds; the program waits 10
+const std::string kSmallMessage = "Subject: hello\r\n\r\nHello there.\r\n";
+
+bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+class NetDelivery : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string skip = NetWorld::SkipReason();
+        if (!skip.empty()) GTEST_SKIP() << skip;
+        world = std::make_unique<NetWorld>(VOX_DELIVERY_WORLD);
+        ASSERT_TRUE(world->Ready()) << world->Error();
+    }
+
+    FailureList Deliver(const std::vector<std::string>& recipients, std::string_view message,
+                        RecordingObserver& observer, const std::atomic<bool>& cancel) {
+        DeliveryRoute route;
+        route.openSession = [] { return std::make_unique<CSmtpSession>(kShortWait); };
+        DeliveryJob job(message, recipients, observer, cancel, route);
+        job.RunDelivery();
+        return job.Failures();
+    }
+
+    FailureList Deliver(const std::vector<std::string>& recipients, std::string_view message = kSmallMessage) {
+        RecordingObserver observer;
+        std::atomic<bool> cancel{false};
+        return Deliver(recipients, message, observer, cancel);
+    }
+
+    // The reason the report gives for one recipient, or "delivered".
+    std::string Outcome(const std::string& address, std::string_view message = kSmallMessage) {
+        const FailureList failures = Deliver({address}, message);
+        if (failures.empty()) return "delivered";
+        EXPECT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].szAddress, address);
+        return failures[0].szReason;
+    }
+
+    std::unique_ptr<NetWorld> world;
+};
+
+TEST_F(NetDelivery, EveryOutcomeTheReportCanShow) {
+    const std::string big(200 * 1024, 'm');
+    const struct {
+        std::string address;
+        std::string_view message;
+        std::string outcome;
+    } cases[] = {
+        // No mail server to be had.
+        {"nobody.example", kSmallMessage, "无法获得邮件服务器"},
+        {"a@b@accept.test", kSmallMessage, "无法获得邮件服务器"},
+        {"a@gone.test", kSmallMessage, "无法获得邮件服务器"},    // NXDOMAIN
+        {"a@broken.test", kSmallMessage, "无法获得邮件服务器"},  // SERVFAIL
+        {"a@quiet.test", kSmallMessage, "无法获得邮件服务器"},   // no answer at all
+        {"a@nodata.test", kSmallMessage, "无法获得邮件服务器"},  // name without MX records
+        // No connection.
+        {"a@noaddr.test", kSmallMessage, "无法连接对方服务器"},   // exchanger without an address
+        {"a@refused.test", kSmallMessage, "无法连接对方服务器"},  // nothing listens
+        // The server's own words.
+        {"a@greet554.test", kSmallMessage, "554 5.3.2 No service here\r\n"},
+        {"a@refuse.test", kSmallMessage, "550 5.1.1 <a@refuse.test>: Recipient address rejected\r\n"},
+        {"a@rcpt251.test", kSmallMessage, "251 2.1.5 User not local; will forward\r\n"},
+        {"a@helo25.test", kSmallMessage, "25\r\n"},
+        {"a@tempfail.test", kSmallMessage, "451 4.3.0 Try again later\r\n"},
+        {"a@bothfail.test", kSmallMessage, "550 5.1.1 <a@bothfail.test>: Recipient address rejected\r\n"},
+        // Silence or a broken connection.
+        {"a@silent.test", kSmallMessage, "服务器意外中断连接"},
+        {"a@cut.test", big, "服务器意外中断连接"},
+        // Delivered, among them replies of several lines and in several segments.
+        {"a@accept.test", kSmallMessage, "delivered"},
+        {"a@split.test", kSmallMessage, "delivered"},
+        {"a@multiline.test", kSmallMessage, "delivered"},
+        {"a@alias.test", kSmallMessage, "delivered"},
+        {"a@order.test", kSmallMessage, "delivered"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Outcome(c.address, c.message), c.outcome) << c.address;
+}
+
+TEST_F(NetDelivery, AddressesWithoutDomainAskNoDnsAndTheSecondAtStaysInTheDomain) {
+    Outcome("nobody.example");
+    EXPECT_TRUE(world->DnsQueries().empty());
+    Outcome("a@b@accept.test");
+    EXPECT_EQ(world->DnsQueries(), std::vector<std::string>{"b@accept.test MX"});
+}
+
+TEST_F(NetDelivery, ExchangersAreTriedInAnswerOrderNotByPreference) {
+    // order.test lists the refusing exchanger (preference 20) before the accepting one (10).
+    EXPECT_EQ(Outcome("a@order.test"), "delivered");
+    const auto queries = world->DnsQueries();
+    const auto refuse = std::find(queries.begin(), queries.end(), "mx.refuse.test A");
+    const auto record = std::find(queries.begin(), queries.end(), "mx.record.test A");
+    ASSERT_NE(refuse, queries.end());
+    ASSERT_NE(record, queries.end());
+    EXPECT_LT(refuse, record);
+
+    // firstwins.test lists the accepting exchanger first: the other one is never asked for.
+    EXPECT_EQ(Outcome("b@firstwins.test"), "delivered");
+    ASSERT_TRUE(world->WaitForFile("127.0.0.3/2.done"));
+    EXPECT_NE(world->Read("127.0.0.3/2.raw").find("RCPT TO:<b@firstwins.test>"), std::string::npos);
+    const auto after = world->DnsQueries();
+    EXPECT_EQ(std::count(after.begin(), after.end(), "mx.refuse.test A"), 1);
+}
+
+TEST_F(NetDelivery, FiveThousandBytesReachTheServerAsThreeChunks) {
+    RecordingObserver observer;
+    // Give each send its own moment, so the server sees each as one segment.
+    observer.onLine = [](const std::string& line) {
+        if (StartsWith(line, "已经传输数据") || line == "结束数据传输...")
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    };
+    std::atomic<bool> cancel{false};
+    const std::string message(5000, 'x');
+    EXPECT_TRUE(Deliver({"a@record.test"}, message, observer, cancel).empty());
+    ASSERT_TRUE(world->WaitForFile("127.0.0.3/1.done"));
+    EXPECT_EQ(world->Read("127.0.0.3/1.seg"), "2048\n2048\n904\n5\n");
+}
+
+TEST_F(NetDelivery, MessageArrivesByteForByteWithTheEnvelopeOfThisHost) {
+    // 8-bit text, a line of a single ".", lines that begin with dots, and no line end at the very end.
+    std::string message = "From: =?gb2312?B?1eLKx9K7uPa2zMrU?= <me@here.test>\r\nSubject: test\r\n\r\n";
+    for (int c = 0x80; c <= 0xff; ++c) message += static_cast<char>(c);
+    message += "\r\n.\r\n..two\r\n.leading\r\nlast line";
+    EXPECT_EQ(Outcome("someone@accept.test", message), "delivered");
+    ASSERT_TRUE(world->WaitForFile("127.0.0.2/1.env"));
+    EXPECT_EQ(world->Read("127.0.0.2/1.eml"), message + "\r\n");  // the end-of-data line ends the last line
+    const std::string host = LocalHostName();
+    EXPECT_EQ(world->Read("127.0.0.2/1.env"), "{\"helo\": \"" + host + "\", \"from\": \"" + host + "@" + host +
+                                                  ".com\", \"to\": [\"someone@accept.test\"]}");
+
+    // A dotted line that begins exactly where the second 2048-byte chunk does.
+    std::string chunked = "Subject: chunks\r\n\r\n";
+    while (chunked.size() + 100 < 2046) chunked += std::string(98, 'c') + "\r\n";
+    chunked += std::string(2046 - chunked.size(), 'c') + "\r\n.starts the second chunk\r\n";
+    ASSERT_EQ(chunked[2048], '.');
+    EXPECT_EQ(Outcome("someone@accept.test", chunked), "delivered");
+    ASSERT_TRUE(world->WaitForFile("127.0.0.2/2.env"));
+    EXPECT_EQ(world->Read("127.0.0.2/2.eml"), chunked + "\r\n");
+}
+
+TEST_F(NetDelivery, WholeConversationAsTheServerSawIt) {
+    const std::string message = "Subject: x\r\n\r\nbody\r\n";
+    EXPECT_EQ(Outcome("a@record.test", message), "delivered");
+    ASSERT_TRUE(world->WaitForFile("127.0.0.3/1.done"));
+    const std::string host = LocalHostName();
+    EXPECT_EQ(world->Read("127.0.0.3/1.raw"), "HELO " + host + "\r\nMAIL FROM:<" + host + "@" + host +
+                                                  ".com>\r\nRCPT TO:<a@record.test>\r\nDATA\r\n" + message +
+                                                  "\r\n.\r\nQUIT\r\n");
+}
+
+TEST_F(NetDelivery, CommandArgumentsThatCannotBeSentNeverReachTheServer) {
+    EXPECT_EQ(Outcome("x>\r\nRSET\r\nNOOP\r\nRCPT TO:<x@record.test"), kReasonBadArgument);
+    EXPECT_EQ(Outcome(std::string(300, 'a') + "@record.test"), kReasonCommandTooLong);
+    for (const char* conn : {"127.0.0.3/1", "127.0.0.3/2"}) {
+        ASSERT_TRUE(world->WaitForFile(std::string(conn) + ".done"));
+        const std::string raw = world->Read(std::string(conn) + ".raw");
+        EXPECT_EQ(raw.find("RCPT"), std::string::npos) << raw;
+        EXPECT_EQ(raw.find("RSET"), std::string::npos) << raw;
+        EXPECT_NE(raw.find("QUIT\r\n"), std::string::npos) << raw;
+    }
+}
+
+TEST_F(NetDelivery, ErrorTextIsHandedOutOnce) {
+    CSmtpSession session(kShortWait);
+    EXPECT_FALSE(session.Connect("mx.greet554.test"));
+    EXPECT_EQ(session.GetErrorText(), "554 5.3.2 No service here\r\n");
+    EXPECT_EQ(session.GetErrorText(), "服务器意外中断连接");
+}
+
+TEST_F(NetDelivery, SecondOfThreeRefusedIsTheOnlyOneReported) {
+    const FailureList failures = Deliver({"a@accept.test", "b@refuse.test", "c@accept.test"});
+    const DeliveryReport report = BuildReport(failures);
+    EXPECT_FALSE(report.allDelivered);
+    EXPECT_EQ(report.text, "以下邮件地址不能正确投递\r\n\r\n"
+                           "b@refuse.test\r\n失败原因：550 5.1.1 <b@refuse.test>: Recipient address rejected\r\n"
+                           "\r\n\r\n");
+    ASSERT_TRUE(world->WaitForFile("127.0.0.2/2.eml"));
+    EXPECT_TRUE(BuildReport(Deliver({"a@accept.test", "a@accept.test"})).allDelivered);
+}
+
+TEST_F(NetDelivery, CancelBeforeQuitAndBeforeTheNextRecipient) {
+    RecordingObserver observer;
+    std::atomic<bool> cancel{false};
+    observer.onLine = [&](const std::string& line) {
+        if (line == "正在断开连接...") cancel = true;
+    };
+    const FailureList failures =
+        Deliver({"a@record.test", "b@record.test", "c@accept.test"}, kSmallMessage, observer, cancel);
+    EXPECT_EQ(BuildReport(failures).text, "以下邮件地址不能正确投递\r\n\r\n"
+                                          "b@record.test\r\n失败原因：发送已取消\r\n\r\n"
+                                          "c@accept.test\r\n失败原因：发送已取消\r\n\r\n");
+    ASSERT_TRUE(world->WaitForFile("127.0.0.3/1.done"));
+    const std::string raw = world->Read("127.0.0.3/1.raw");
+    EXPECT_NE(raw.find(kSmallMessage + "\r\n.\r\n"), std::string::npos);
+    EXPECT_EQ(raw.find("QUIT"), std::string::npos);
+    EXPECT_FALSE(world->Exists("127.0.0.3/2.raw"));
+}
+
+TEST_F(NetDelivery, CancelDuringALongTransferSendsNoEndOfDataAndNoQuit) {
+    RecordingObserver observer;
+    std::atomic<bool> cancel{false};
+    observer.onLine = [&](const std::string& line) {
+        if (StartsWith(line, "已经传输数据4096字节")) cancel = true;
+    };
+    const std::string message(100 * 1024, 'l');
+    const FailureList failures = Deliver({"a@record.test", "b@accept.test"}, message, observer, cancel);
+    EXPECT_EQ(BuildReport(failures).text, "以下邮件地址不能正确投递\r\n\r\n"
+                                          "a@record.test\r\n失败原因：发送已取消\r\n\r\n"
+                                          "b@accept.test\r\n失败原因：发送已取消\r\n\r\n");
+    ASSERT_TRUE(world->WaitForFile("127.0.0.3/1.done"));
+    const std::string raw = world->Read("127.0.0.3/1.raw");
+    EXPECT_EQ(raw.substr(raw.find("DATA\r\n") + 6), message.substr(0, 3 * 2048));
+}
+
+TEST_F(NetDelivery, CancelDuringAShortMessageStillDeliversIt) {
+    RecordingObserver observer;
+    std::atomic<bool> cancel{false};
+    observer.onLine = [&](const std::string& line) {
+        if (StartsWith(line, "已经传输数据0字节")) cancel = true;
+    };
+    const std::string message(2048, 's');
+    const FailureList failures = Deliver({"a@record.test", "b@accept.test"}, message, observer, cancel);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].szAddress, "b@accept.test");
+    EXPECT_EQ(failures[0].szReason, "发送已取消");
+    ASSERT_TRUE(world->WaitForFile("127.0.0.3/1.done"));
+    const std::string raw = world->Read("127.0.0.3/1.raw");
+    EXPECT_EQ(raw.substr(raw.find("DATA\r\n") + 6), message + "\r\n.\r\n");
+}
+
+TEST_F(NetDelivery, WithoutAnyNameServerTheLookupIsMadeTwiceAndAsksNobody) {
+    // The resolver file of this namespace, replaced for this process only (ip netns exec gave it a mount
+    // namespace of its own).
+    const std::string empty = world->Path("resolv.conf.empty");
+    std::ofstream(empty) << "search example.org\noptions timeout:1\n";
+    ASSERT_EQ(::mount(empty.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr), 0);
+    CMxResolver real;
+    int lookups = 0;
+    CMxResolver counting([&](const std::string& domain) {
+        ++lookups;
+        return real.QueryMx(domain);
+    });
+    const DeliveryResult result = counting.DeliverToRecipient("a@accept.test", [](const std::string&, const std::string&) {
+        return DeliveryResult{};
+    });
+    ::umount2("/etc/resolv.conf", 0);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->szReason, "无法获得邮件服务器");
+    EXPECT_EQ(lookups, 2);
+    EXPECT_TRUE(world->DnsQueries().empty());
+    EXPECT_EQ(Outcome("a@accept.test"), "delivered");  // and with the file back, all is well again
+}
+
+}  // namespace
+}  // namespace vox

@@ -1,0 +1,56 @@
+#pragma once
+// A scripted SMTP conversation for tests of the delivery job: it refuses where told and records every call
+// and every chunk.
+
+#include <string>
+#include <vector>
+
+#include "delivery/smtp_conversation.h"
+
+namespace vox::test {
+
+struct ConversationLog {
+    std::vector<std::string> calls;  // "Connect host", "Helo name", "SendRaw 2048", "Quit" ...
+    std::string data;                // every byte given to SendRaw
+};
+
+class FakeConversation : public SmtpConversation {
+public:
+    FakeConversation(ConversationLog& log, std::string failAt = "", std::string reply = "")
+        : m_log(log), m_failAt(std::move(failAt)), m_reply(std::move(reply)) {}
+
+
+    bool Connect(const std::string& host) override { return Step("Connect", host); }
+    bool Helo(const std::string& name) override { return Step("Helo", name); }
+    bool MailFrom(const std::string& sender) override { return Step("MailFrom", sender); }
+    bool RcptTo(const std::string& recipient) override { return Step("RcptTo", recipient); }
+    bool Data() override { return Step("Data", ""); }
+    int SendRaw(const char* bytes, int count) override {
+        m_log.calls.push_back("SendRaw " + std::to_string(count));
+        if (m_failAt == "SendRaw") return -2;
+        m_log.data.append(bytes, static_cast<std::size_t>(count));
+        return count;
+    }
+    bool EndData() override { return Step("EndData", ""); }
+    bool Quit() override { return Step("Quit", ""); }
+    std::string GetErrorText() override {
+        std::string text = m_error.empty() ? "服务器意外中断连接" : m_error;
+        m_error.clear();
+        return text;
+    }
+
+private:
+    bool Step(const std::string& name, const std::string& arg) {
+        m_log.calls.push_back(arg.empty() ? name : name + " " + arg);
+        if (name != m_failAt) return true;
+        m_error = m_reply;
+        return false;
+    }
+
+    ConversationLog& m_log;
+    std::string m_failAt;
+    std::string m_reply;
+    std::string m_error;
+};
+
+}  // namespace vox::test

@@ -1,0 +1,110 @@
+// The walk over a domain's exchangers, the no-name-server repeat, and reading MX answers off the wire.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "delivery/mx_resolver.h"
+
+namespace vox {
+namespace {
+
+struct Lookups {
+    std::vector<std::string> domains;
+    MxAnswer answer;
+    MxLookup Fn() {
+        return [this](const std::string& domain) {
+            domains.push_back(domain);
+            return answer;
+        };
+    }
+};
+
+ExchangerAttempt Refusing(std::vector<std::string>& tried, const std::string& acceptingHost = "") {
+    return [&tried, acceptingHost](const std::string& host, const std::string& address) -> DeliveryResult {
+        tried.push_back(host);
+        if (host == acceptingHost) return std::nullopt;
+        return DeliveryFailure{address, "550 refused by " + host + "\r\n"};
+    };
+}
+
+TEST(MxResolver, AddressesThatNeverReachAnExchanger) {
+    const struct {
+        const char* address;
+        MxAnswer answer;
+        std::vector<std::string> queried;
+    } cases[] = {
+        {"nobody.example", {MxStatus::Ok, {"mx.test"}}, {}},                           // no "@": no query
+        {"a@b@c.test", {MxStatus::Failed, {}}, {"b@c.test"}},                        // second "@" stays
+        {"a@gone.test", {MxStatus::Failed, {}}, {"gone.test"}},                      // NXDOMAIN, SERVFAIL ...
+        {"a@nodata.test", {MxStatus::Ok, {}}, {"nodata.test"}},                      // answer without MX
+        {"a@alone.test", {MxStatus::NoDnsServer, {}}, {"alone.test", "alone.test"}}, // asked exactly twice
+    };
+    for (const auto& c : cases) {
+        Lookups lookups{{}, c.answer};
+        CMxResolver resolver(lookups.Fn());
+        std::vector<std::string> tried;
+        const DeliveryResult result = resolver.DeliverToRecipient(c.address, Refusing(tried));
+        ASSERT_TRUE(result) << c.address;
+        EXPECT_EQ(result->szAddress, c.address);
+        EXPECT_EQ(result->szReason, "无法获得邮件服务器");
+        EXPECT_EQ(lookups.domains, c.queried) << c.address;
+        EXPECT_TRUE(tried.empty());
+    }
+}
+
+TEST(MxResolver, ExchangersAreTriedInAnswerOrderUntilOneAccepts) {
+    Lookups lookups{{}, {MxStatus::Ok, {"x.test", "y.test", "z.test"}}};
+    CMxResolver resolver(lookups.Fn());
+
+    std::vector<std::string> tried;
+    EXPECT_FALSE(resolver.DeliverToRecipient("a@b.test", Refusing(tried, "y.test")));
+    EXPECT_EQ(tried, (std::vector<std::string>{"x.test", "y.test"}));
+
+    tried.clear();
+    const DeliveryResult all = resolver.DeliverToRecipient("a@b.test", Refusing(tried));
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->szReason, "550 refused by z.test\r\n");  // the last one's words
+    EXPECT_EQ(tried, (std::vector<std::string>{"x.test", "y.test", "z.test"}));
+}
+
+TEST(MxResolver, ReadsMxNamesOffTheWireInOrderSkippingOtherRecords) {
+    // b.test MX: a CNAME first, then "mxa" with preference 20 before "mxb" with preference 10; the names
+    // are compressed against the question.
+    const unsigned char reply[] = {
+        0x12, 0x34, 0x81, 0x80, 0, 1, 0, 3, 0, 0, 0, 0,                        // header
+        1, 'b', 4, 't', 'e', 's', 't', 0, 0, 15, 0, 1,                          // question
+        0xc0, 12, 0, 5, 0, 1, 0, 0, 0, 60, 0, 8, 1, 'c', 4, 't', 'e', 's', 't', 0,  // CNAME c.test
+        0xc0, 12, 0, 15, 0, 1, 0, 0, 0, 60, 0, 8, 0, 20, 3, 'm', 'x', 'a', 0xc0, 12,
+        0xc0, 12, 0, 15, 0, 1, 0, 0, 0, 60, 0, 8, 0, 10, 3, 'm', 'x', 'b', 0xc0, 12,
+    };
+    const MxAnswer answer = CMxResolver::ParseMxAnswer(reply, sizeof reply);
+    EXPECT_EQ(answer.status, MxStatus::Ok);
+    EXPECT_EQ(answer.exchangers, (std::vector<std::string>{"mxa.b.test", "mxb.b.test"}));
+
+    EXPECT_EQ(CMxResolver::ParseMxAnswer(reply, 5).status, MxStatus::Failed);  // cut off inside the header
+}
+
+TEST(MxResolver, NameServerLineInResolverConfiguration) {
+    const struct {
+        const char* text;
+        bool has;
+    } cases[] = {
+        {"nameserver 127.0.0.1\n", true},
+        {"search example.org\n  nameserver\t10.0.0.1\noptions timeout:1\n", true},
+        {"# nameserver 1.1.1.1\nsearch x\n", false},
+        {"nameserver\n", false},
+        {"", false},
+    };
+    const std::string path = ::testing::TempDir() + "vox_resolv_conf_test";
+    for (const auto& c : cases) {
+        std::ofstream(path) << c.text;
+        EXPECT_EQ(CMxResolver::HasNameServer(path), c.has) << c.text;
+    }
+    std::remove(path.c_str());
+    EXPECT_FALSE(CMxResolver::HasNameServer(path));  // no file at all
+}
+
+}  // namespace
+}  // namespace vox

@@ -1,0 +1,314 @@
+#!/usr/bin/python3
+"""A small mail world for delivery tests: one DNS server and SMTP servers on loopback addresses.
+
+Run it inside a network namespace of its own (see run_in_netns.sh). The world file lists DNS records and
+SMTP servers, one per line; DNS answers keep the records in file order:
+
+    b.test      MX        20 mxa.b.test     # preference 20 listed first, and answered first
+    mxa.b.test  A         127.0.0.2
+    c.test      CNAME     b.test            # put into the answer section of any query for c.test
+    gone.test   NXDOMAIN
+    fail.test   SERVFAIL
+    quiet.test  SILENT                      # the query is never answered
+    @smtp       127.0.0.2 accept            # an SMTP server on 127.0.0.2:25 (modes below)
+
+Names absent from the file get NXDOMAIN; a name present without records of the asked type gets NODATA.
+Every DNS query is appended to LOG/dns.log as "name type". Messages accepted by the aiosmtpd servers go to
+LOG/ADDRESS/N.eml (bytes as received, after the end-of-data line) and N.env (sender and recipients); the
+raw servers write every byte of connection N to LOG/ADDRESS/N.raw, the sizes of the segments received
+during DATA to N.seg, and N.done once the connection has ended.
+
+Prints "ready" on standard output once every server listens.
+"""
+
+import argparse
+import asyncio
+import json
+import os
+import struct
+import sys
+
+from aiosmtpd.smtp import SMTP
+
+# ---------------------------------------------------------------------------------------------- DNS
+
+TYPES = {"A": 1, "CNAME": 5, "MX": 15, "TXT": 16}
+TYPE_NAMES = {v: k for k, v in TYPES.items()}
+
+
+def encode_name(name):
+    out = b""
+    for label in name.rstrip(".").split("."):
+        if label:
+            raw = label.encode()
+            out += bytes([len(raw)]) + raw
+    return out + b"\0"
+
+
+def decode_name(packet, offset):
+    labels = []
+    while True:
+        length = packet[offset]
+        offset += 1
+        if length == 0:
+            return ".".join(labels), offset
+        labels.append(packet[offset:offset + length].decode("latin-1"))
+        offset += length
+
+
+class Zone:
+    def __init__(self):
+        self.records = []  # (name, type, value) in file order
+        self.smtp = []     # (address, mode)
+
+    def load(self, path):
+        with open(path, encoding="utf-8") as f:
+            for raw in f:
+                line = raw.split("#", 1)[0].strip()
+                if not line:
+                    continue
+                parts = line.split()
+                if parts[0] == "@smtp":
+                    self.smtp.append((parts[1], parts[2]))
+                else:
+                    self.records.append((parts[0].lower().rstrip("."), parts[1], parts[2:]))
+
+    def of(self, name):
+        return [r for r in self.records if r[0] == name.lower().rstrip(".")]
+
+
+def rdata(rtype, value):
+    if rtype == "A":
+        return bytes(int(x) for x in value[0].split("."))
+    if rtype == "MX":
+        return struct.pack("!H", int(value[0])) + encode_name(value[1])
+    if rtype == "CNAME":
+        return encode_name(value[0])
+    if rtype == "TXT":
+        text = " ".join(value).encode()
+        return bytes([len(text)]) + text
+    raise ValueError(rtype)
+
+
+class DnsServer(asyncio.DatagramProtocol):
+    def __init__(self, zone, log_dir):
+        self.zone = zone
+        self.log = open(os.path.join(log_dir, "dns.log"), "a", buffering=1)
+
+    def connection_made(self, transport):
+        self.transport = transport
+
+    def datagram_received(self, packet, peer):
+        try:
+            reply = self.answer(packet)
+        except Exception as e:  # a broken query is worth a line in the log, not a dead server
+            self.log.write("error %r\n" % (e,))
+            return
+        if reply is not None:
+            self.transport.sendto(reply, peer)
+
+    def answer(self, packet):
+        qid, flags, qdcount = struct.unpack("!HHH", packet[:6])
+        name, offset = decode_name(packet, 12)
+        qtype, qclass = struct.unpack("!HH", packet[offset:offset + 4])
+        question = packet[12:offset + 4]
+        self.log.write("%s %s\n" % (name, TYPE_NAMES.get(qtype, qtype)))
+        records = self.zone.of(name)
+        kinds = {r[1] for r in records}
+        rcode = 0
+        answers = []
+        if "SILENT" in kinds:
+            return None
+        if not records or "NXDOMAIN" in kinds:
+            rcode = 3
+        elif "SERVFAIL" in kinds:
+            rcode = 2
+        else:
+            for rname, rtype, value in records:
+                if rtype in TYPES and (TYPES[rtype] == qtype or rtype == "CNAME"):
+                    data = rdata(rtype, value)
+                    answers.append(encode_name(rname) + struct.pack("!HHIH", TYPES[rtype], 1, 60, len(data)) + data)
+        rd = flags & 0x0100
+        header = struct.pack("!HHHHHH", qid, 0x8000 | 0x0400 | rd | 0x0080 | rcode, 1, len(answers), 0, 0)
+        return header + question + b"".join(answers)
+
+
+# --------------------------------------------------------------------------------------------- SMTP
+
+class Store:
+    """Numbered files per server address."""
+
+    def __init__(self, log_dir, address):
+        self.dir = os.path.join(log_dir, address)
+        os.makedirs(self.dir, exist_ok=True)
+        self.count = 0
+
+    def next(self):
+        self.count += 1
+        return os.path.join(self.dir, str(self.count))
+
+
+def write(path, data):
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.replace(tmp, path)
+
+
+class Handler:
+    """aiosmtpd handler: accept and store, refuse RCPT with 550, or answer the end of data with 451."""
+
+    def __init__(self, mode, store):
+        self.mode = mode
+        self.store = store
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.mode == "refuse-rcpt":
+            return "550 5.1.1 <%s>: Recipient address rejected" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        if self.mode == "tempfail-data":
+            return "451 4.3.0 Try again later"
+        base = self.store.next()
+        write(base + ".eml", envelope.original_content)
+        write(base + ".env", json.dumps({"helo": session.host_name, "from": envelope.mail_from,
+                                         "to": envelope.rcpt_tos}).encode())
+        return "250 OK stored"
+
+
+class RawSmtp(asyncio.Protocol):
+    """A hand-written server for the modes a proper SMTP library would never show.
+
+    record              accepts everything, keeps every byte and the segment sizes during DATA
+    greet-554           refuses at the greeting
+    silent              never says anything
+    split-greeting      a two-line greeting whose second line comes in a later segment
+    multiline-helo      answers HELO with three lines in one segment
+    rcpt-251            answers RCPT with 251 (a success code, but not the one expected)
+    helo-25             answers HELO with the two characters "25"
+    close-mid-transfer  closes the connection once some message data has come in
+    """
+
+    def __init__(self, mode, store):
+        self.mode = mode
+        self.base = store.next()
+        self.raw = bytearray()
+        self.segments = []
+        self.buffer = b""
+        self.in_data = False
+        self.data_seen = 0
+
+    def connection_made(self, transport):
+        self.transport = transport
+        if self.mode == "greet-554":
+            self.send(b"554 5.3.2 No service here\r\n")
+        elif self.mode == "silent":
+            pass
+        elif self.mode == "split-greeting":
+            self.send(b"220-mx.test first line of a long greeting\r\n")
+            asyncio.get_running_loop().call_later(0.3, self.send, b"220 mx.test ready\r\n")
+        else:
+            self.send(b"220 mx.test ready\r\n")
+
+    def send(self, data):
+        if not self.transport.is_closing():
+            self.transport.write(data)
+
+    def data_received(self, data):
+        self.raw += data
+        if self.in_data:
+            self.segments.append(len(data))
+        self.buffer += data
+        while True:
+            if self.in_data:
+                self.data_seen += len(data)
+                data = b""
+                if self.mode == "close-mid-transfer" and self.data_seen >= 1000:
+                    self.transport.abort()
+                    return
+                end = self.buffer.find(b"\r\n.\r\n")
+                if end < 0:
+                    # keep only what could still be the start of the end-of-data line
+                    self.buffer = self.buffer[-4:]
+                    return
+                self.buffer = self.buffer[end + 5:]
+                self.in_data = False
+                self.send(b"250 2.0.0 Ok: queued\r\n")
+                continue
+            line_end = self.buffer.find(b"\r\n")
+            if line_end < 0:
+                return
+            line = self.buffer[:line_end].decode("latin-1")
+            self.buffer = self.buffer[line_end + 2:]
+            self.command(line)
+
+    def command(self, line):
+        verb = line[:4].upper()
+        if verb == "HELO":
+            if self.mode == "multiline-helo":
+                self.send(b"250-mx.test greets you\r\n250-SIZE 10240000\r\n250 HELP\r\n")
+            elif self.mode == "helo-25":
+                self.send(b"25\r\n")
+            else:
+                self.send(b"250 mx.test\r\n")
+        elif verb == "MAIL":
+            self.send(b"250 2.1.0 Ok\r\n")
+        elif verb == "RCPT":
+            if self.mode == "rcpt-251":
+                self.send(b"251 2.1.5 User not local; will forward\r\n")
+            else:
+                self.send(b"250 2.1.5 Ok\r\n")
+        elif verb == "DATA":
+            self.in_data = True
+            self.buffer = b"\r\n" + self.buffer  # the end-of-data line may follow the 354 at once
+            self.send(b"354 End data with <CR><LF>.<CR><LF>\r\n")
+        elif verb == "QUIT":
+            self.send(b"221 2.0.0 Bye\r\n")
+            self.transport.close()
+        else:
+            self.send(b"502 5.5.2 Error: command not recognized\r\n")
+
+    def connection_lost(self, exc):
+        write(self.base + ".raw", bytes(self.raw))
+        write(self.base + ".seg", "".join("%d\n" % n for n in self.segments).encode())
+        write(self.base + ".done", b"")
+
+
+AIOSMTPD_MODES = {"accept", "refuse-rcpt", "tempfail-data"}
+
+
+async def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--world", required=True)
+    parser.add_argument("--log", required=True)
+    parser.add_argument("--dns", default="127.0.0.1")
+    args = parser.parse_args()
+
+    zone = Zone()
+    zone.load(args.world)
+    os.makedirs(args.log, exist_ok=True)
+    loop = asyncio.get_running_loop()
+    await loop.create_datagram_endpoint(lambda: DnsServer(zone, args.log), local_addr=(args.dns, 53))
+    servers = []
+    for address, mode in zone.smtp:
+        store = Store(args.log, address)
+        if mode in AIOSMTPD_MODES:
+            handler = Handler(mode, store)
+            factory = (lambda h: lambda: SMTP(h, hostname="mx.test", ident="vox-test"))(handler)
+        else:
+            factory = (lambda m, s: lambda: RawSmtp(m, s))(mode, store)
+        servers.append(await loop.create_server(factory, address, 25, reuse_address=True))
+    print("ready", flush=True)
+    # A test killed outright cannot end us; leave with it rather than linger in its namespace.
+    parent = os.getppid()
+    while os.getppid() == parent:
+        await asyncio.sleep(0.5)
+
+
+if __name__ == "__main__":
+    try:
+        asyncio.run(main())
+    except KeyboardInterrupt:
+        sys.exit(0)
