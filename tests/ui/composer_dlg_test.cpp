@@ -1,18 +1,15 @@
 // The composer window: field check feedback, attachments, layout, font, and the send's life cycle with a
 // scripted delivery window (no network).
 
-#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
-#include <QUrl>
 
 #include <fstream>
 #include <memory>
@@ -71,15 +68,11 @@ QStringList Items(const QListWidget* list) {
 class ComposerDlgTest : public QObject {
     Q_OBJECT
 
-public slots:
-    void openUrl(const QUrl& url) { m_openedUrls << url; }
-
 private slots:
     void templateLayout();
     void tabOrderFollowsTemplate();
     void fieldCheckFocusAndSelection_data();
     void fieldCheckFocusAndSelection();
-    void chineseTypedThroughInputMethod();
     void attachmentsSortedWithoutDuplicates();
     void removeSelectedAttachments();
     void onSizeFormulas();
@@ -94,11 +87,7 @@ private slots:
     void editsDuringSendDoNotReachIt();
     void destroyedDuringSend();
     void closedDuringSend();
-    void otherWorksOpensTheOneAddress();
     void aboutBox();
-
-private:
-    QList<QUrl> m_openedUrls;
 };
 
 void ComposerDlgTest::templateLayout() {
@@ -196,18 +185,6 @@ void ComposerDlgTest::fieldCheckFocusAndSelection() {
     QCOMPARE(dlg.Field(focus)->cursorPosition(), cursor);
     QVERIFY(dlg.SendButton()->isEnabled());
     QVERIFY(dlg.Progress()->isHidden());
-}
-
-void ComposerDlgTest::chineseTypedThroughInputMethod() {
-    CComposerDlg dlg;
-    dlg.showNormal();
-    QVERIFY(QTest::qWaitForWindowActive(&dlg));
-    QLineEdit* subject = dlg.Field(1004);
-    subject->setFocus();
-    QInputMethodEvent commit;
-    commit.setCommitString(QStringLiteral("会议通知"));
-    QApplication::sendEvent(subject, &commit);
-    QCOMPARE(subject->text(), QStringLiteral("会议通知"));
 }
 
 void ComposerDlgTest::attachmentsSortedWithoutDuplicates() {
@@ -529,16 +506,6 @@ void ComposerDlgTest::closedDuringSend() {
     QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
     QCOMPARE(delivery.windows, 0);  // no delivery and no report for a closed composer
     QVERIFY(boxes.messages.empty());
-}
-
-void ComposerDlgTest::otherWorksOpensTheOneAddress() {
-    m_openedUrls.clear();
-    const QUrl url(QString::fromUtf8(kOtherWorksUrl));
-    QDesktopServices::setUrlHandler(url.scheme(), this, "openUrl");
-    CComposerDlg dlg;
-    qobject_cast<QPushButton*>(dlg.Control(1021))->click();
-    QDesktopServices::unsetUrlHandler(url.scheme());
-    QCOMPARE(m_openedUrls, QList<QUrl>({url}));
 }
 
 void ComposerDlgTest::aboutBox() {
