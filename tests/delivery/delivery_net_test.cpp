@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
+#include <vector>
 #include <thread>
 
 #include "delivery/delivery_job.h"
@@ -137,7 +139,15 @@ TEST_F(NetDelivery, FiveThousandBytesReachTheServerAsThreeChunks) {
     const std::string message(5000, 'x');
     EXPECT_TRUE(Deliver({"a@record.test"}, message, observer, cancel).empty());
     ASSERT_TRUE(world->WaitForFile("127.0.0.3/1.done"));
-    EXPECT_EQ(world->Read("127.0.0.3/1.seg"), "2048\n2048\n904\n5\n");
+    // A loaded machine may still read two sends in one go; what must hold is that every read ends where
+    // one of our sends ended: after 2048, 4096 and 5000 bytes, then the end-of-data line.
+    std::istringstream segments(world->Read("127.0.0.3/1.seg"));
+    std::vector<int> ends;
+    int total = 0;
+    for (int n; segments >> n;) ends.push_back(total += n);
+    ASSERT_FALSE(ends.empty());
+    EXPECT_EQ(ends.back(), 5005);
+    for (int end : ends) EXPECT_TRUE(end == 2048 || end == 4096 || end == 5000 || end == 5005) << end;
 }
 
 TEST_F(NetDelivery, MessageArrivesByteForByteWithTheEnvelopeOfThisHost) {
