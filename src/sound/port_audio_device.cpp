@@ -101,7 +101,7 @@ bool PortAudioDevice::HasInputDevice() {
     return Initialize() == paNoError && Pa_GetDefaultInputDevice() != paNoDevice;
 }
 
-PaError PortAudioDevice::OpenStream(PaStream** stream, bool input, const WaveFormatEx& format) {
+PaError PortAudioDevice::OpenStream(PaStream** stream, bool input, const WaveFormatEx& format, uint32_t blockBytes) {
     PaError err = Initialize();
     if (err != paNoError) return err;
     const PaDeviceIndex dev = input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
@@ -111,10 +111,16 @@ PaError PortAudioDevice::OpenStream(PaStream** stream, bool input, const WaveFor
     params.device = dev;
     params.channelCount = format.nChannels;
     params.sampleFormat = SampleFormat(format);
-    params.suggestedLatency = info != nullptr ? (input ? info->defaultLowInputLatency : info->defaultLowOutputLatency) : 0.05;
+    // Capture cannot hand over anything before a whole block is in, so the input wakes once per block
+    // with a relaxed latency; the output moves half a block at a time at low latency, which keeps the
+    // echo as prompt as with the smallest buffers at a fraction of the wake-ups.
+    const unsigned long frames = blockBytes / std::max<uint32_t>(1, format.nBlockAlign);
+    const unsigned long framesPerBuffer = input ? frames : std::max<unsigned long>(1, frames / 2);
+    params.suggestedLatency = 0.05;
+    if (info != nullptr) params.suggestedLatency = input ? info->defaultHighInputLatency : info->defaultLowOutputLatency;
     QuietSoundLibraries quiet;
     return Pa_OpenStream(stream, input ? &params : nullptr, input ? nullptr : &params, format.nSamplesPerSec,
-                         paFramesPerBufferUnspecified, paClipOff, input ? InputCallback : OutputCallback, this);
+                         framesPerBuffer, paClipOff, input ? InputCallback : OutputCallback, this);
 }
 
 void PortAudioDevice::StartService() {
@@ -299,7 +305,7 @@ int PortAudioDevice::OpenInput(const WaveFormatEx& format, uint32_t blockBytes, 
     size_t capacity = std::max<size_t>(format.nAvgBytesPerSec, 16u * blockBytes);
     capacity -= capacity % m_inAlign;
     m_inRing.Allocate(capacity);
-    const PaError err = OpenStream(&m_inStream, true, format);
+    const PaError err = OpenStream(&m_inStream, true, format, blockBytes);
     if (err != paNoError) {
         m_inStream = nullptr;
         return err;
@@ -408,7 +414,7 @@ int PortAudioDevice::OpenOutput(const WaveFormatEx& format, uint32_t blockBytes,
     size_t capacity = std::max<size_t>(2u * format.nAvgBytesPerSec, 32u * blockBytes);
     capacity -= capacity % m_outAlign;
     m_outRing.Allocate(capacity);
-    const PaError err = OpenStream(&m_outStream, false, format);
+    const PaError err = OpenStream(&m_outStream, false, format, blockBytes);
     if (err != paNoError) {
         m_outStream = nullptr;
         return err;

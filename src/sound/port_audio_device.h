@@ -82,7 +82,7 @@ private:
     };
 
     int Initialize();
-    PaError OpenStream(PaStream** stream, bool input, const WaveFormatEx& format);
+    PaError OpenStream(PaStream** stream, bool input, const WaveFormatEx& format, uint32_t blockBytes);
     void StartService();
     void ServiceLoop();
     void PumpInputLocked();

@@ -94,6 +94,7 @@ int CWaveRecorder::Open() {
         ShowText("打开临时保存文件失败");
         return 1;
     }
+    m_nRecorded = 0;  // the file is empty again, and its length is the recorded count
 
     int code = m_pDevice->OpenInput(m_wfx, m_nBlockSize, this);
     if (code != 0) {
