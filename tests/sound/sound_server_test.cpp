@@ -22,6 +22,11 @@
 namespace fs = std::filesystem;
 using vox::testing::PulseServer;
 
+// PortAudio's terminate has ALSA unload its plugins, and with them the sound libraries behind them; what
+// those keep to the end would then be reported as leaks of an unnamed module that no suppression can
+// match. This program keeps every library loaded, so the report names them.
+extern "C" int dlclose(void*) { return 0; }
+
 namespace {
 
 class DoneWaiter : public vox::WaveNotify {
@@ -83,6 +88,18 @@ double Roughness(const std::vector<uint8_t>& data, unsigned channels) {
         prev = s;
     }
     return size > 0 ? change / size : 0;
+}
+
+// voxletter-cli with its arguments. Under the sanitizers the child's leak check is left out: PortAudio
+// unloads the pulse plugin at exit, and what libpulse keeps shows up as an unnamed module (the
+// in-process tests keep it loaded and check leaks there).
+std::vector<std::string> Cli(std::vector<std::string> env, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"env"};
+    if (const char* asan = std::getenv("ASAN_OPTIONS")) env.push_back(std::string("ASAN_OPTIONS=") + asan + ":detect_leaks=0");
+    argv.insert(argv.end(), env.begin(), env.end());
+    argv.push_back(VOX_CLI_PATH);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
 }
 
 class SoundServerTest : public ::testing::Test {
@@ -232,7 +249,7 @@ TEST_F(SoundServerTest, StopAndContinueKeepsFramesWhole) {
 TEST_F(SoundServerTest, CliRecordsAndSavesSoundWav) {
     std::string out;
     const pid_t speaking = s_server->StartPlay(s_speech, "mic");
-    const int status = PulseServer::Run({VOX_CLI_PATH, "record", "--seconds", "1", "--rate", "11025"}, &out);
+    const int status = PulseServer::Run(Cli({}, {"record", "--seconds", "1", "--rate", "11025"}), &out);
     ::kill(speaking, SIGTERM);
     PulseServer::Wait(speaking);
     ASSERT_EQ(status, 0) << out;
@@ -252,9 +269,9 @@ TEST(SoundNoServer, CliReportsNoRecordingDevice) {
     char tmpl[] = "/tmp/vox_nosrv_XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     std::string out;
-    const int status = PulseServer::Run({"env", std::string("PULSE_SERVER=unix:") + tmpl + "/none",
-                                         std::string("XDG_RUNTIME_DIR=") + tmpl, "PULSE_COOKIE=/nonexistent",
-                                         VOX_CLI_PATH, "record", "--seconds", "1"},
+    const int status = PulseServer::Run(Cli({std::string("PULSE_SERVER=unix:") + tmpl + "/none",
+                                             std::string("XDG_RUNTIME_DIR=") + tmpl, "PULSE_COOKIE=/nonexistent"},
+                                            {"record", "--seconds", "1"}),
                                         &out);
     fs::remove_all(tmpl);
     EXPECT_EQ(status, 1) << out;
