@@ -169,15 +169,26 @@ int PortAudioDevice::OutputCallback(const void*, void* output, unsigned long fra
 
 void PortAudioDevice::ServiceLoop() {
     while (!m_quit) {
-        // The timeout lets a lone split frame at the end of the output be completed (see PumpOutputLocked).
-        timespec until{};
-        clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_nsec += 20 * 1000 * 1000;
-        if (until.tv_nsec >= 1000000000L) {
-            until.tv_sec += 1;
-            until.tv_nsec -= 1000000000L;
+        bool output = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mu);
+            output = m_outStream != nullptr;
         }
-        while (sem_timedwait(&m_wake, &until) != 0 && errno == EINTR) {
+        if (!output) {
+            // Nothing runs on time without an output: sleep until a callback or a call wakes us.
+            while (sem_wait(&m_wake) != 0 && errno == EINTR) {
+            }
+        } else {
+            // The timeout lets a lone split frame at the end of the output be completed (PumpOutputLocked).
+            timespec until{};
+            clock_gettime(CLOCK_REALTIME, &until);
+            until.tv_nsec += 20 * 1000 * 1000;
+            if (until.tv_nsec >= 1000000000L) {
+                until.tv_sec += 1;
+                until.tv_nsec -= 1000000000L;
+            }
+            while (sem_timedwait(&m_wake, &until) != 0 && errno == EINTR) {
+            }
         }
         // Several wake-ups may have piled up; one pass serves them all.
         while (sem_trywait(&m_wake) == 0) {
