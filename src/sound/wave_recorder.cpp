@@ -227,7 +227,8 @@ void CWaveRecorder::Play() {
         std::lock_guard<std::mutex> lock(m_playMutex);
         const int32_t len = std::min<int32_t>(m_nRecorded, static_cast<int32_t>(copy->size()));
         m_nPlayLen = len;
-        const uint32_t gen = m_nPlayGen.load() + 1 == 0 ? 1 : m_nPlayGen.load() + 1;  // 0 marks echo
+        uint32_t gen = m_nPlayGen + 1;
+        if (gen == 0) gen = 1;  // 0 marks echo blocks
         m_nPlayGen = gen;
         m_nPlayPos = 0;
         m_bPlaying = true;

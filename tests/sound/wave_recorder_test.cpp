@@ -153,16 +153,6 @@ TEST(WaveFormat, DerivesChannelsRateBitsAndBlockSize) {
     }
 }
 
-TEST(WaveFormat, StartsAt22050StereoWithTheDefaultLimit) {
-    CWaveRecorder rec(std::make_unique<ScriptedWaveDevice>());
-    EXPECT_EQ(rec.GetFormat().nChannels, 2);
-    EXPECT_EQ(rec.GetFormat().nSamplesPerSec, 22050u);
-    EXPECT_EQ(rec.GetFormat().nAvgBytesPerSec, 88200u);
-    EXPECT_EQ(rec.GetBlockSize(), 4410u);
-    EXPECT_EQ(rec.GetMaxBytes(), 882000);
-    EXPECT_EQ(rec.GetRecordedBytes(), 0);
-}
-
 // Capture up to the limit: whole blocks, one progress per kept block, one done, and the WAV file.
 TEST_F(WaveRecorderTest, CaptureEndsAtTheFirstBlockBoundaryPastTheLimit) {
     struct Case {
