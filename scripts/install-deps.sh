@@ -10,6 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei qt6-translations-l10n
   # sound and pictures
   portaudio19-dev libasound2-dev libwmf-dev
+  libasound2-plugins  # ALSA's pulse plugin: PortAudio reaches a PulseAudio server through it
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   python3 python3-aiosmtpd iproute2 procps

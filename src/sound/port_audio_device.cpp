@@ -1,0 +1,500 @@
+#include "sound/port_audio_device.h"
+
+#include <alsa/asoundlib.h>
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace vox {
+
+namespace {
+
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+void QuietJack(const char*) {}
+
+// PortAudio probes every ALSA card and a JACK server when it starts and lets both libraries print dozens
+// of lines about what is missing. Those lines say nothing to our user: the only thing that matters, no
+// input device, gets our own message.
+class QuietSoundLibraries {
+public:
+    QuietSoundLibraries() {
+        snd_lib_error_set_handler(QuietAlsa);
+        using SetFn = void (*)(void (*)(const char*));
+        for (const char* name : {"jack_set_error_function", "jack_set_info_function"}) {
+            if (auto set = reinterpret_cast<SetFn>(dlsym(RTLD_DEFAULT, name))) set(QuietJack);
+        }
+    }
+    ~QuietSoundLibraries() { snd_lib_error_set_handler(nullptr); }
+};
+
+PaSampleFormat SampleFormat(const WaveFormatEx& format) { return format.wBitsPerSample == 8 ? paUInt8 : paInt16; }
+
+}  // namespace
+
+// ---- ByteRing ------------------------------------------------------------------------------------------
+
+void PortAudioDevice::ByteRing::Allocate(size_t capacity) {
+    m_buf.assign(capacity, 0);
+    Reset();
+}
+
+void PortAudioDevice::ByteRing::Write(const uint8_t* data, size_t n) {
+    const size_t w = m_write.load(std::memory_order_relaxed);
+    const size_t at = w % m_buf.size();
+    const size_t first = std::min(n, m_buf.size() - at);
+    std::memcpy(m_buf.data() + at, data, first);
+    std::memcpy(m_buf.data(), data + first, n - first);
+    m_write.store(w + n, std::memory_order_release);
+}
+
+void PortAudioDevice::ByteRing::Fill(uint8_t value, size_t n) {
+    const size_t w = m_write.load(std::memory_order_relaxed);
+    const size_t at = w % m_buf.size();
+    const size_t first = std::min(n, m_buf.size() - at);
+    std::memset(m_buf.data() + at, value, first);
+    std::memset(m_buf.data(), value, n - first);
+    m_write.store(w + n, std::memory_order_release);
+}
+
+void PortAudioDevice::ByteRing::Read(uint8_t* out, size_t n) {
+    const size_t r = m_read.load(std::memory_order_relaxed);
+    const size_t at = r % m_buf.size();
+    const size_t first = std::min(n, m_buf.size() - at);
+    std::memcpy(out, m_buf.data() + at, first);
+    std::memcpy(out + first, m_buf.data(), n - first);
+    m_read.store(r + n, std::memory_order_release);
+}
+
+// ---- set-up ---------------------------------------------------------------------------------------------
+
+PortAudioDevice::PortAudioDevice() { sem_init(&m_wake, 0, 0); }
+
+PortAudioDevice::~PortAudioDevice() {
+    // Everything still queued goes back to its owner before the thread ends.
+    if (m_outStream != nullptr) CloseOutput();
+    if (m_inStream != nullptr) CloseInput();
+    if (m_service.joinable()) {
+        m_quit = true;
+        Wake();
+        m_service.join();
+    }
+    sem_destroy(&m_wake);
+    if (m_bInitialized) Pa_Terminate();
+}
+
+int PortAudioDevice::Initialize() {
+    if (m_bInitialized) return paNoError;
+    // Never wait for a JACK server to be started on our behalf.
+    setenv("JACK_NO_START_SERVER", "1", 0);
+    QuietSoundLibraries quiet;
+    const PaError err = Pa_Initialize();
+    if (err != paNoError) return err;
+    m_bInitialized = true;
+    return paNoError;
+}
+
+bool PortAudioDevice::HasInputDevice() {
+    return Initialize() == paNoError && Pa_GetDefaultInputDevice() != paNoDevice;
+}
+
+PaError PortAudioDevice::OpenStream(PaStream** stream, bool input, const WaveFormatEx& format, uint32_t blockBytes) {
+    PaError err = Initialize();
+    if (err != paNoError) return err;
+    const PaDeviceIndex dev = input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
+    if (dev == paNoDevice) return paDeviceUnavailable;
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(dev);
+    PaStreamParameters params{};
+    params.device = dev;
+    params.channelCount = format.nChannels;
+    params.sampleFormat = SampleFormat(format);
+    // Capture cannot hand over anything before a whole block is in, so the input wakes once per block
+    // with a relaxed latency; the output moves half a block at a time at low latency, which keeps the
+    // echo as prompt as with the smallest buffers at a fraction of the wake-ups.
+    const unsigned long frames = blockBytes / std::max<uint32_t>(1, format.nBlockAlign);
+    const unsigned long framesPerBuffer = input ? frames : std::max<unsigned long>(1, frames / 2);
+    params.suggestedLatency = 0.05;
+    if (info != nullptr) params.suggestedLatency = input ? info->defaultHighInputLatency : info->defaultLowOutputLatency;
+    QuietSoundLibraries quiet;
+    return Pa_OpenStream(stream, input ? &params : nullptr, input ? nullptr : &params, format.nSamplesPerSec,
+                         framesPerBuffer, paClipOff, input ? InputCallback : OutputCallback, this);
+}
+
+void PortAudioDevice::StartService() {
+    if (!m_service.joinable()) m_service = std::thread([this] { ServiceLoop(); });
+}
+
+std::string PortAudioDevice::ErrorText(int code) {
+    if (code == paUnanticipatedHostError) {
+        const PaHostErrorInfo* info = Pa_GetLastHostErrorInfo();
+        if (info != nullptr && info->errorText != nullptr && info->errorText[0] != '\0') return info->errorText;
+    }
+    const char* text = Pa_GetErrorText(code);
+    return text != nullptr ? text : "Unknown sound device error";
+}
+
+// ---- real-time callbacks: bytes only ------------------------------------------------------------------
+
+int PortAudioDevice::InputCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                                   PaStreamCallbackFlags, void* self) {
+    auto* dev = static_cast<PortAudioDevice*>(self);
+    const size_t bytes = frames * dev->m_inAlign;
+    // A callback's buffer is whole frames; dropping it whole keeps the stream aligned.
+    if (input != nullptr && dev->m_inRing.Writable() >= bytes)
+        dev->m_inRing.Write(static_cast<const uint8_t*>(input), bytes);
+    else
+        dev->m_inOverruns.fetch_add(1, std::memory_order_relaxed);
+    dev->Wake();
+    return paContinue;
+}
+
+int PortAudioDevice::OutputCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                                    PaStreamCallbackFlags, void* self) {
+    auto* dev = static_cast<PortAudioDevice*>(self);
+    auto* out = static_cast<uint8_t*>(output);
+    const size_t bytes = frames * dev->m_outAlign;
+    size_t take = std::min(bytes, dev->m_outRing.Readable());
+    take -= take % dev->m_outAlign;  // a frame split between two blocks waits for the second
+    dev->m_outRing.Read(out, take);
+    std::memset(out + take, dev->m_silence, bytes - take);
+    dev->m_outPlayed.fetch_add(take, std::memory_order_release);
+    dev->Wake();
+    return paContinue;
+}
+
+// ---- service thread -------------------------------------------------------------------------------------
+
+void PortAudioDevice::ServiceLoop() {
+    while (!m_quit) {
+        bool output = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mu);
+            output = m_outStream != nullptr;
+        }
+        if (!output) {
+            // Nothing runs on time without an output: sleep until a callback or a call wakes us.
+            while (sem_wait(&m_wake) != 0 && errno == EINTR) {
+            }
+        } else {
+            // The timeout lets a lone split frame at the end of the output be completed (PumpOutputLocked).
+            timespec until{};
+            clock_gettime(CLOCK_REALTIME, &until);
+            until.tv_nsec += 20 * 1000 * 1000;
+            if (until.tv_nsec >= 1000000000L) {
+                until.tv_sec += 1;
+                until.tv_nsec -= 1000000000L;
+            }
+            while (sem_timedwait(&m_wake, &until) != 0 && errno == EINTR) {
+            }
+        }
+        // Several wake-ups may have piled up; one pass serves them all.
+        while (sem_trywait(&m_wake) == 0) {
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mu);
+            if (m_inStream != nullptr) PumpInputLocked();
+            if (m_outStream != nullptr) PumpOutputLocked();
+        }
+        DeliverDone();
+    }
+}
+
+void PortAudioDevice::DeliverDone() {
+    for (;;) {
+        std::deque<WaveBlock*> in, out;
+        {
+            std::lock_guard<std::mutex> lock(m_mu);
+            if (m_inDone.empty() && m_outDone.empty()) {
+                m_delivering = false;
+                m_cvDelivered.notify_all();
+                return;
+            }
+            m_delivering = true;
+            in.swap(m_inDone);
+            out.swap(m_outDone);
+        }
+        for (WaveBlock* b : in) m_inClient->OnInputDone(b);
+        for (WaveBlock* b : out) m_outClient->OnOutputDone(b);
+    }
+}
+
+void PortAudioDevice::FlushDone(std::unique_lock<std::mutex>& lock) {
+    // On the service thread we are inside DeliverDone, whose loop hands these back next.
+    if (OnServiceThread()) return;
+    Wake();
+    m_cvDelivered.wait(lock, [this] { return m_inDone.empty() && m_outDone.empty() && !m_delivering; });
+}
+
+void PortAudioDevice::PumpInputLocked() {
+    while (!m_inQueue.empty()) {
+        WaveBlock* head = m_inQueue.front();
+        if (m_inFill == 0 && !m_carry.empty()) {
+            const size_t n = std::min<size_t>(m_carry.size(), head->nLength);
+            std::memcpy(head->pData, m_carry.data(), n);
+            m_carry.erase(m_carry.begin(), m_carry.begin() + static_cast<std::ptrdiff_t>(n));
+            m_inFill = static_cast<uint32_t>(n);
+        }
+        const size_t n = std::min<size_t>(m_inRing.Readable(), head->nLength - m_inFill);
+        m_inRing.Read(head->pData + m_inFill, n);
+        m_inFill += static_cast<uint32_t>(n);
+        if (m_inFill < head->nLength) return;
+        head->nBytesRecorded = head->nLength;
+        m_inKept += head->nLength;
+        m_inFill = 0;
+        m_inQueue.pop_front();
+        m_inDone.push_back(head);
+    }
+}
+
+void PortAudioDevice::ReturnInputLocked(bool all) {
+    if (!m_inQueue.empty() && m_inFill > 0) {
+        m_inQueue.front()->nBytesRecorded = m_inFill;
+        m_inDone.push_back(m_inQueue.front());
+        m_inQueue.pop_front();
+    }
+    m_inFill = 0;
+    if (all) {
+        for (WaveBlock* b : m_inQueue) {
+            b->nBytesRecorded = 0;
+            m_inDone.push_back(b);
+        }
+        m_inQueue.clear();
+    }
+}
+
+void PortAudioDevice::PumpOutputLocked() {
+    const uint64_t played = m_outPlayed.load(std::memory_order_acquire);
+    while (!m_outQueue.empty()) {
+        const uint64_t end = m_outQueue.front().end;
+        if (played < end - end % m_outAlign) break;
+        m_outDone.push_back(m_outQueue.front().block);
+        m_outQueue.pop_front();
+    }
+
+    const auto now = std::chrono::steady_clock::now();
+    while (!m_outPending.empty()) {
+        WaveBlock* b = m_outPending.front();
+        // Starting from an empty ring, two blocks of silence go first, so that the next block has a tenth
+        // of a second to arrive before the output runs dry.
+        if (m_pendingOff == 0 && m_outRing.Readable() == 0) {
+            const size_t prime = (2 * m_outBlock) - (2 * m_outBlock) % m_outAlign;
+            if (m_outRing.Writable() < prime + b->nLength) return;
+            m_outRing.Fill(m_silence, prime);
+            m_outWritten += prime;
+        }
+        const size_t n = std::min<size_t>(m_outRing.Writable(), b->nLength - m_pendingOff);
+        m_outRing.Write(b->pData + m_pendingOff, n);
+        m_outWritten += n;
+        m_pendingOff += static_cast<uint32_t>(n);
+        if (m_pendingOff < b->nLength) return;
+        m_pendingOff = 0;
+        m_outPending.pop_front();
+        m_outQueue.push_back({b, m_outWritten});
+        m_lastWrite = now;
+    }
+
+    // A block that ends inside a frame leaves that frame's first bytes waiting for the next block. When no
+    // block follows for a whole block's time, the stream has ended there: complete the frame with silence
+    // so that the next sound starts on a frame boundary.
+    const size_t left = m_outRing.Readable();
+    if (left > 0 && left < m_outAlign && m_outWritten % m_outAlign != 0 && now - m_lastWrite >= m_blockTime) {
+        const size_t pad = m_outAlign - m_outWritten % m_outAlign;
+        m_outRing.Fill(m_silence, pad);
+        m_outWritten += pad;
+    }
+}
+
+// ---- input ---------------------------------------------------------------------------------------------
+
+int PortAudioDevice::OpenInput(const WaveFormatEx& format, uint32_t blockBytes, WaveDeviceClient* client) {
+    if (m_inStream != nullptr) return paDeviceUnavailable;
+    m_inAlign = std::max<uint32_t>(1, format.nBlockAlign);
+    // A second of sound, or 16 blocks if more: room for the service thread to fall behind a little.
+    size_t capacity = std::max<size_t>(format.nAvgBytesPerSec, 16u * blockBytes);
+    capacity -= capacity % m_inAlign;
+    m_inRing.Allocate(capacity);
+    const PaError err = OpenStream(&m_inStream, true, format, blockBytes);
+    if (err != paNoError) {
+        m_inStream = nullptr;
+        return err;
+    }
+    std::lock_guard<std::mutex> lock(m_mu);
+    m_inClient = client;
+    m_inQueue.clear();
+    m_inFill = 0;
+    m_inKept = 0;
+    m_carry.clear();
+    StartService();
+    return paNoError;
+}
+
+int PortAudioDevice::PrepareInput(WaveBlock* block) {
+    block->bPrepared = true;
+    return paNoError;
+}
+
+int PortAudioDevice::UnprepareInput(WaveBlock* block) {
+    block->bPrepared = false;
+    return paNoError;
+}
+
+int PortAudioDevice::AddInputBuffer(WaveBlock* block) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    if (m_inStream == nullptr) return paBadStreamPtr;
+    block->nBytesRecorded = 0;
+    m_inQueue.push_back(block);
+    return paNoError;
+}
+
+int PortAudioDevice::StartInput() {
+    // Stream calls happen under the lock: the window thread and the service thread (a stop at the
+    // limit) both make them. The callbacks never take it.
+    std::lock_guard<std::mutex> lock(m_mu);
+    if (m_inStream == nullptr) return paBadStreamPtr;
+    if (m_inRunning) return paNoError;
+    m_inRing.Reset();
+    const PaError err = Pa_StartStream(m_inStream);
+    if (err == paNoError) m_inRunning = true;
+    return err;
+}
+
+int PortAudioDevice::StopInput() {
+    std::unique_lock<std::mutex> lock(m_mu);
+    if (m_inStream == nullptr) return paBadStreamPtr;
+    PaError err = paNoError;
+    if (m_inRunning) {
+        err = Pa_StopStream(m_inStream);
+        m_inRunning = false;
+    }
+    PumpInputLocked();
+    // What was captured after the last full block is dropped, except the bytes that finish the frame the
+    // last full block began: they open the next block, so the recording stays whole frames in sequence.
+    const size_t need = (m_inAlign - m_inKept % m_inAlign) % m_inAlign;
+    std::vector<uint8_t> rest = std::move(m_carry);
+    if (!m_inQueue.empty()) rest.insert(rest.end(), m_inQueue.front()->pData, m_inQueue.front()->pData + m_inFill);
+    if (rest.size() < need) {
+        const size_t at = rest.size();
+        rest.resize(at + std::min(m_inRing.Readable(), need - at));
+        m_inRing.Read(rest.data() + at, rest.size() - at);
+    }
+    rest.resize(std::min(rest.size(), need));
+    m_carry = std::move(rest);
+    m_inRing.Reset();
+    ReturnInputLocked(false);
+    FlushDone(lock);
+    return err;
+}
+
+int PortAudioDevice::ResetInput() {
+    std::unique_lock<std::mutex> lock(m_mu);
+    if (m_inStream == nullptr) return paBadStreamPtr;
+    PaError err = paNoError;
+    if (m_inRunning) {
+        err = Pa_AbortStream(m_inStream);
+        m_inRunning = false;
+    }
+    m_inRing.Reset();
+    m_carry.clear();
+    ReturnInputLocked(true);
+    FlushDone(lock);
+    return err;
+}
+
+int PortAudioDevice::CloseInput() {
+    if (m_inStream == nullptr) return paBadStreamPtr;
+    ResetInput();
+    std::lock_guard<std::mutex> lock(m_mu);
+    const PaError err = Pa_CloseStream(m_inStream);
+    m_inStream = nullptr;
+    return err;
+}
+
+// ---- output --------------------------------------------------------------------------------------------
+
+int PortAudioDevice::OpenOutput(const WaveFormatEx& format, uint32_t blockBytes, WaveDeviceClient* client) {
+    if (m_outStream != nullptr) return paDeviceUnavailable;
+    m_outAlign = std::max<uint32_t>(1, format.nBlockAlign);
+    m_outBlock = blockBytes;
+    m_silence = format.wBitsPerSample == 8 ? 0x80 : 0x00;
+    m_blockTime = std::chrono::microseconds(
+        format.nAvgBytesPerSec > 0 ? uint64_t{blockBytes} * 1000000u / format.nAvgBytesPerSec : 50000u);
+    // Two seconds, or 32 blocks if more: echo and playback never queue nearly that much.
+    size_t capacity = std::max<size_t>(2u * format.nAvgBytesPerSec, 32u * blockBytes);
+    capacity -= capacity % m_outAlign;
+    m_outRing.Allocate(capacity);
+    const PaError err = OpenStream(&m_outStream, false, format, blockBytes);
+    if (err != paNoError) {
+        m_outStream = nullptr;
+        return err;
+    }
+    std::lock_guard<std::mutex> lock(m_mu);
+    m_outClient = client;
+    m_outPending.clear();
+    m_outQueue.clear();
+    m_pendingOff = 0;
+    m_outWritten = 0;
+    m_outPlayed = 0;
+    StartService();
+    return paNoError;
+}
+
+int PortAudioDevice::PrepareOutput(WaveBlock* block) {
+    block->bPrepared = true;
+    return paNoError;
+}
+
+int PortAudioDevice::UnprepareOutput(WaveBlock* block) {
+    block->bPrepared = false;
+    return paNoError;
+}
+
+int PortAudioDevice::WriteOutput(WaveBlock* block) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    if (m_outStream == nullptr) return paBadStreamPtr;
+    m_outPending.push_back(block);
+    PumpOutputLocked();
+    // The stream runs from the first block on; until then there is nothing to play.
+    if (!m_outRunning) {
+        const PaError err = Pa_StartStream(m_outStream);
+        if (err != paNoError) {
+            m_outPending.pop_back();
+            return err;
+        }
+        m_outRunning = true;
+    }
+    return paNoError;
+}
+
+int PortAudioDevice::ResetOutput() {
+    std::unique_lock<std::mutex> lock(m_mu);
+    if (m_outStream == nullptr) return paBadStreamPtr;
+    PaError err = paNoError;
+    if (m_outRunning) {
+        err = Pa_AbortStream(m_outStream);
+        m_outRunning = false;
+    }
+    for (const Written& w : m_outQueue) m_outDone.push_back(w.block);
+    for (WaveBlock* b : m_outPending) m_outDone.push_back(b);
+    m_outQueue.clear();
+    m_outPending.clear();
+    m_pendingOff = 0;
+    m_outRing.Reset();
+    m_outWritten = 0;
+    m_outPlayed = 0;
+    FlushDone(lock);
+    return err;
+}
+
+int PortAudioDevice::CloseOutput() {
+    if (m_outStream == nullptr) return paBadStreamPtr;
+    ResetOutput();
+    std::lock_guard<std::mutex> lock(m_mu);
+    const PaError err = Pa_CloseStream(m_outStream);
+    m_outStream = nullptr;
+    return err;
+}
+
+}  // namespace vox
