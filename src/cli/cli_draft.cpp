@@ -102,15 +102,15 @@ constexpr std::pair<Opt, Opt> kExclusive[] = {
 };
 
 const OptionSpec* FindOption(std::string_view name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (name == spec.name) return &spec;
+    for (const OptionSpec& known : kOptions) {
+        if (name == known.name) return &known;
     }
     return nullptr;
 }
 
 const char* NameOf(Opt opt) {
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.opt == opt) return spec.name;
+    for (const OptionSpec& known : kOptions) {
+        if (known.opt == opt) return known.name;
     }
     return "?";
 }
@@ -245,30 +245,30 @@ std::optional<DraftRequest> ParseDraftArgs(const Args& args, bool allowOutput, s
                 value = arg.substr(eq + 1);
             }
         }
-        const OptionSpec* spec = FindOption(name);
-        if (spec == nullptr || (spec->opt == Opt::Output && !allowOutput)) {
+        const OptionSpec* known = FindOption(name);
+        if (known == nullptr || (known->opt == Opt::Output && !allowOutput)) {
             if (arg.empty() || arg[0] != '-') return refuse("unexpected argument \"" + arg + "\"");
             return refuse("unknown option \"" + name + "\"");
         }
-        if (!spec->takesValue && value) return refuse("option " + name + " takes no value");
-        if (spec->takesValue && !value) {
+        if (!known->takesValue && value) return refuse("option " + name + " takes no value");
+        if (known->takesValue && !value) {
             if (i + 1 >= args.size() || LooksLikeOption(args[i + 1]))
                 return refuse("option " + name + " needs a value");
             value = args[++i];
         }
-        if (spec->opt != Opt::Attach && !seen.insert(spec->opt).second) {
+        if (known->opt != Opt::Attach && !seen.insert(known->opt).second) {
             return refuse("option " + name + " given more than once");
         }
         for (const auto& [a, b] : kExclusive) {
-            const Opt other = spec->opt == a ? b : spec->opt == b ? a : spec->opt;
-            if (other != spec->opt && seen.count(other) != 0) {
+            const Opt other = known->opt == a ? b : known->opt == b ? a : known->opt;
+            if (other != known->opt && seen.count(other) != 0) {
                 return refuse(std::string("options ") + NameOf(a) + " and " + NameOf(b) +
                               " exclude each other");
             }
         }
 
         const std::string v = value.value_or(std::string());
-        switch (spec->opt) {
+        switch (known->opt) {
             case Opt::From:
                 d.m_strFrom = v;
                 break;
