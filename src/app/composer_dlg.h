@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "compose/mail_draft.h"
+#include "controls/body_edit.h"
 
 class QLabel;
 class QLineEdit;
@@ -24,7 +25,6 @@ class QTextEdit;
 
 namespace vox {
 
-class CBodyEdit;
 class CSendingDlg;
 
 class CComposerDlg : public QDialog {
