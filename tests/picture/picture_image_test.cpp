@@ -166,6 +166,11 @@ TEST(PictureImage, DamagedMetafileDrawsWhatCameBefore) {
          start().Record(0x0538, {2, 3, 60000, 1, 2, 3, 4, 5, 6}).Bytes(true, 100, 100, 96)},
         {"object index past the table", start().Record(0x012D, {300}).Record(0x041B, {90, 90, 70, 70}).Bytes(true, 100, 100, 96, 4)},
         {"text longer than its record", start().Record(0x0521, {4000, 0x4141, 5, 5}).Bytes(true, 100, 100, 96)},
+        // A font deleted while selected, its slot taken by a brush, then text drawn with "the font".
+        {"selected font deleted and its slot reused",
+         start().Record(0x02FB, {-12, 0, 0, 0, 400, 0, 0, 0, 0x7241, 0x6169, 0x006C})
+             .Record(0x012D, {1}).Record(0x01F0, {1}).Record(0x02FC, {0, 0x00FF, 0, 0}).Record(0x012D, {1})
+             .Record(0x0521, {2, 0x6948, 90, 5}).Bytes(true, 100, 100, 96)},
         {"no end record", start().Bytes(true, 100, 100, 96).chopped(6)},
         {"header cut short", WmfBuilder().Bytes(true, 100, 100, 96).left(30)},
     };
