@@ -16,6 +16,7 @@ PACKAGES=(
   python3 python3-aiosmtpd iproute2 procps
   pulseaudio pulseaudio-utils espeak-ng sox
   curl xvfb xauth x11-apps imagemagick
+  libwmf-bin gsfonts  # wmf2gd and its fonts: the benchmark renders the same metafile with libwmf's own renderer
 )
 
 missing=()
