@@ -33,7 +33,7 @@ constexpr int kMmIsotropic = 7;
 constexpr int kMmAnisotropic = 8;
 
 // The bitmaps inside a metafile are bounded like the tile itself.
-constexpr qint64 kMaxDibPixels = qint64(64) * 1024 * 1024;
+constexpr qint64 kMaxDibPixels = qint64(16) * 1024 * 1024;
 
 class Device {
 public:
