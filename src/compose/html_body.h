@@ -15,7 +15,9 @@ std::string BuildHtmlBody(const MailDraft& draft);
 // "rrggbb", lower case, of a 0x00BBGGRR colour.
 std::string ColorText(COLORREF color);
 
-// The page's font size (1 to 7) for a height in twips; 8 for a point size the size table does not hold.
+// The page's font size (1 to 7) for a height in twips: the size of 8, 10, 12, 14, 18, 24 or 36 points
+// nearest to it, the smaller of two as near.
 int HtmlFontSize(int twips);
+
 
 }  // namespace vox
