@@ -23,7 +23,7 @@ std::size_t FileSizeOrZero(const std::string& path) {
 std::size_t MessageSizeHint(const MailDraft& draft, const std::string& soundPath, std::size_t pageSize) {
     std::size_t total = 1024 + 2 * (draft.m_strFrom.size() + draft.m_strTo.size() + draft.m_strCc.size() +
                                     draft.m_strSubject.size());
-    total += 512 + Base64EncodedSize(pageSize);
+    total += 1024 + Base64EncodedSize(pageSize);
     const auto addFile = [&](const std::string& path) {
         total += FilePartSizeHint(FileSizeOrZero(path), path.size());
     };
@@ -49,6 +49,7 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
     std::string().swap(draft.m_strMime);
 
     const std::string page = BuildHtmlBody(draft);
+    const std::string plainText = BuildPlainText(draft);
     sink.Step();
 
     const std::string recording = (programFolder / "Sound.wav").string();
@@ -56,10 +57,11 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
 
     CMimeWriter writer;
     writer.WriteMessageHeader(draft.m_strFrom, draft.m_strTo, draft.m_strCc, draft.m_strSubject, clock());
-    writer.Reserve(MessageSizeHint(draft, isRecording ? recording : draft.m_strSound, page.size()));
+    writer.Reserve(
+        MessageSizeHint(draft, isRecording ? recording : draft.m_strSound, page.size() + plainText.size()));
     sink.Step();
 
-    writer.WriteHtmlPart(page);
+    writer.WriteHtmlPart(plainText, page);
     sink.Step();
 
     if (draft.m_nBackgroundMode == 1 && !writer.WriteFilePart(draft.m_strPicture, kPictureContentId)) {

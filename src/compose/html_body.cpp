@@ -1,5 +1,6 @@
 #include "compose/html_body.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -56,6 +57,25 @@ int HtmlFontSize(int twips) {
         if (std::abs(twips - kTwips[i]) < std::abs(twips - kTwips[best])) best = i;
     }
     return best + 1;
+}
+
+std::string BuildPlainText(const MailDraft& draft) {
+    // What a reader of the page sees of the text: whatever it takes for a tag is not shown.
+    const std::string& body = draft.m_strBody;
+    std::string text;
+    text.reserve(body.size());
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        const char next = i + 1 < body.size() ? body[i + 1] : '\0';
+        const bool tagStart = body[i] == '<' && (std::isalpha(static_cast<unsigned char>(next)) ||
+                                                 next == '/' || next == '!' || next == '?');
+        const std::size_t close = tagStart ? body.find('>', i) : std::string::npos;
+        if (close == std::string::npos) {
+            text += body[i];
+        } else {
+            i = close;
+        }
+    }
+    return text;
 }
 
 std::string BuildHtmlBody(const MailDraft& draft) {

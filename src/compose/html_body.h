@@ -19,5 +19,8 @@ std::string ColorText(COLORREF color);
 // nearest to it, the smaller of two as near.
 int HtmlFontSize(int twips);
 
+// The body as the plain-text alternative shows it (UTF-8): the typed text with whatever a reader of the
+// page takes for a tag left out, line breaks kept.
+std::string BuildPlainText(const MailDraft& draft);
 
 }  // namespace vox

@@ -102,9 +102,9 @@ void CMimeWriter::WriteMessageHeader(std::string_view from, std::string_view to,
     m += kCrLf;
 }
 
-void CMimeWriter::WriteHtmlPart(std::string_view page) {
+void CMimeWriter::WriteHtmlPart(std::string_view plainText, std::string_view page) {
     std::string& m = m_strMessage;
-    m.reserve(m.size() + 256 + Base64EncodedSize(page.size()));
+    m.reserve(m.size() + 512 + Base64EncodedSize(plainText.size()) + Base64EncodedSize(page.size()));
     m += "--";
     m += kOuterBoundary;
     m += kCrLf;
@@ -113,6 +113,16 @@ void CMimeWriter::WriteHtmlPart(std::string_view page) {
     m += kInnerBoundary;
     m += "\"\r\n";
     m += kCrLf;
+    // Readers that show no HTML, and filters that compare the two, get the same text without the page.
+    m += "--";
+    m += kInnerBoundary;
+    m += kCrLf;
+    m += "Content-Type: text/plain;\r\n";
+    m += "    charset=\"utf-8\"\r\n";
+    m += "Content-Transfer-Encoding: base64\r\n";
+    m += kCrLf;
+    AppendBase64(m, reinterpret_cast<const unsigned char*>(plainText.data()), plainText.size());
+    m += "\r\n\r\n";
     m += "--";
     m += kInnerBoundary;
     m += kCrLf;

@@ -26,8 +26,9 @@ public:
     void WriteMessageHeader(std::string_view from, std::string_view to, std::string_view cc,
                             std::string_view subject, std::time_t now);
 
-    // Appends the alternative container with the page (already in the mail's bytes) as its only part.
-    void WriteHtmlPart(std::string_view page);
+    // Appends the alternative container: the body as plain text (UTF-8), then the page (already in the
+    // mail's bytes).
+    void WriteHtmlPart(std::string_view plainText, std::string_view page);
 
     // Appends one file as an application/octet-stream part: an inline part when contentId is not empty,
     // else an attachment named after the text after the last "/". Returns false, with nothing appended,

@@ -16,7 +16,8 @@ failures = []
 
 def page_of(mail):
     """The Base64 text of the HTML part."""
-    start = mail.index(b"Content-Transfer-Encoding: base64\r\n\r\n") + 37
+    start = mail.index(b"text/html;")
+    start = mail.index(b"Content-Transfer-Encoding: base64\r\n\r\n", start) + 37
     return mail[start:mail.index(b"\r\n\r\n", start)]
 
 

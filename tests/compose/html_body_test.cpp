@@ -73,6 +73,20 @@ TEST(HtmlBody, FaceIsQuotedOnlyWhenAnUnquotedValueWouldEnd) {
     }
 }
 
+TEST(HtmlBody, PlainTextLeavesOutTags) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Hello\r\nWorld", "Hello\r\nWorld"},
+        {"a <b>bold</b> and <br/>\r\n<!-- c --> 你好", "a bold and \r\n 你好"},
+        {"1 < 2 > 0, a<3, <<x>", "1 < 2 > 0, a<3, <"},
+        {"open <tag never closed", "open <tag never closed"},
+    };
+    for (const auto& [body, text] : cases) {
+        MailDraft d;
+        d.m_strBody = body;
+        EXPECT_EQ(BuildPlainText(d), text) << body;
+    }
+}
+
 TEST(HtmlBody, ColorTextIsRedGreenBlue) {
     EXPECT_EQ(ColorText(0x0000FF), "ff0000");
     EXPECT_EQ(ColorText(0xFF0000), "0000ff");

@@ -64,8 +64,9 @@ with tempfile.TemporaryDirectory() as tmp:
     parts = msg.get_payload()
     alt = parts[0]
     check(alt.get_content_type() == "multipart/alternative", "first part is the alternative container")
-    check(len(alt.get_payload()) == 1, "the container holds one part")
-    html = alt.get_payload()[0]
+    text, html = alt.get_payload()
+    check(text.get_content_type() == "text/plain" and
+          text.get_payload(decode=True) == "你好，世界 😀\r\n第二行 ".encode(), "plain text alternative")
     check(html.get_content_type() == "text/html" and html.get_content_charset() == "gb2312", "html part")
     page = html.get_payload(decode=True).decode("gb18030")
     check("你好，世界 &#x1F600;\r\n第二行 <b>\r\n" in page, "body text in the page, emoji as a reference")

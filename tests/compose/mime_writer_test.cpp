@@ -50,11 +50,18 @@ TEST_F(MimeWriterTest, DateHasNumericZoneAndEnglishNames) {
 }
 
 TEST_F(MimeWriterTest, HtmlPart) {
-    writer.WriteHtmlPart("<HTML></HTML>");
+    writer.WriteHtmlPart("hi", "<HTML></HTML>");
     EXPECT_EQ(writer.Text(),
               "--==VoxLetter_Multipart==\r\n"
               "Content-Type: multipart/alternative;\r\n"
               "    boundary=\"==VoxLetter_Plume==\"\r\n"
+              "\r\n"
+              "--==VoxLetter_Plume==\r\n"
+              "Content-Type: text/plain;\r\n"
+              "    charset=\"utf-8\"\r\n"
+              "Content-Transfer-Encoding: base64\r\n"
+              "\r\n"
+              "aGk=\r\n"
               "\r\n"
               "--==VoxLetter_Plume==\r\n"
               "Content-Type: text/html;\r\n"
@@ -114,7 +121,7 @@ TEST_F(MimeWriterTest, LargeFileEqualsOneEncoding) {
 }
 
 TEST_F(MimeWriterTest, UnreadableFilesAppendNothing) {
-    writer.WriteHtmlPart("x");
+    writer.WriteHtmlPart("x", "x");
     const std::string before = writer.Text();
     const std::string fifo = (dir.path() / "fifo").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
