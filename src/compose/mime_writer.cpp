@@ -2,15 +2,20 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
+#include "compose/address_list.h"
 #include "compose/base64.h"
+#include "compose/header_encoding.h"
 #include "compose/mail_charset.h"
 
 namespace vox {
@@ -71,30 +76,59 @@ std::string FormatMailDate(std::time_t when) {
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
+std::string MessageIdFor(std::string_view from, std::string_view unique) {
+    const std::string_view address = EntryAddress(from);
+    const std::size_t at = address.rfind('@');
+    std::string_view domain = at == address.npos ? std::string_view() : address.substr(at + 1);
+    const bool plain = !domain.empty() && domain.front() != '.' && domain.back() != '.' &&
+                       domain.find("..") == domain.npos &&
+                       std::all_of(domain.begin(), domain.end(), [](char c) {
+                           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                  (c >= '0' && c <= '9') || c == '-' || c == '.';
+                       });
+    if (!plain) domain = "voxletter.invalid";
+    return "<" + std::string(unique) + "@" + std::string(domain) + ">";
+}
+
+std::string NewMessageIdUnique(std::time_t now) {
+    unsigned char random[16] = {};
+    std::size_t got = 0;
+    while (got < sizeof random) {
+        const ssize_t n = ::getrandom(random + got, sizeof random - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    char text[64];
+    int n = std::snprintf(text, sizeof text, "%lld.", static_cast<long long>(now));
+    for (const unsigned char b : random) n += std::snprintf(text + n, sizeof text - n, "%02x", b);
+    return std::string(text, static_cast<std::size_t>(n));
+}
+
 void CMimeWriter::WriteMessageHeader(std::string_view from, std::string_view to, std::string_view cc,
-                                     std::string_view subject, std::time_t now) {
+                                     std::string_view subject, std::time_t now, std::string_view messageId) {
+    const auto entries = [](std::string_view list) {
+        std::vector<std::string_view> out;
+        for (const ListEntry& e : SplitAddressList(list)) {
+            if (e.text.find_first_not_of(" \t") != std::string_view::npos) out.push_back(e.text);
+        }
+        return out;
+    };
     std::string& m = m_strMessage;
     m.clear();
-    m += "From: ";
-    m += ToMailText(from);
-    m += kCrLf;
-    m += "To: ";
-    m += ToMailText(to);
-    m += kCrLf;
-    if (!cc.empty()) {
-        m += "Cc: ";
-        m += ToMailText(cc);
-        m += kCrLf;
-    }
-    m += "Subject: ";
-    m += ToMailText(subject);
-    m += kCrLf;
+    m += AddressHeader("From", {from});
+    m += AddressHeader("To", entries(to));
+    if (!cc.empty()) m += AddressHeader("Cc", entries(cc));
+    m += UnstructuredHeader("Subject", subject);
     m += "Content-Type: multipart/mixed;\r\n";
     m += "    boundary=\"";
     m += kOuterBoundary;
     m += "\";\r\n";
     m += "Date: ";
     m += FormatMailDate(now);
+    m += kCrLf;
+    m += "Message-ID: ";
+    m += messageId;
     m += kCrLf;
     m += "Mime-Version: 1.0\r\n";
     m += kCrLf;

@@ -47,7 +47,7 @@ with tempfile.TemporaryDirectory() as tmp:
     open(os.path.join(tmp, "voice.wav"), "wb").write(sound)
 
     body = "你好，世界 😀\n第二行 <b>"
-    args = ["--from", "我@example.org", "--to", "a@b.com;c@d.com", "--cc", "e@f.com", "--bcc", "g@h.com",
+    args = ["--from", "我 <me@example.org>", "--to", "a@b.com;c@d.com", "--cc", "e@f.com", "--bcc", "g@h.com",
             "--subject", "测试 subject", "--body", body, "--background-picture", "tile.gif",
             "--sound", "voice.wav", "--loops", "2", "--italic"]
     for name in files:
@@ -56,7 +56,8 @@ with tempfile.TemporaryDirectory() as tmp:
 
     check(b"\r\n" in raw and b"\n" not in raw.replace(b"\r\n", b""), "every line ends with CR LF")
     check(b"Bcc" not in raw and b"g@h.com" not in raw, "no Bcc in the mail")
-    check(raw.startswith("From: 我@example.org\r\n".encode("gb18030")), "From header in GB18030")
+    check(raw.startswith(b"From: =?UTF-8?B?5oiR?= <me@example.org>\r\nTo: a@b.com, c@d.com\r\n"),
+          "From as an encoded-word, To as a list")
 
     msg = email.message_from_bytes(raw, policy=email.policy.compat32)
     check(msg.get_content_type() == "multipart/mixed", "outer type")

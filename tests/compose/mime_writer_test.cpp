@@ -17,25 +17,41 @@ protected:
 };
 
 TEST_F(MimeWriterTest, HeaderBlock) {
-    writer.WriteMessageHeader("me@x.org", "a@b.com;c@d.com", "e@f.com", "Hello", test::kFixedTime);
+    writer.WriteMessageHeader("me@x.org", "a@b.com;c@d.com", "e@f.com", "Hello", test::kFixedTime,
+                              "<1@x.org>");
     EXPECT_EQ(writer.Text(),
               "From: me@x.org\r\n"
-              "To: a@b.com;c@d.com\r\n"
+              "To: a@b.com, c@d.com\r\n"
               "Cc: e@f.com\r\n"
               "Subject: Hello\r\n"
               "Content-Type: multipart/mixed;\r\n"
               "    boundary=\"==VoxLetter_Multipart==\";\r\n"
               "Date: Mon, 07 Dec 2026 13:14:05 +0800\r\n"
+              "Message-ID: <1@x.org>\r\n"
               "Mime-Version: 1.0\r\n"
               "\r\n"
               "This is a multi-part message in MIME format.\r\n"
               "\r\n");
 }
 
-TEST_F(MimeWriterTest, NoCcLineAndEmptySubjectAndGbValues) {
-    writer.WriteMessageHeader("我@x.org", "a@b.com", "", "", test::kFixedTime);
-    EXPECT_TRUE(
-        writer.Text().starts_with("From: \xCE\xD2@x.org\r\nTo: a@b.com\r\nSubject: \r\nContent-Type:"));
+TEST_F(MimeWriterTest, NoCcLineAndEmptySubjectAndEncodedName) {
+    writer.WriteMessageHeader("我 <me@x.org>", "a@b.com", "", "", test::kFixedTime, "<1@x.org>");
+    EXPECT_TRUE(writer.Text().starts_with(
+        "From: =?UTF-8?B?5oiR?= <me@x.org>\r\nTo: a@b.com\r\nSubject: \r\nContent-Type:"));
+}
+
+TEST_F(MimeWriterTest, MessageIdTakesTheSendersDomain) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"me@x.org", "<u@x.org>"},
+        {"张三 <zs@mail.example.cn>", "<u@mail.example.cn>"},
+        {"me@localhost", "<u@localhost>"},
+        {"me@例子.中国", "<u@voxletter.invalid>"},
+        {"me@[10.0.0.1]", "<u@voxletter.invalid>"},
+        {"me@x..org", "<u@voxletter.invalid>"},
+    };
+    for (const auto& [from, id] : cases) EXPECT_EQ(MessageIdFor(from, "u"), id) << from;
+    // Two mails in the same second still differ.
+    EXPECT_NE(NewMessageIdUnique(test::kFixedTime), NewMessageIdUnique(test::kFixedTime));
 }
 
 TEST_F(MimeWriterTest, DateHasNumericZoneAndEnglishNames) {
@@ -135,10 +151,10 @@ TEST_F(MimeWriterTest, UnreadableFilesAppendNothing) {
 }
 
 TEST_F(MimeWriterTest, FinishHandsOverAndNextMessageStartsAfresh) {
-    writer.WriteMessageHeader("a@b.c", "d@e.f", "", "first", test::kFixedTime);
+    writer.WriteMessageHeader("a@b.c", "d@e.f", "", "first", test::kFixedTime, "<1@b.c>");
     const std::string first = writer.FinishMessage();
     EXPECT_TRUE(first.ends_with("\r\n--==VoxLetter_Multipart==--\r\n"));
-    writer.WriteMessageHeader("a@b.c", "d@e.f", "", "second", test::kFixedTime);
+    writer.WriteMessageHeader("a@b.c", "d@e.f", "", "second", test::kFixedTime, "<1@b.c>");
     const std::string second = writer.FinishMessage();
     EXPECT_EQ(second.find("first"), std::string::npos);
     EXPECT_EQ(second.size(), first.size() + 1);

@@ -1,0 +1,106 @@
+#include "compose/header_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include "compose/mail_charset.h"
+
+namespace vox {
+namespace {
+
+std::vector<std::string> Lines(const std::string& field) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = field.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(field.substr(start, end - start));
+    }
+    EXPECT_EQ(start, field.size()) << "the field ends with CR LF";
+    return lines;
+}
+
+std::string DecodeBase64(std::string_view b64) {
+    static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned bits = 0, value = 0;
+    for (const char c : b64) {
+        if (c == '=') break;
+        value = value << 6 | static_cast<unsigned>(kAlphabet.find(c));
+        if ((bits += 6) >= 8) out += static_cast<char>(value >> (bits -= 8));
+    }
+    return out;
+}
+
+bool IsUtf8(std::string_view text) {
+    char32_t cp = 0;
+    for (std::size_t pos = 0, len; pos < text.size(); pos += len) {
+        if ((len = DecodeUtf8(text, pos, cp)) == 0) return false;
+    }
+    return true;
+}
+
+// Every line within 78 characters, every encoded-word within 75 and whole characters on its own.
+void ExpectWithinLimits(const std::string& field, const std::string& what) {
+    for (const std::string& line : Lines(field)) {
+        EXPECT_LE(line.size(), kHeaderFoldWidth) << what << ": " << line;
+        for (std::size_t at = 0; (at = line.find("=?UTF-8?B?", at)) != std::string::npos;) {
+            const std::size_t end = line.find("?=", at + 10);
+            ASSERT_NE(end, std::string::npos) << what;
+            EXPECT_LE(end + 2 - at, 75u) << what;
+            EXPECT_TRUE(IsUtf8(DecodeBase64(line.substr(at + 10, end - at - 10)))) << what << ": " << line;
+            at = end + 2;
+        }
+    }
+}
+
+TEST(HeaderEncoding, SubjectsFoldAndEncodeWithinLimits) {
+    std::string mixed;
+    while (mixed.size() < 600) mixed += "语音 mail 测试😀𠀀 text ";
+    const std::string cases[] = {
+        "测试",
+        mixed,
+        std::string(40, 'x') + " " + std::string(30, 'y') + " " + std::string(20, 'z'),
+        std::string(300, 'a') + "中",  // one word, 8-bit at its end
+        std::string(1000, 'w'),        // longer than a relay keeps
+        "Re: =?x?q?y?= as typed",
+    };
+    for (const std::string& subject : cases)
+        ExpectWithinLimits(UnstructuredHeader("Subject", subject), subject);
+    // Plain ASCII that fits stays exactly as typed, whitespace included.
+    EXPECT_EQ(UnstructuredHeader("Subject", "Hello  world\tagain"), "Subject: Hello  world\tagain\r\n");
+    EXPECT_EQ(UnstructuredHeader("Subject", ""), "Subject: \r\n");
+    // Folds go before the value's own whitespace, never inside a word.
+    EXPECT_EQ(UnstructuredHeader("Subject", std::string(40, 'x') + " " + std::string(40, 'y')),
+              "Subject: " + std::string(40, 'x') + "\r\n " + std::string(40, 'y') + "\r\n");
+    // Words next to each other are encoded together with the space between them.
+    EXPECT_EQ(UnstructuredHeader("Subject", "Re: 你好 世界 ok"),
+              "Subject: Re: =?UTF-8?B?5L2g5aW9IOS4lueVjA==?= ok\r\n");
+}
+
+TEST(HeaderEncoding, AddressLists) {
+    struct Case {
+        std::vector<std::string_view> entries;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {{"a@b.com"}, "To: a@b.com\r\n"},
+        {{"a@b.com", " c@d.com "}, "To: a@b.com, c@d.com\r\n"},
+        {{"张三 <zs@x.org>"}, "To: =?UTF-8?B?5byg5LiJ?= <zs@x.org>\r\n"},
+        {{"\"张三\" <zs@x.org>"}, "To: =?UTF-8?B?5byg5LiJ?= <zs@x.org>\r\n"},
+        {{"Ann Lee <a@x.org>", "<b@x.org>"}, "To: Ann Lee <a@x.org>, <b@x.org>\r\n"},
+        {{"Lee, Ann <a@x.org>"}, "To: \"Lee, Ann\" <a@x.org>\r\n"},
+        {{"\"Lee, Ann\" <a@x.org>"}, "To: \"Lee, Ann\" <a@x.org>\r\n"},
+        {{"say \"hi\" \\ <a@x.org>"}, "To: \"say \\\"hi\\\" \\\\\" <a@x.org>\r\n"},
+        {{"aaaaaaaaaaaaaaaaaaaa@example.com", "bbbbbbbbbbbbbbbbbbbb@example.com",
+          "cccccccccccccccccccc@example.com"},
+         "To: aaaaaaaaaaaaaaaaaaaa@example.com, bbbbbbbbbbbbbbbbbbbb@example.com,\r\n"
+         " cccccccccccccccccccc@example.com\r\n"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(AddressHeader("To", c.entries), c.expected) << c.expected;
+    ExpectWithinLimits(
+        AddressHeader("Cc", {"王小明王小明王小明王小明王小明王小明王小明王小明王小明 <w@x.org>", "a@b.com"}),
+        "long name");
+    EXPECT_EQ(EntryAddress(" Ann <a@x.org> "), "a@x.org");
+    EXPECT_EQ(EntryAddress(" a@x.org"), "a@x.org");
+}
+
+}  // namespace
+}  // namespace vox
