@@ -68,7 +68,10 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
     writer.WriteHtmlPart(plainText, page);
     sink.Step();
 
-    if (draft.m_nBackgroundMode == 1 && !writer.WriteFilePart(draft.m_strPicture, kPictureContentId)) {
+    // The picture is shown by the page; the sound is also listed, so that readers without a player in
+    // the page still offer it to be played.
+    if (draft.m_nBackgroundMode == 1 &&
+        !writer.WriteFilePart(draft.m_strPicture, kPictureContentId, PartDisposition::Inline)) {
         sink.ShowError(kPictureFailed);
     }
     sink.Step();

@@ -218,6 +218,29 @@ std::string Quoted(std::string_view text) {
     return q;
 }
 
+// Percent-encoding of an RFC 2231 value: everything but letters, digits and a few safe marks.
+std::string PercentEncoded(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            std::string_view("!#$&+-.^_`|~").find(ch) != std::string_view::npos) {
+            out += ch;
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+bool IsPlainName(std::string_view name) {
+    return std::all_of(name.begin(), name.end(),
+                       [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; });
+}
+
 }  // namespace
 
 std::string UnstructuredHeader(std::string_view name, std::string_view utf8) {
@@ -259,6 +282,45 @@ std::string_view EntryAddress(std::string_view entry) {
     const std::size_t lt = text.rfind('<');
     if (text.empty() || text.back() != '>' || lt == text.npos) return text;
     return Trim(text.substr(lt + 1, text.size() - lt - 2));
+}
+
+std::string NameParameterLines(std::string_view indent, std::string_view utf8Name) {
+    const std::string name = WellFormed(utf8Name);
+    const std::string start = std::string(indent) + "name=";
+    if (IsPlainName(name)) return start + "\"" + name + "\"\r\n";
+    if (!NeedsEncoding(name)) return start + Quoted(name) + "\r\n";
+    // Readers that know no RFC 2231 take encoded-words here; the closing quote needs one more column.
+    Folder folder(start + "\"", kHeaderFoldWidth - 1);
+    folder.AddEncoded("", name);
+    std::string lines = folder.Finish();
+    lines.insert(lines.size() - 2, "\"");
+    return lines;
+}
+
+std::string FilenameParameterLines(std::string_view indent, std::string_view utf8Name) {
+    const std::string name = WellFormed(utf8Name);
+    const std::string plain = std::string(indent) + "filename=\"" + name + "\"";
+    if (IsPlainName(name) && plain.size() <= kHeaderFoldWidth) return plain + "\r\n";
+    const std::string single = std::string(indent) + "filename*=UTF-8''" + PercentEncoded(name);
+    if (single.size() <= kHeaderFoldWidth) return single + "\r\n";
+    // Continuations, each line within the width, never splitting a character's bytes.
+    std::string lines;
+    std::size_t pos = 0;
+    for (int index = 0; pos < name.size(); ++index) {
+        std::string line = std::string(indent) + "filename*" + std::to_string(index) + "*=";
+        if (index == 0) line += "UTF-8''";
+        std::string chunk;
+        while (pos < name.size()) {
+            const std::size_t len = CharLength(static_cast<unsigned char>(name[pos]));
+            const std::string piece = PercentEncoded(std::string_view(name).substr(pos, len));
+            // One column stays free for the ";" that separates this line from the next.
+            if (!chunk.empty() && line.size() + chunk.size() + piece.size() + 1 > kHeaderFoldWidth) break;
+            chunk += piece;
+            pos += len;
+        }
+        lines += line + chunk + (pos < name.size() ? ";\r\n" : "\r\n");
+    }
+    return lines;
 }
 
 }  // namespace vox

@@ -15,8 +15,8 @@
 
 #include "compose/address_list.h"
 #include "compose/base64.h"
+#include "compose/content_type.h"
 #include "compose/header_encoding.h"
-#include "compose/mail_charset.h"
 
 namespace vox {
 namespace {
@@ -172,7 +172,8 @@ void CMimeWriter::WriteHtmlPart(std::string_view plainText, std::string_view pag
     m += kCrLf;
 }
 
-bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view contentId) {
+bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view contentId,
+                                PartDisposition disposition) {
     // O_NONBLOCK keeps a FIFO from hanging the open; only regular files are attached (a device such as
     // /dev/zero would never end).
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -180,47 +181,50 @@ bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view conten
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
 
+    const std::size_t fileSize = static_cast<std::size_t>(st.st_size);
+    const std::size_t chunk =
+        fileSize < kReadChunk ? (fileSize / kBase64LineBytes + 1) * kBase64LineBytes : kReadChunk;
+    const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(chunk);
+    // The first piece is read before the header is written: its bytes tell the part's type.
+    ssize_t got = ReadFull(fd.get(), buffer.get(), chunk);
+    if (got < 0) return false;
+
     std::string& m = m_strMessage;
     const std::size_t before = m.size();
-    const std::size_t fileSize = static_cast<std::size_t>(st.st_size);
     Reserve(FilePartSizeHint(fileSize, path.size()));
 
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name =
+        slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+    const std::string_view head(reinterpret_cast<const char*>(buffer.get()), static_cast<std::size_t>(got));
     m += "--";
     m += kOuterBoundary;
     m += kCrLf;
-    m += "Content-Type: application/octet-stream;\r\n";
-    if (contentId.empty()) {
-        const std::size_t slash = path.rfind('/');
-        const std::string name = ToMailText(slash == std::string::npos ? path : path.substr(slash + 1));
-        m += "   name=\"";
-        m += name;
-        m += "\"\r\n";
-        m += "Content-Transfer-Encoding: base64\r\n";
-        m += "Content-Disposition: attachment;\r\n";
-        m += "    filename=\"";
-        m += name;
-        m += "\"\r\n";
-    } else {
-        m += "Content-Transfer-Encoding: base64\r\n";
+    m += "Content-Type: ";
+    m += ContentTypeOf(name, head, static_cast<std::size_t>(got) < chunk);
+    m += ";\r\n";
+    m += NameParameterLines("   ", name);
+    m += "Content-Transfer-Encoding: base64\r\n";
+    m += disposition == PartDisposition::Inline ? "Content-Disposition: inline;\r\n"
+                                                : "Content-Disposition: attachment;\r\n";
+    m += FilenameParameterLines("    ", name);
+    if (!contentId.empty()) {
         m += "Content-ID: <";
         m += contentId;
         m += ">\r\n";
     }
     m += kCrLf;
 
-    const std::size_t chunk =
-        fileSize < kReadChunk ? (fileSize / kBase64LineBytes + 1) * kBase64LineBytes : kReadChunk;
-    const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(chunk);
     for (;;) {
-        const ssize_t got = ReadFull(fd.get(), buffer.get(), chunk);
+        AppendBase64(m, buffer.get(), static_cast<std::size_t>(got));
+        if (static_cast<std::size_t>(got) < chunk) break;
+        got = ReadFull(fd.get(), buffer.get(), chunk);
         if (got < 0) {
             // A file that fails part-way counts as one that could not be opened: the message keeps no
             // half part.
             m.resize(before);
             return false;
         }
-        AppendBase64(m, buffer.get(), static_cast<std::size_t>(got));
-        if (static_cast<std::size_t>(got) < chunk) break;
     }
     m += "\r\n\r\n";
     return true;
@@ -251,7 +255,7 @@ void CMimeWriter::Reserve(std::size_t moreBytes) {
 }
 
 std::size_t FilePartSizeHint(std::size_t fileSize, std::size_t pathLength) {
-    return 256 + 2 * pathLength + Base64EncodedSize(fileSize) + 4;
+    return 512 + 8 * pathLength + Base64EncodedSize(fileSize) + 4;
 }
 
 }  // namespace vox

@@ -26,6 +26,9 @@ std::string MessageIdFor(std::string_view from, std::string_view unique);
 // A unique part for a Message-ID: the time and 128 random bits.
 std::string NewMessageIdUnique(std::time_t now);
 
+// How a file part is offered: as an attachment the reader lists, or inline, shown by the page only.
+enum class PartDisposition { Attachment, Inline };
+
 class CMimeWriter {
 public:
     // Starts a new message: the header block and the preamble. Values are UTF-8; what is not plain ASCII
@@ -38,10 +41,11 @@ public:
     // mail's bytes).
     void WriteHtmlPart(std::string_view plainText, std::string_view page);
 
-    // Appends one file as an application/octet-stream part: an inline part when contentId is not empty,
-    // else an attachment named after the text after the last "/". Returns false, with nothing appended,
+    // Appends one file as a Base64 part, typed after its content or name and named after the text after
+    // the last "/"; with a Content-ID when contentId is not empty. Returns false, with nothing appended,
     // when the file cannot be opened or read to its end, or is not a regular file.
-    bool WriteFilePart(const std::string& path, std::string_view contentId);
+    bool WriteFilePart(const std::string& path, std::string_view contentId,
+                       PartDisposition disposition = PartDisposition::Attachment);
 
     // Appends the closing boundary and hands the finished text over; the writer is empty afterwards.
     std::string FinishMessage();

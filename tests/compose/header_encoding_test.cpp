@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "compose/content_type.h"
 #include "compose/mail_charset.h"
 
 namespace vox {
@@ -100,6 +101,65 @@ TEST(HeaderEncoding, AddressLists) {
         "long name");
     EXPECT_EQ(EntryAddress(" Ann <a@x.org> "), "a@x.org");
     EXPECT_EQ(EntryAddress(" a@x.org"), "a@x.org");
+}
+
+TEST(HeaderEncoding, FileNameParameters) {
+    struct Case {
+        std::string name;
+        std::string nameLines;
+        std::string filenameLines;
+    };
+    const Case cases[] = {
+        {"a b;c=d.txt", "   name=\"a b;c=d.txt\"\r\n", "    filename=\"a b;c=d.txt\"\r\n"},
+        {"my \"quoted\" file.txt", "   name=\"my \\\"quoted\\\" file.txt\"\r\n",
+         "    filename*=UTF-8''my%20%22quoted%22%20file.txt\r\n"},
+        {"a\\b'%*.txt", "   name=\"a\\\\b'%*.txt\"\r\n", "    filename*=UTF-8''a%5Cb%27%25%2A.txt\r\n"},
+        {"报告.txt", "   name=\"=?UTF-8?B?5oql5ZGKLnR4dA==?=\"\r\n",
+         "    filename*=UTF-8''%E6%8A%A5%E5%91%8A.txt\r\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(NameParameterLines("   ", c.name), c.nameLines) << c.name;
+        EXPECT_EQ(FilenameParameterLines("    ", c.name), c.filenameLines) << c.name;
+    }
+    // A long name is continued over several lines, each within the width, no character split.
+    const std::string lines = FilenameParameterLines("    ", "很长的中文文件名称很长的中文文件名称.txt");
+    EXPECT_EQ(lines,
+              "    filename*0*=UTF-8''%E5%BE%88%E9%95%BF%E7%9A%84%E4%B8%AD%E6%96%87%E6%96%87;\r\n"
+              "    filename*1*=%E4%BB%B6%E5%90%8D%E7%A7%B0%E5%BE%88%E9%95%BF%E7%9A%84;\r\n"
+              "    filename*2*=%E4%B8%AD%E6%96%87%E6%96%87%E4%BB%B6%E5%90%8D%E7%A7%B0.txt\r\n");
+    ExpectWithinLimits(
+        NameParameterLines("   ", "很长的中文文件名称很长的中文文件名称很长的中文文件名称.txt"), "name");
+}
+
+TEST(ContentType, FromContentThenName) {
+    struct Case {
+        std::string name;
+        std::string head;
+        std::string type;
+    };
+    const Case cases[] = {
+        {"Sound.wav", std::string("RIFF\x24\0\0\0WAVEfmt ", 16), "audio/wav"},
+        {"x.jpg", "GIF89a....", "image/gif"},  // the content wins
+        {"photo.JPG", "not really", "image/jpeg"},
+        {"tile", "\xFF\xD8\xFF\xE0", "image/jpeg"},
+        {"bg.bmp", std::string("BM\x36\0\0\0\0\0\0\0\x36\0\0\0", 14), "image/bmp"},
+        {"BMW.dat", "BMW cars", "application/octet-stream"},
+        {"pic", std::string("\x01\0\x09\0\0\x03\x10\0\0\0\0\0\0\0\0\0\0\0", 18), "image/wmf"},
+        {"pic.wmf", "\xD7\xCD\xC6\x9A", "image/wmf"},
+        {"notes.txt", "plain ascii\r\n", "text/plain"},
+        {"notes.txt", "中文", "text/plain; charset=\"utf-8\""},
+        {"notes.txt", "\xD6\xD0\xCE\xC4", "text/plain; charset=\"gb18030\""},
+        {"data.csv", "a,b\n", "text/csv"},
+        {"archive.tar.xz",
+         "\xFD"
+         "7zXZ",
+         "application/octet-stream"},
+        {"report.pdf", "%PDF-1.4", "application/pdf"},
+        {"noext", "", "application/octet-stream"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ContentTypeOf(c.name, c.head, true), c.type) << c.name;
+    // A piece that ends inside a character is still UTF-8 when more of the file follows.
+    EXPECT_EQ(ContentTypeOf("a.txt", "中\xE6\x96", false), "text/plain; charset=\"utf-8\"");
 }
 
 }  // namespace

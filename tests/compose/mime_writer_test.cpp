@@ -96,21 +96,25 @@ TEST_F(MimeWriterTest, AttachmentAndInlineParts) {
     EXPECT_EQ(writer.Text(),
               "--==VoxLetter_Multipart==\r\n"
               "Content-Type: application/octet-stream;\r\n"
-              "   name=\"\xB1\xA8\xB8\xE6.bin\"\r\n"
+              "   name=\"=?UTF-8?B?5oql5ZGKLmJpbg==?=\"\r\n"
               "Content-Transfer-Encoding: base64\r\n"
               "Content-Disposition: attachment;\r\n"
-              "    filename=\"\xB1\xA8\xB8\xE6.bin\"\r\n"
+              "    filename*=UTF-8''%E6%8A%A5%E5%91%8A.bin\r\n"
               "\r\n"
               "YWJj\r\n\r\n");
     CMimeWriter inlined;
-    ASSERT_TRUE(inlined.WriteFilePart(path, kSoundContentId));
+    ASSERT_TRUE(
+        inlined.WriteFilePart(dir.Write("tile.gif", "GIF89a"), kPictureContentId, PartDisposition::Inline));
     EXPECT_EQ(inlined.Text(),
               "--==VoxLetter_Multipart==\r\n"
-              "Content-Type: application/octet-stream;\r\n"
+              "Content-Type: image/gif;\r\n"
+              "   name=\"tile.gif\"\r\n"
               "Content-Transfer-Encoding: base64\r\n"
-              "Content-ID: <VoxLetterYourSound>\r\n"
+              "Content-Disposition: inline;\r\n"
+              "    filename=\"tile.gif\"\r\n"
+              "Content-ID: <VoxLetterYourPictue>\r\n"
               "\r\n"
-              "YWJj\r\n\r\n");
+              "R0lGODlh\r\n\r\n");
 }
 
 TEST_F(MimeWriterTest, EmptyFileAndFullLastLine) {
