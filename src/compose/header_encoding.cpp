@@ -26,24 +26,6 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-// Ill-formed UTF-8 cannot be labelled UTF-8; such bytes become "?", as in the rest of the mail.
-std::string WellFormed(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t pos = 0; pos < text.size();) {
-        char32_t cp = 0;
-        const std::size_t len = DecodeUtf8(text, pos, cp);
-        if (len == 0) {
-            out += '?';
-            ++pos;
-        } else {
-            out.append(text.substr(pos, len));
-            pos += len;
-        }
-    }
-    return out;
-}
-
 // Bytes of the UTF-8 character that starts with lead (the text is well formed).
 std::size_t CharLength(unsigned char lead) {
     return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
@@ -244,7 +226,7 @@ bool IsPlainName(std::string_view name) {
 }  // namespace
 
 std::string UnstructuredHeader(std::string_view name, std::string_view utf8) {
-    const std::string text = WellFormed(utf8);
+    const std::string text = WellFormedUtf8(utf8);
     Folder folder(std::string(name) + ":", kHeaderFoldWidth);
     if (text.empty()) folder.Add(" ", "");
     AddWords(folder, " ", text);
@@ -254,7 +236,7 @@ std::string UnstructuredHeader(std::string_view name, std::string_view utf8) {
 std::string AddressHeader(std::string_view name, const std::vector<std::string_view>& entries) {
     Folder folder(std::string(name) + ":", kHeaderFoldWidth);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::string raw = WellFormed(entries[i]);
+        const std::string raw = WellFormedUtf8(entries[i]);
         const Entry e = ParseEntry(raw);
         const std::string comma = i + 1 < entries.size() ? "," : "";
         if (!e.angle) {
@@ -285,7 +267,7 @@ std::string_view EntryAddress(std::string_view entry) {
 }
 
 std::string NameParameterLines(std::string_view indent, std::string_view utf8Name) {
-    const std::string name = WellFormed(utf8Name);
+    const std::string name = WellFormedUtf8(utf8Name);
     const std::string start = std::string(indent) + "name=";
     if (IsPlainName(name)) return start + "\"" + name + "\"\r\n";
     if (!NeedsEncoding(name)) return start + Quoted(name) + "\r\n";
@@ -298,7 +280,7 @@ std::string NameParameterLines(std::string_view indent, std::string_view utf8Nam
 }
 
 std::string FilenameParameterLines(std::string_view indent, std::string_view utf8Name) {
-    const std::string name = WellFormed(utf8Name);
+    const std::string name = WellFormedUtf8(utf8Name);
     const std::string plain = std::string(indent) + "filename=\"" + name + "\"";
     if (IsPlainName(name) && plain.size() <= kHeaderFoldWidth) return plain + "\r\n";
     const std::string single = std::string(indent) + "filename*=UTF-8''" + PercentEncoded(name);

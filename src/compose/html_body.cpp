@@ -61,7 +61,8 @@ int HtmlFontSize(int twips) {
 
 std::string BuildPlainText(const MailDraft& draft) {
     // What a reader of the page sees of the text: whatever it takes for a tag is not shown.
-    const std::string& body = draft.m_strBody;
+    // The text part is labelled UTF-8; bytes that are not become "?", as they do in the page.
+    const std::string body = WellFormedUtf8(draft.m_strBody);
     std::string text;
     text.reserve(body.size());
     for (std::size_t i = 0; i < body.size(); ++i) {

@@ -14,6 +14,10 @@ std::string ToMailText(std::string_view utf8);
 // GB2312 readers would show as garbage) become numeric references such as "&#x1F600;".
 std::string ToMailHtml(std::string_view utf8);
 
+// The text with every byte that is not part of well-formed UTF-8 replaced by "?", for the parts of the
+// mail that are labelled UTF-8.
+std::string WellFormedUtf8(std::string_view text);
+
 // Decodes one UTF-8 character at text[pos]; returns its length (1 to 4) and sets codePoint, or 0 when the
 // bytes there are not well-formed UTF-8.
 std::size_t DecodeUtf8(std::string_view text, std::size_t pos, char32_t& codePoint);

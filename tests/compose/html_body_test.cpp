@@ -79,6 +79,7 @@ TEST(HtmlBody, PlainTextLeavesOutTags) {
         {"a <b>bold</b> and <br/>\r\n<!-- c --> 你好", "a bold and \r\n 你好"},
         {"1 < 2 > 0, a<3, <<x>", "1 < 2 > 0, a<3, <"},
         {"open <tag never closed", "open <tag never closed"},
+        {"GB \xC4\xE3\xBA\xC3 <b>", "GB ???? "},  // not UTF-8
     };
     for (const auto& [body, text] : cases) {
         MailDraft d;
