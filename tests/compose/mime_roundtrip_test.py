@@ -73,7 +73,7 @@ with tempfile.TemporaryDirectory() as tmp:
         open(os.path.join(tmp, name), "wb").write(data)
         files[name] = data
     for name in ["语音 附件.txt", 'my "quoted" file name.txt', "a;b=c d.txt", "很长的中文文件名称" * 4 + ".txt",
-                 "back\\slash 'it'.txt", "tab\there.txt"]:
+                 "back\\slash 'it'.txt", "tab\there.txt", "100% *done*.txt"]:
         files[name] = f"{name}\n中文内容\n".encode("utf-8")
         open(os.path.join(tmp, name), "wb").write(files[name])
     picture = b"GIF89a" + bytes(range(256)) * 3
