@@ -1,13 +1,14 @@
 #pragma once
-// The mail's own bytes. Inside the program every text is UTF-8; the mail declares charset="gb2312" and
-// carries GB18030, which is byte for byte GB2312 wherever GB2312 has the character and loses nothing else.
+// The mail's own bytes. Inside the program every text is UTF-8. The page declares charset="gb2312" and
+// carries GB18030, which is byte for byte GB2312 wherever GB2312 has the character and loses nothing else;
+// header fields and the plain-text part are UTF-8, which every reader decodes.
 
 #include <string>
 #include <string_view>
 
 namespace vox {
 
-// UTF-8 to GB18030, for header values and file names. Bytes that are not UTF-8 become "?".
+// UTF-8 to GB18030. Bytes that are not UTF-8 become "?".
 std::string ToMailText(std::string_view utf8);
 
 // UTF-8 to GB18030 for the HTML page: characters that GBK cannot hold (four-byte GB18030 codes, which
