@@ -53,7 +53,7 @@ void AddComposeCommand(CommandLine& cli) {
     command.footer(
         std::string(kDraftRulesNote) +
         "Writes the mail (MIME, CR LF line ends) to FILE or to standard output.\n"
-        "Exit status: 0 written; 2 an option or the field check refused the input (the reason is on "
+        "Exit status: 0 written; 2 an option or the field check refused the input (the reason is on\n"
         "standard error).");
 }
 

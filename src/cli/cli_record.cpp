@@ -127,16 +127,16 @@ void AddRecordCommand(CommandLine& cli) {
     CLI::App& command = cli.AddCommand(
         "record", "Record from the default input device into Sound.wav in the program folder.",
         [req] { return RunRecord(*req); });
-    command.add_option("--seconds", req->seconds, "record length, 0 or more (0 records one twentieth of a second)")
+    command.add_option("--seconds", req->seconds, "record length, 0 or more (default 10; 0 records one twentieth of a second)")
         ->type_name("N")
         ->transform(WholeNumber(0, UINT32_MAX, "a whole number from 0 up"));
-    command.add_option("--rate", req->rate, "samples per second: 8000, 11025, 22050 or 44100")
+    command.add_option("--rate", req->rate, "samples per second: 8000 (the default), 11025, 22050 or 44100")
         ->type_name("HZ")
         ->transform(OneOf({8000, 11025, 22050, 44100}, "8000, 11025, 22050 or 44100"));
-    command.add_option("--bits", req->bits, "bits per sample: 8 or 16")
+    command.add_option("--bits", req->bits, "bits per sample: 8 (the default) or 16")
         ->type_name("N")
         ->transform(OneOf({8, 16}, "8 or 16"));
-    command.add_option("--channels", req->channels, "1 (mono) or 2 (stereo)")
+    command.add_option("--channels", req->channels, "1 (mono, the default) or 2 (stereo)")
         ->type_name("N")
         ->transform(OneOf({1, 2}, "1 or 2"));
     command.footer(

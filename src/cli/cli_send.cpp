@@ -62,7 +62,7 @@ void AddSendCommand(CommandLine& cli) {
         std::string(kDraftRulesNote) +
         "Progress goes to standard error, one line per status change; then the report to standard output.\n"
         "Ctrl+C cancels like the Cancel button; a second Ctrl+C stops at once.\n"
-        "Exit status: 0 every recipient delivered; 1 some recipient was not; 2 an option or the field check "
+        "Exit status: 0 every recipient delivered; 1 some recipient was not; 2 an option or the field check\n"
         "refused the input (the reason is on standard error).");
 }
 

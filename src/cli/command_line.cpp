@@ -176,6 +176,8 @@ std::optional<int> Parse(CLI::App& app, const Args& args, bool isProgram) {
 // their descriptions, which read better than CLI11's "Excludes:" lists.
 class HelpFormatter : public CLI::Formatter {
 public:
+    HelpFormatter() { label("SUBCOMMAND", "COMMAND"); }
+
     std::string make_option_opts(const CLI::Option* option) const override {
         if (option->get_type_size() == 0 || option->get_type_name().empty()) return {};
         return " " + option->get_type_name();
@@ -238,6 +240,7 @@ CommandLine::CommandLine(std::string description) : m_app(std::move(description)
 
 CLI::App& CommandLine::AddCommand(const std::string& name, const std::string& description, Action action) {
     CLI::App* command = m_app.add_subcommand(name, description);
+    command->group("Commands");
     ApplyRules(*command);
     m_actions.emplace_back(command, std::move(action));
     return *command;
