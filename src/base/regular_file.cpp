@@ -35,6 +35,8 @@ RegularFile::~RegularFile() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
-bool IsReadableRegularFile(const std::string& path) { return RegularFile::Open(path).has_value(); }
+bool IsReadableRegularFile(const std::string& path) {
+    return RegularFile::Open(path).has_value();
+}
 
 }  // namespace vox

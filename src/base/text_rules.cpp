@@ -2,7 +2,9 @@
 
 namespace vox {
 
-bool HasLineBreakOrNul(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos; }
+bool HasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
+}
 
 void TruncateUtf8(std::string& text, std::size_t maxBytes) {
     if (text.size() <= maxBytes) return;

@@ -123,7 +123,9 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
     };
     const auto value = [&](const char* name, const char* type, const char* group, const char* help,
                            std::function<void(const std::string&)> take) {
-        return command.add_option_function<std::string>(name, std::move(take), help)->type_name(type)->group(group);
+        return command.add_option_function<std::string>(name, std::move(take), help)
+            ->type_name(type)
+            ->group(group);
     };
     const auto flag = [&](const char* name, const char* group, const char* help, std::function<void()> take) {
         return command.add_flag_callback(name, std::move(take), help)
@@ -136,17 +138,18 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
     text("--cc", d.m_strCc, "LIST", "copies");
     text("--bcc", d.m_strBcc, "LIST", "blind copies");
     text("--subject", d.m_strSubject, "TEXT", "the subject");
-    CLI::Option* body = value("--body", "TEXT", kFieldsGroup, "the body text, or --body-file; LF line ends become CR LF",
-                              [&d](const std::string& v) { d.m_strBody = WithCrLf(v); });
-    CLI::Option* bodyFile = value("--body-file", "FILE", kFieldsGroup, "the body text from a file",
-                                  [&d](const std::string& v) {
-                                      std::string read, error;
-                                      if (v.empty() || !ReadWholeFile(v, read, error)) {
-                                          throw Refusal("cannot read the body file \"" + v + "\"" +
-                                                        (error.empty() ? "" : ": " + error));
-                                      }
-                                      d.m_strBody = WithCrLf(read);
-                                  });
+    CLI::Option* body =
+        value("--body", "TEXT", kFieldsGroup, "the body text, or --body-file; LF line ends become CR LF",
+              [&d](const std::string& v) { d.m_strBody = WithCrLf(v); });
+    CLI::Option* bodyFile =
+        value("--body-file", "FILE", kFieldsGroup, "the body text from a file", [&d](const std::string& v) {
+            std::string read, error;
+            if (v.empty() || !ReadWholeFile(v, read, error)) {
+                throw Refusal("cannot read the body file \"" + v + "\"" +
+                              (error.empty() ? "" : ": " + error));
+            }
+            d.m_strBody = WithCrLf(read);
+        });
     body->excludes(bodyFile);
 
     value("--font", "FACE", kFormatGroup, "the face (default 宋体)", [&d](const std::string& v) {
@@ -155,7 +158,8 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
     });
     value("--size", "POINTS", kFormatGroup, "the size, 1 to 1638, halves allowed (default 12)",
           [&d](const std::string& v) {
-              if (!ParsePoints(v, d.m_charFormat.yHeight)) RefuseValue("--size", "a point size from 1 to 1638", v);
+              if (!ParsePoints(v, d.m_charFormat.yHeight))
+                  RefuseValue("--size", "a point size from 1 to 1638", v);
           });
     value("--color", "RRGGBB", kFormatGroup, "the text colour (default 000000)", [&d](const std::string& v) {
         if (!ParseColor(v, d.m_charFormat.crTextColor)) RefuseValue("--color", "RRGGBB in hexadecimal", v);
@@ -164,22 +168,25 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
     flag("--italic", kFormatGroup, "italic", [&d] { d.m_charFormat.dwEffects |= CFE_ITALIC; });
     flag("--underline", kFormatGroup, "underlined", [&d] { d.m_charFormat.dwEffects |= CFE_UNDERLINE; });
     flag("--strikeout", kFormatGroup, "struck out", [&d] { d.m_charFormat.dwEffects |= CFE_STRIKEOUT; });
-    value("--align", "left|center|right", kFormatGroup, "the alignment (default left)", [&d](const std::string& v) {
-        if (v == "left")
-            d.m_paraFormat.wAlignment = PFA_LEFT;
-        else if (v == "center")
-            d.m_paraFormat.wAlignment = PFA_CENTER;
-        else if (v == "right")
-            d.m_paraFormat.wAlignment = PFA_RIGHT;
-        else
-            RefuseValue("--align", "left, center or right", v);
-    });
+    value("--align", "left|center|right", kFormatGroup, "the alignment (default left)",
+          [&d](const std::string& v) {
+              if (v == "left")
+                  d.m_paraFormat.wAlignment = PFA_LEFT;
+              else if (v == "center")
+                  d.m_paraFormat.wAlignment = PFA_CENTER;
+              else if (v == "right")
+                  d.m_paraFormat.wAlignment = PFA_RIGHT;
+              else
+                  RefuseValue("--align", "left, center or right", v);
+          });
 
     CLI::Option* backgroundColor =
-        value("--background-color", "RRGGBB", kExtrasGroup, "the page colour, or --background-picture", [&d](const std::string& v) {
-            if (!ParseColor(v, d.m_crBackground)) RefuseValue("--background-color", "RRGGBB in hexadecimal", v);
-            d.m_nBackgroundMode = 0;
-        });
+        value("--background-color", "RRGGBB", kExtrasGroup, "the page colour, or --background-picture",
+              [&d](const std::string& v) {
+                  if (!ParseColor(v, d.m_crBackground))
+                      RefuseValue("--background-color", "RRGGBB in hexadecimal", v);
+                  d.m_nBackgroundMode = 0;
+              });
     CLI::Option* backgroundPicture = value("--background-picture", "FILE", kExtrasGroup,
                                            "a picture tiled behind the page", [&d](const std::string& v) {
                                                RequireFile("--background-picture", v);
@@ -192,10 +199,12 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
                                    RequireFile("--sound", v);
                                    d.m_strSound = FullPath(v);
                                });
-    CLI::Option* recording = flag("--recording", kExtrasGroup, "the recording, \"Sound.wav\" in the program folder",
-                                  [&d] { d.m_strSound = kRecordingMarker; });
+    CLI::Option* recording =
+        flag("--recording", kExtrasGroup, "the recording, \"Sound.wav\" in the program folder",
+             [&d] { d.m_strSound = kRecordingMarker; });
     sound->excludes(recording);
-    command.add_option("--loops", d.m_nSoundLoops, "how often the sound plays; 0 (the default) plays endlessly")
+    command
+        .add_option("--loops", d.m_nSoundLoops, "how often the sound plays; 0 (the default) plays endlessly")
         ->type_name("N")
         ->group(kExtrasGroup)
         ->transform(WholeNumber(0, INT_MAX, "a whole number from 0 up"));
@@ -220,7 +229,8 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
     if (allowOutput) {
         command
             .add_option_function<std::string>(
-                "-o", [&req](const std::string& v) {
+                "-o",
+                [&req](const std::string& v) {
                     RequireFile("-o", v);
                     req.outputPath = v;
                 },

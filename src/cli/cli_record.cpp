@@ -45,7 +45,8 @@ public:
     // Waits up to a tenth of a second for the next event.
     bool Next(Event& event) {
         std::unique_lock<std::mutex> lock(m_mu);
-        if (!m_cv.wait_for(lock, std::chrono::milliseconds(100), [this] { return !m_events.empty(); })) return false;
+        if (!m_cv.wait_for(lock, std::chrono::milliseconds(100), [this] { return !m_events.empty(); }))
+            return false;
         event = m_events.front();
         m_events.pop_front();
         return true;
@@ -69,8 +70,8 @@ int RunRecord(const RecordRequest& req) {
     const uint32_t r = req.rate, b = req.bits, c = req.channels;
     const std::optional<int32_t> limit = RecordLimitBytes(req.seconds, r, b, c);
     if (!limit) {
-        Complain("record", std::to_string(req.seconds) + " seconds is too long; at " + std::to_string(r) + " Hz, " +
-                               std::to_string(b) + " bits, " + std::to_string(c) +
+        Complain("record", std::to_string(req.seconds) + " seconds is too long; at " + std::to_string(r) +
+                               " Hz, " + std::to_string(b) + " bits, " + std::to_string(c) +
                                " channel(s) a recording can last at most " +
                                std::to_string(MaxRecordSeconds(r, b, c)) + " seconds");
         return kExitRefused;
@@ -124,10 +125,12 @@ int RunRecord(const RecordRequest& req) {
 
 void AddRecordCommand(CommandLine& cli) {
     auto req = std::make_shared<RecordRequest>();
-    CLI::App& command = cli.AddCommand(
-        "record", "Record from the default input device into Sound.wav in the program folder.",
-        [req] { return RunRecord(*req); });
-    command.add_option("--seconds", req->seconds, "record length, 0 or more (default 10; 0 records one twentieth of a second)")
+    CLI::App& command =
+        cli.AddCommand("record", "Record from the default input device into Sound.wav in the program folder.",
+                       [req] { return RunRecord(*req); });
+    command
+        .add_option("--seconds", req->seconds,
+                    "record length, 0 or more (default 10; 0 records one twentieth of a second)")
         ->type_name("N")
         ->transform(WholeNumber(0, UINT32_MAX, "a whole number from 0 up"));
     command.add_option("--rate", req->rate, "samples per second: 8000 (the default), 11025, 22050 or 44100")

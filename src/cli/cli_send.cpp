@@ -55,8 +55,9 @@ int RunSend(DraftRequest& req) {
 
 void AddSendCommand(CommandLine& cli) {
     auto req = std::make_shared<DraftRequest>();
-    CLI::App& command = cli.AddCommand("send", "Build the mail and deliver it to every recipient's mail exchangers.",
-                                       [req] { return RunSend(*req); });
+    CLI::App& command =
+        cli.AddCommand("send", "Build the mail and deliver it to every recipient's mail exchangers.",
+                       [req] { return RunSend(*req); });
     AddDraftOptions(command, *req, false);
     command.footer(
         std::string(kDraftRulesNote) +

@@ -19,7 +19,8 @@ bool LooksLikeOption(std::string_view arg) {
 }
 
 CLI::App* FindCommand(CLI::App& app, const std::string& name) {
-    const std::vector<CLI::App*> found = app.get_subcommands([&](CLI::App* sub) { return sub->check_name(name); });
+    const std::vector<CLI::App*> found =
+        app.get_subcommands([&](CLI::App* sub) { return sub->check_name(name); });
     return found.empty() ? nullptr : found.front();
 }
 
@@ -57,7 +58,8 @@ Prepared Prepare(CLI::App& app, const Args& args, bool isProgram) {
         const bool isLong = arg.compare(0, 2, "--") == 0;
         const std::size_t eq = isLong ? arg.find('=') : std::string::npos;
         const std::string name = arg.substr(0, eq);
-        const CLI::Option* option = (isLong || arg.size() == 2) ? current->get_option_no_throw(name) : nullptr;
+        const CLI::Option* option =
+            (isLong || arg.size() == 2) ? current->get_option_no_throw(name) : nullptr;
         if (option == nullptr || option->get_items_expected_max() == 0) {
             if (option == nullptr && (isLong || arg.size() == 2)) break;
             out.args.push_back(arg);  // a flag, or a short option with its value attached
@@ -95,7 +97,8 @@ std::size_t DeclarationIndex(const CLI::App& command, const std::string& name) {
     return options.size();
 }
 
-// CLI11's refusals in the words of this tool.
+// CLI11's refusals in the words of this tool. The texts matched are CLI11's own (Debian 12 ships 2.1);
+// tests/compose/cli_options_test.py pins what each becomes.
 std::string RefusalText(const CLI::ParseError& error, const CLI::App& command) {
     const std::string what = error.what();
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
@@ -117,7 +120,8 @@ std::string RefusalText(const CLI::ParseError& error, const CLI::App& command) {
     }
     if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr) {
         const std::size_t colon = what.find(": ");
-        if (colon != std::string::npos) return "option " + what.substr(0, colon) + " " + what.substr(colon + 2);
+        if (colon != std::string::npos)
+            return "option " + what.substr(0, colon) + " " + what.substr(colon + 2);
     }
     return what;
 }
@@ -141,7 +145,8 @@ std::optional<int> Parse(CLI::App& app, const Args& args, bool isProgram) {
         return kExitRefused;
     }
     try {
-        app.parse(Args(prepared.args.rbegin(), prepared.args.rend()));  // CLI11 takes the arguments last first
+        app.parse(
+            Args(prepared.args.rbegin(), prepared.args.rend()));  // CLI11 takes the arguments last first
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help() << std::flush;
         return 0;
@@ -229,7 +234,9 @@ void ApplyRules(CLI::App& app) {
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::Throw)->disable_flag_override();
 }
 
-std::optional<int> ParseCommand(CLI::App& command, const Args& args) { return Parse(command, args, false); }
+std::optional<int> ParseCommand(CLI::App& command, const Args& args) {
+    return Parse(command, args, false);
+}
 
 CommandLine::CommandLine(std::string description) : m_app(std::move(description), "voxletter-cli") {
     m_app.allow_extras();

@@ -11,7 +11,6 @@
 // throw Refusal; numbers are checked with WholeNumber or OneOf.
 
 #include <CLI/CLI.hpp>
-
 #include <cstdint>
 #include <functional>
 #include <optional>

@@ -47,8 +47,12 @@ InterruptWatch::~InterruptWatch() {
     g_previous.clear();
 }
 
-std::atomic<bool>& InterruptWatch::Flag() { return g_bRaised; }
+std::atomic<bool>& InterruptWatch::Flag() {
+    return g_bRaised;
+}
 
-bool InterruptWatch::Raised() const { return g_bRaised; }
+bool InterruptWatch::Raised() const {
+    return g_bRaised;
+}
 
 }  // namespace vox::cli

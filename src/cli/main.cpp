@@ -6,7 +6,8 @@
 #endif
 
 int main(int argc, char** argv) {
-    vox::cli::CommandLine cli("voxletter-cli: the composer's mail, its sending and its recording, without a window.");
+    vox::cli::CommandLine cli(
+        "voxletter-cli: the composer's mail, its sending and its recording, without a window.");
     vox::cli::AddComposeCommand(cli);
     vox::cli::AddSendCommand(cli);
     vox::cli::AddRecordCommand(cli);

@@ -28,8 +28,8 @@ TEST(RegularFile, OpensOnlyRegularFilesAndKnowsTheirSize) {
     const Case cases[] = {
         {(dir / "three").string(), 3},
         {(dir / "empty").string(), 0},
-        {(dir / "link").string(), 3},        // followed to the file
-        {(dir / "fifo").string(), {}},       // and the open does not hang on it
+        {(dir / "link").string(), 3},   // followed to the file
+        {(dir / "fifo").string(), {}},  // and the open does not hang on it
         {dir.string(), {}},
         {"/dev/zero", {}},
         {(dir / "missing").string(), {}},

@@ -12,16 +12,11 @@ TEST(TruncateUtf8, CutsAtACharacterStartAtOrBeforeTheLimit) {
         std::string expected;
     };
     const Case cases[] = {
-        {"abc", 5, "abc"},
-        {"abc", 3, "abc"},
-        {"abc", 2, "ab"},
-        {"abc", 0, ""},
-        {"a宋体", 4, "a宋"},  // 宋 is three bytes: the limit falls just after it
-        {"a宋体", 3, "a"},    // inside 宋
-        {"a宋体", 2, "a"},
-        {"宋", 2, ""},
-        {"é€😀", 9, "é€😀"},
-        {"é€😀", 8, "é€"},   // the four-byte character does not fit
+        {"abc", 5, "abc"}, {"abc", 3, "abc"},   {"abc", 2, "ab"},
+        {"abc", 0, ""},    {"a宋体", 4, "a宋"},  // 宋 is three bytes: the limit falls just after it
+        {"a宋体", 3, "a"},                       // inside 宋
+        {"a宋体", 2, "a"}, {"宋", 2, ""},       {"é€😀", 9, "é€😀"},
+        {"é€😀", 8, "é€"},  // the four-byte character does not fit
         {"é€😀", 1, ""},
     };
     for (const Case& c : cases) {

@@ -9,7 +9,9 @@ namespace vox::cli {
 namespace {
 
 std::atomic<int> g_ownHandlerCalls{0};
-extern "C" void OwnHandler(int) { ++g_ownHandlerCalls; }
+extern "C" void OwnHandler(int) {
+    ++g_ownHandlerCalls;
+}
 
 void (*HandlerOf(int signal))(int) {
     struct sigaction current {};
@@ -22,7 +24,8 @@ TEST(InterruptWatch, TakesTheSignalOnceAndGivesTheHandlersBack) {
     struct sigaction own {};
     own.sa_handler = OwnHandler;
     sigemptyset(&own.sa_mask);
-    struct sigaction before1 {}, before2 {};
+    struct sigaction before1 {
+    }, before2{};
     ASSERT_EQ(::sigaction(SIGUSR1, &own, &before1), 0);
     ::sigaction(SIGUSR2, nullptr, &before2);
 
