@@ -1,9 +1,7 @@
 #include "compose/mime_writer.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/random.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/regular_file.h"
 #include "compose/address_list.h"
 #include "compose/base64.h"
 #include "compose/content_type.h"
@@ -26,20 +25,6 @@ constexpr const char kCrLf[] = "\r\n";
 // Files are read in pieces of whole Base64 lines, so the pieces' encodings join up exactly and the file
 // never has to sit in memory next to its encoding.
 constexpr std::size_t kReadChunk = kBase64LineBytes * 16384;  // 912 KiB
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Reads up to size bytes; returns the count (short only at the end of the file), or -1 on an error.
 ssize_t ReadFull(int fd, unsigned char* buf, std::size_t size) {
@@ -174,19 +159,15 @@ void CMimeWriter::WriteHtmlPart(std::string_view plainText, std::string_view pag
 
 bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view contentId,
                                 PartDisposition disposition) {
-    // O_NONBLOCK keeps a FIFO from hanging the open; only regular files are attached (a device such as
-    // /dev/zero would never end).
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0) return false;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const std::optional<RegularFile> file = RegularFile::Open(path);
+    if (!file) return false;
 
-    const std::size_t fileSize = static_cast<std::size_t>(st.st_size);
+    const std::size_t fileSize = static_cast<std::size_t>(file->Size());
     const std::size_t chunk =
         fileSize < kReadChunk ? (fileSize / kBase64LineBytes + 1) * kBase64LineBytes : kReadChunk;
     const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(chunk);
     // The first piece is read before the header is written: its bytes tell the part's type.
-    ssize_t got = ReadFull(fd.get(), buffer.get(), chunk);
+    ssize_t got = ReadFull(file->Descriptor(), buffer.get(), chunk);
     if (got < 0) return false;
 
     std::string& m = m_strMessage;
@@ -218,7 +199,7 @@ bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view conten
     for (;;) {
         AppendBase64(m, buffer.get(), static_cast<std::size_t>(got));
         if (static_cast<std::size_t>(got) < chunk) break;
-        got = ReadFull(fd.get(), buffer.get(), chunk);
+        got = ReadFull(file->Descriptor(), buffer.get(), chunk);
         if (got < 0) {
             // A file that fails part-way counts as one that could not be opened: the message keeps no
             // half part.
