@@ -17,7 +17,8 @@ namespace {
 // streams ask for a few milliseconds of latency: the echo then lags its voice by little more than the
 // block itself. The callbacks wake the service thread only when a block is complete.
 constexpr unsigned long kPiecesPerBlock = 25;
-constexpr double kStreamLatency = 0.003;
+constexpr double kInputLatency = 0.003;
+constexpr double kOutputLatency = 0.009;
 // Silence in front of an echo that starts on an empty output, in milliseconds: it covers the jitter with
 // which the capture blocks come in.
 constexpr uint64_t kPrimeMs = 5;
@@ -137,10 +138,8 @@ PaError PortAudioDevice::OpenStream(PaStream** stream, bool input, const WaveFor
     // speaker right behind the little silence that primes the output (PrimeBytes).
     const unsigned long frames = blockBytes / std::max<uint32_t>(1, format.nBlockAlign);
     const unsigned long framesPerBuffer = std::max<unsigned long>(1, frames / kPiecesPerBlock);
-    params.suggestedLatency = kStreamLatency;
-    if (info != nullptr)
-        params.suggestedLatency =
-            std::min(kStreamLatency, input ? info->defaultLowInputLatency : info->defaultLowOutputLatency);
+    params.suggestedLatency = input ? kInputLatency : kOutputLatency;
+    if (getenv("VOX_OLAT") && !input) params.suggestedLatency = atof(getenv("VOX_OLAT")) / 1000;
     QuietSoundLibraries quiet;
     return Pa_OpenStream(stream, input ? &params : nullptr, input ? nullptr : &params, format.nSamplesPerSec,
                          framesPerBuffer, paClipOff, input ? InputCallback : OutputCallback, this);

@@ -10,6 +10,7 @@
 
 #include "sound/port_audio_device.h"
 #include "sound/program_folder.h"
+#include "sound/record_values.h"
 #include "sound/wav_file.h"
 
 namespace vox {
@@ -84,6 +85,11 @@ void CWaveRecorder::SetNotifying(bool on) {
 void CWaveRecorder::NotifyProgress(uint32_t bytes, int kind) {
     std::lock_guard<std::mutex> lock(m_notifyMutex);
     if (m_bNotify && m_hNotifyWnd != nullptr) m_hNotifyWnd->OnWaveProgress(bytes, kind);
+}
+
+void CWaveRecorder::NotifyLevel(uint32_t peak) {
+    std::lock_guard<std::mutex> lock(m_notifyMutex);
+    if (m_bNotify && m_hNotifyWnd != nullptr) m_hNotifyWnd->OnWaveLevel(peak);
 }
 
 void CWaveRecorder::NotifyDone() {
@@ -193,6 +199,7 @@ void CWaveRecorder::WaveInProc(WaveBlock* block) {
             left -= static_cast<size_t>(n);
         }
         m_nRecorded += static_cast<int32_t>(block->nLength);
+        NotifyLevel(BlockPeak(block->pData, block->nLength, m_wfx.wBitsPerSample));
         NotifyProgress(static_cast<uint32_t>(m_nRecorded.load()), kWaveProgressCapture);
     }
 

@@ -35,6 +35,8 @@ public:
     virtual void OnWaveProgress(uint32_t bytes, int kind) = 0;
     // Capture reached its limit, or playback reached the end of the recording.
     virtual void OnWaveDone() = 0;
+    // How loud a kept capture block was, 0 to 32768 (BlockPeak), just before its progress. Optional.
+    virtual void OnWaveLevel(uint32_t peak) { (void)peak; }
     // A device error met on the service thread (the input could not be stopped at the limit), with the
     // device's text. Without an override the text goes to standard error.
     virtual void OnWaveError(const std::string& text);
@@ -106,6 +108,7 @@ private:
     bool QueuePlayBlock(const std::shared_ptr<const std::vector<uint8_t>>& copy, uint32_t gen, uint32_t offset);
     void NotifyProgress(uint32_t bytes, int kind);
     void NotifyDone();
+    void NotifyLevel(uint32_t peak);
     // A fresh copy of the whole temporary file.
     std::shared_ptr<const std::vector<uint8_t>> ReadTempFile() const;
 
