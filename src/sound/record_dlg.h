@@ -23,9 +23,12 @@ namespace vox {
 class CRecordDlg : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kCollapsedWidth = 290;
-    static constexpr int kCollapsedHeight = 160;
-    static constexpr int kExpandedHeight = 315;
+    // The two sizes of the window, 290 × 160 and 290 × 315 pixels with its frame. Qt sizes the client
+    // area, so the frame of a captioned dialog (3 pixels each side, a 19-pixel caption) comes off: the
+    // collapsed window ends just below the Attach row, the expanded one just below the template.
+    static constexpr int kCollapsedWidth = 290 - 6;
+    static constexpr int kCollapsedHeight = 160 - 25;
+    static constexpr int kExpandedHeight = 315 - 25;
 
     // With the system's default sound devices.
     explicit CRecordDlg(QWidget* parent = nullptr);

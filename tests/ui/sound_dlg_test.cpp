@@ -101,7 +101,7 @@ void SoundDlgTest::recordEnablingAfterEveryEvent() {
     MessageRecorder boxes;
     RecordWindow w;
     QCOMPARE(w.Buttons(), QStringLiteral("100010"));
-    QCOMPARE(w.dlg->size(), QSize(290, 160));
+    QCOMPARE(w.dlg->size(), QSize(284, 135));
     QCOMPARE(qobject_cast<QLineEdit*>(w.dlg->Control(1015))->text(), QStringLiteral("10"));
 
     // Each step: what it does, then Record/Stop/Play/Attach/Advanced/playback bar.
@@ -195,10 +195,10 @@ void SoundDlgTest::recordAdvancedAndLengthMessages() {
     RecordWindow w;
     auto* advanced = qobject_cast<QPushButton*>(w.dlg->Control(3));
     w.dlg->OnAdvanced();
-    QCOMPARE(w.dlg->size(), QSize(290, 315));
+    QCOMPARE(w.dlg->size(), QSize(284, 290));
     QCOMPARE(advanced->text(), QStringLiteral("高级<<"));
     w.dlg->OnAdvanced();
-    QCOMPARE(w.dlg->size(), QSize(290, 160));
+    QCOMPARE(w.dlg->size(), QSize(284, 135));
     QCOMPARE(advanced->text(), QStringLiteral("高级>>"));
 
     // Lengths the window refuses before anything opens, then one it takes while expanded.
@@ -228,7 +228,7 @@ void SoundDlgTest::recordAdvancedAndLengthMessages() {
     w.dlg->OnRecord();
     QCOMPARE(w.dlg->State(), 1);
     QCOMPARE(w.dlg->Recorder().GetMaxBytes(), 536785200);
-    QCOMPARE(w.dlg->size(), QSize(290, 160));
+    QCOMPARE(w.dlg->size(), QSize(284, 135));
     QVERIFY(!advanced->isEnabled());
     QCOMPARE(advanced->text(), QStringLiteral("高级<<"));
 }
