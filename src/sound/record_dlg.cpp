@@ -90,8 +90,10 @@ CRecordDlg::CRecordDlg(std::unique_ptr<CWaveRecorder> recorder, QWidget* parent)
 }
 
 CRecordDlg::~CRecordDlg() {
-    // The engine goes before the relay it reports to; after Close no report is made at all.
+    // The engine goes before the relay it reports to; after Close no report is made at all. A window
+    // being destroyed shows no box: what Close might still say goes to standard error.
     m_bListening = false;
+    m_recorder->SetMessageFunction(nullptr);
     m_recorder->Close();
     m_recorder.reset();
 }
