@@ -1,6 +1,9 @@
 #include "sound/port_audio_device.h"
 
 #include <alsa/asoundlib.h>
+#include <pa_linux_alsa.h>
+#include <pthread.h>
+#include <sched.h>
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -139,14 +142,23 @@ PaError PortAudioDevice::OpenStream(PaStream** stream, bool input, const WaveFor
     const unsigned long frames = blockBytes / std::max<uint32_t>(1, format.nBlockAlign);
     const unsigned long framesPerBuffer = std::max<unsigned long>(1, frames / kPiecesPerBlock);
     params.suggestedLatency = input ? kInputLatency : kOutputLatency;
-    if (getenv("VOX_OLAT") && !input) params.suggestedLatency = atof(getenv("VOX_OLAT")) / 1000;
     QuietSoundLibraries quiet;
-    return Pa_OpenStream(stream, input ? &params : nullptr, input ? nullptr : &params, format.nSamplesPerSec,
-                         framesPerBuffer, paClipOff, input ? InputCallback : OutputCallback, this);
+    err = Pa_OpenStream(stream, input ? &params : nullptr, input ? nullptr : &params, format.nSamplesPerSec,
+                        framesPerBuffer, paClipOff, input ? InputCallback : OutputCallback, this);
+    // With buffers this small, a busy machine would starve the callbacks now and then: ask for real-time
+    // scheduling where the system grants it (the request simply fails elsewhere).
+    const PaHostApiInfo* api = info != nullptr ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    if (err == paNoError && api != nullptr && api->type == paALSA) PaAlsa_EnableRealtimeScheduling(*stream, 1);
+    return err;
 }
 
 void PortAudioDevice::StartService() {
-    if (!m_service.joinable()) m_service = std::thread([this] { ServiceLoop(); });
+    if (m_service.joinable()) return;
+    m_service = std::thread([this] { ServiceLoop(); });
+    // The service thread hands over every echo block: below the callbacks, above everything else.
+    sched_param param{};
+    param.sched_priority = 1;
+    pthread_setschedparam(m_service.native_handle(), SCHED_FIFO, &param);
 }
 
 std::string PortAudioDevice::ErrorText(int code) {
@@ -187,7 +199,10 @@ int PortAudioDevice::OutputCallback(const void*, void* output, unsigned long fra
     if (take < bytes && dev->m_outPlayed.load(std::memory_order_relaxed) > 0 &&
         dev->m_dryAt.load(std::memory_order_relaxed) == 0)
         dev->m_dryAt.store(NowMicros(), std::memory_order_relaxed);
-    if (flags & paOutputUnderflow) dev->m_hostUnderflows.fetch_add(1, std::memory_order_relaxed);
+    // The sound system ran short while sound was flowing (not while it played silence anyway).
+    if ((flags & paOutputUnderflow) && dev->m_outPlayed.load(std::memory_order_relaxed) > 0 &&
+        dev->m_dryAt.load(std::memory_order_relaxed) == 0)
+        dev->m_hostUnderflows.fetch_add(1, std::memory_order_relaxed);
     // The service thread hands a block back once it has been played.
     if (dev->m_outPlayed.load(std::memory_order_relaxed) >= dev->m_outWakeAt.load(std::memory_order_acquire))
         dev->Wake();
@@ -508,6 +523,14 @@ int PortAudioDevice::OpenOutput(const WaveFormatEx& format, uint32_t blockBytes,
     m_outPlayed = 0;
     m_dryAt = 0;
     m_outWakeAt = UINT64_MAX;
+    // The stream plays silence from the start: the sound system fills its own buffer now, not out of
+    // the first echo block, which would leave the output short right after it.
+    const PaError started = Pa_StartStream(stream);
+    if (started != paNoError) {
+        Pa_CloseStream(stream);
+        return started;
+    }
+    m_outRunning = true;
     m_outStream = stream;
     StartService();
     return paNoError;
@@ -526,17 +549,14 @@ int PortAudioDevice::UnprepareOutput(WaveBlock* block) {
 int PortAudioDevice::WriteOutput(WaveBlock* block) {
     std::lock_guard<std::mutex> lock(m_mu);
     if (m_outStream == nullptr) return paBadStreamPtr;
-    m_outPending.push_back(block);
-    PumpOutputLocked();
-    // The stream runs from the first block on; until then there is nothing to play.
+    // Normally running since the open; after a reset it starts again with the next block.
     if (!m_outRunning) {
         const PaError err = Pa_StartStream(m_outStream);
-        if (err != paNoError) {
-            m_outPending.pop_back();
-            return err;
-        }
+        if (err != paNoError) return err;
         m_outRunning = true;
     }
+    m_outPending.push_back(block);
+    PumpOutputLocked();
     return paNoError;
 }
 
