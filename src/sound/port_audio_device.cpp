@@ -17,14 +17,16 @@ namespace vox {
 namespace {
 
 // Each block is moved by the real-time callbacks in this many pieces (2 ms at a 50 ms block), and the
-// streams ask for a few milliseconds of latency: the echo then lags its voice by little more than the
-// block itself. The callbacks wake the service thread only when a block is complete.
+// streams ask for little latency: the echo then lags its voice by little more than the block itself.
+// The callbacks wake the service thread only when a block is complete. The output keeps a few
+// milliseconds more than the input: on a busy machine less than about 14 ms lets the sound system run
+// short now and then, which the listener hears as a click.
 constexpr unsigned long kPiecesPerBlock = 25;
 constexpr double kInputLatency = 0.003;
-constexpr double kOutputLatency = 0.009;
+constexpr double kOutputLatency = 0.014;
 // Silence in front of an echo that starts on an empty output, in milliseconds: it covers the jitter with
-// which the capture blocks come in.
-constexpr uint64_t kPrimeMs = 5;
+// which the capture blocks come in (5 ms still let one block in a minute come too late).
+constexpr uint64_t kPrimeMs = 8;
 
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 void QuietJack(const char*) {}
