@@ -30,8 +30,8 @@
 #include "dialogs/file_chooser.h"
 #include "dialogs/font_dlg.h"
 #include "dialogs/message_box.h"
+#include "base/program_folder.h"
 #include "sound/add_sound_dlg.h"
-#include "sound/program_folder.h"
 
 namespace vox {
 

@@ -16,7 +16,7 @@
 #include "dialogs/data_exchange.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/message_box.h"
-#include "sound/program_folder.h"
+#include "base/program_folder.h"
 #include "sound/record_values.h"
 
 namespace vox {

@@ -21,7 +21,7 @@
 #include "net_world.h"
 #include "pulse_server.h"
 #include "sound/add_sound_dlg.h"
-#include "sound/program_folder.h"
+#include "base/program_folder.h"
 #include "sound/record_dlg.h"
 #include "ui_test_support.h"
 
