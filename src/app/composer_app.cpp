@@ -2,8 +2,8 @@
 
 #include <QApplication>
 
-#include "app/composer_dlg.h"
 #include "app/app_resources.h"
+#include "app/composer_dlg.h"
 #include "dialogs/dialog_units.h"
 
 namespace vox {
@@ -25,7 +25,8 @@ bool CComposerApp::InitInstance() {
     // quit is taken in the application's own loop, after whatever ended the composer has returned.
     QApplication::setQuitOnLastWindowClosed(false);
     m_pMainWnd = std::make_unique<CComposerDlg>();
-    QObject::connect(m_pMainWnd.get(), &CComposerDlg::ended, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(m_pMainWnd.get(), &CComposerDlg::ended, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     m_pMainWnd->show();  // maximised: the window asks for that itself
     return true;
 }

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
-
 #include <utility>
 
 namespace vox {
@@ -27,7 +26,8 @@ struct CWindowWorker::Ticket {
     bool done = false;
 };
 
-CWindowWorker::CWindowWorker() : m_windowThread(std::this_thread::get_id()), m_waker(std::make_unique<Waker>(*this)) {}
+CWindowWorker::CWindowWorker()
+    : m_windowThread(std::this_thread::get_id()), m_waker(std::make_unique<Waker>(*this)) {}
 
 CWindowWorker::~CWindowWorker() {
     Cut();
@@ -35,7 +35,9 @@ CWindowWorker::~CWindowWorker() {
     // Wake-ups still queued for the waker are discarded with it.
 }
 
-void CWindowWorker::Start(std::function<void()> work) { m_thread = std::thread(std::move(work)); }
+void CWindowWorker::Start(std::function<void()> work) {
+    m_thread = std::thread(std::move(work));
+}
 
 void CWindowWorker::Join() {
     if (m_thread.joinable()) m_thread.join();
