@@ -19,6 +19,7 @@
 #include "app/about_dlg.h"
 #include "app/maker_info.h"
 #include "app/app_resources.h"
+#include "base/program_folder.h"
 #include "compose/address_list.h"
 #include "compose/assembly.h"
 #include "controls/text_format.h"
@@ -29,7 +30,6 @@
 #include "dialogs/font_dlg.h"
 #include "dialogs/message_box.h"
 #include "dialogs/window_worker.h"
-#include "sound/program_folder.h"
 
 namespace vox {
 
