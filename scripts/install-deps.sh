@@ -18,6 +18,7 @@ PACKAGES=(
   python3 python3-aiosmtpd iproute2 procps
   pulseaudio pulseaudio-utils espeak-ng sox
   curl xvfb xauth x11-apps imagemagick
+  spamassassin chromium  # what a filter and a browser make of the mails
 )
 
 missing=()
