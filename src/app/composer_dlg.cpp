@@ -20,18 +20,18 @@
 #include "app/about_dlg.h"
 #include "app/maker_info.h"
 #include "app/app_resources.h"
+#include "base/program_folder.h"
 #include "compose/address_list.h"
 #include "compose/assembly.h"
 #include "controls/body_edit.h"
 #include "controls/text_format.h"
 #include "delivery/delivery_job.h"
 #include "delivery/sending_dlg.h"
-#include "dialogs/blocking_invoker.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/file_chooser.h"
 #include "dialogs/font_dlg.h"
 #include "dialogs/message_box.h"
-#include "base/program_folder.h"
+#include "dialogs/window_worker.h"
 #include "sound/add_sound_dlg.h"
 
 namespace vox {
@@ -60,36 +60,26 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, const QRect& rect) {
 
 }  // namespace
 
-// What the assembly worker shares with the window: its own copy of the draft and the line through which it
-// reports. The window cuts the line and joins the worker before it goes, so neither ever outlives the other
-// in a harmful way.
-struct CComposerDlg::SendState {
-    MailDraft draft;
-    BlockingInvoker ui;
-};
-
 namespace {
 
-// Assembly's reports, each carried to the window on the user-interface thread while the worker waits.
+// Assembly's reports, each carried to the window on its thread while the worker waits. The window cuts the
+// worker's line before it goes, so the window is alive whenever one of these runs.
 class ComposerSink : public AssemblySink {
 public:
-    ComposerSink(BlockingInvoker& ui, QPointer<CComposerDlg> window) : m_ui(ui), m_window(std::move(window)) {}
+    ComposerSink(CWindowWorker& worker, CComposerDlg* window) : m_worker(worker), m_window(window) {}
 
     void Step() override {
-        m_ui.Call([this] {
-            if (m_window) m_window->OnAssemblyStep();
-        });
+        m_worker.Call([this] { m_window->OnAssemblyStep(); });
     }
 
     void ShowError(const std::string& text) override {
-        m_ui.Call([this, &text] {
-            if (m_window) ShowMessage(m_window, FromUtf8(text), QStringLiteral("错误"), MessageIcon::Exclamation);
-        });
+        m_worker.Call(
+            [this, &text] { ShowMessage(m_window, FromUtf8(text), QStringLiteral("错误"), MessageIcon::Exclamation); });
     }
 
 private:
-    BlockingInvoker& m_ui;
-    QPointer<CComposerDlg> m_window;  // looked at on the user-interface thread only
+    CWindowWorker& m_worker;
+    CComposerDlg* m_window;
 };
 
 }  // namespace
@@ -113,10 +103,9 @@ CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
 }
 
 CComposerDlg::~CComposerDlg() {
-    // A send may still be assembling: cut its line (no further report reaches this window, and a worker
-    // waiting on one is let go), then wait for it to run out.
-    if (m_send) m_send->ui.Cut();
-    if (m_assembler.joinable()) m_assembler.join();
+    // A send may still be assembling: its worker is cut off (no further report reaches this window, and a
+    // worker waiting on one is let go) and waited for before anything of the window goes.
+    m_assembler.reset();
 }
 
 void CComposerDlg::BuildControls() {
@@ -371,22 +360,19 @@ void CComposerDlg::OnSend() {
     m_progress->show();
     m_btnSend->setEnabled(false);
 
-    // The previous worker returned right after its last step; make sure it is gone before a new one.
-    if (m_assembler.joinable()) m_assembler.join();
-    m_send = std::make_shared<SendState>();
-    m_send->draft = m_draft;  // the worker reads this copy: editing during the send changes nothing in it
+    // The previous worker returned right after its last step; it is gone before a new one starts.
+    m_assembler.reset();
+    m_sent = m_draft;  // the worker's copy: editing during the send changes nothing in it
     m_sending = true;
     m_closing = false;
-    m_assembler = std::thread([state = m_send, window = QPointer<CComposerDlg>(this), folder = ProgramFolder()] {
-        ComposerSink sink(state->ui, window);
+    m_assembler = std::make_unique<CWindowWorker>();
+    m_assembler->Start([this, worker = m_assembler.get(), folder = ProgramFolder()] {
+        ComposerSink sink(*worker, this);
         try {
-            AssembleMessage(state->draft, folder, sink);
+            AssembleMessage(m_sent, folder, sink);
         } catch (const std::exception& e) {
             // Without its remaining steps the send would never end: let the window give up on it.
-            const QString reason = QString::fromUtf8(e.what());
-            state->ui.Call([window, reason] {
-                if (window) window->OnAssemblyFailed(reason);
-            });
+            worker->Call([this, reason = std::string(e.what())] { OnAssemblyFailed(FromUtf8(reason)); });
         }
     });
 }
@@ -402,7 +388,7 @@ void CComposerDlg::OnAssemblyStep() {
     if (++m_nStepsDone != m_draft.m_nExpectedSteps) return;
 
     m_progress->hide();
-    const MailDraft& sent = m_send->draft;
+    const MailDraft& sent = m_sent;  // the worker waits in this step: its copy holds still
     // The recording marker, once replaced by the recording's path, stays replaced.
     if (m_draft.m_strSound == kRecordingMarker) m_draft.m_strSound = sent.m_strSound;
 
@@ -429,6 +415,7 @@ void CComposerDlg::FinishSend() {
     m_sending = false;
     m_progress->hide();
     m_btnSend->setEnabled(true);
+    if (m_closing) emit ended();
 }
 
 void CComposerDlg::done(int result) {
@@ -438,6 +425,7 @@ void CComposerDlg::done(int result) {
         if (m_sendingDlg) m_sendingDlg->OnCancelSending();
     }
     QDialog::done(result);
+    if (!m_sending) emit ended();
 }
 
 }  // namespace vox

@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "compose/mail_draft.h"
@@ -26,6 +25,7 @@ class QTextEdit;
 namespace vox {
 
 class CSendingDlg;
+class CWindowWorker;
 
 class CComposerDlg : public QDialog {
     Q_OBJECT
@@ -63,7 +63,7 @@ public:
     // The composed message as the window keeps it (texts as of the last Send; formats captured at Send).
     const MailDraft& Draft() const { return m_draft; }
     MailDraft& Draft() { return m_draft; }
-    bool IsSending() const { return static_cast<bool>(m_send) && m_sending; }
+    bool IsSending() const { return m_sending; }
 
     // How the delivery window is made for a finished message (tests put a scripted job in its place).
     using SendingDlgFactory = std::function<std::unique_ptr<CSendingDlg>(
@@ -72,6 +72,11 @@ public:
 
     void done(int result) override;
 
+signals:
+    // The window has been closed and no send of it is at work any more: nothing of it keeps the program
+    // running. Closed during a send, it ends when that send has run out.
+    void ended();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -79,8 +84,6 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    struct SendState;
-
     void BuildControls();
     void InitPanes();
     void PullTexts();
@@ -115,9 +118,10 @@ private:
     MailDraft m_draft;
     int m_nStepsDone = 0;  // step notifications of the current send
 
-    // The send under way: the worker's copy of the draft and its line to this window.
-    std::shared_ptr<SendState> m_send;
-    std::thread m_assembler;
+    // The send under way: the worker's own copy of the draft (assembly writes the mail into it; the window
+    // reads it only while the worker waits on a step) and the worker with its line to this window.
+    MailDraft m_sent;
+    std::unique_ptr<CWindowWorker> m_assembler;
     bool m_sending = false;
     bool m_closing = false;
     QPointer<CSendingDlg> m_sendingDlg;

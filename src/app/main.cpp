@@ -6,6 +6,6 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     vox::CComposerApp composer;
-    composer.InitInstance();
-    return 0;
+    if (!composer.InitInstance()) return 0;
+    return QApplication::exec();
 }

@@ -33,8 +33,8 @@ CSendingDlg::~CSendingDlg() {
     // Only reached early if the window is destroyed while its worker still runs: stop the worker, release
     // it from any update it is waiting on, and wait for it before the controls go.
     m_bCancel = true;
-    m_ui.Cut();
-    if (m_worker.joinable()) m_worker.join();
+    m_worker.Cut();
+    m_worker.Join();
 }
 
 void CSendingDlg::BuildControls(int recipientCount) {
@@ -85,15 +85,15 @@ void CSendingDlg::showEvent(QShowEvent* event) {
 void CSendingDlg::StartWorker() {
     m_started = true;
     m_running = true;
-    m_worker = std::thread([this] {
+    m_worker.Start([this] {
         m_work(*this, m_bCancel, m_failures);
         // The close is queued, not waited for: the worker touches nothing of the window after this.
-        m_ui.Post([this] { OnWorkerDone(); });
+        m_worker.Post([this] { OnWorkerDone(); });
     });
 }
 
 void CSendingDlg::OnWorkerDone() {
-    if (m_worker.joinable()) m_worker.join();  // it has nothing left to do but return
+    m_worker.Join();  // it has nothing left to do but return
     m_running = false;
     QDialog::done(QDialog::Rejected);
 }
@@ -118,30 +118,30 @@ void CSendingDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CSendingDlg::SetRecipientText(const std::string& address) {
-    m_ui.Call([this, &address] { m_recipientLine->setText(QString::fromStdString(address)); });
+    m_worker.Call([this, &address] { m_recipientLine->setText(QString::fromStdString(address)); });
 }
 
 void CSendingDlg::StepRecipientBar() {
-    m_ui.Call([this] {
+    m_worker.Call([this] {
         m_ctlRecipientProgress->setValue(
             std::min(m_ctlRecipientProgress->value() + 1, m_ctlRecipientProgress->maximum()));
     });
 }
 
 void CSendingDlg::SetStepBar(int position) {
-    m_ui.Call([this, position] {
+    m_worker.Call([this, position] {
         m_ctlStepProgress->setValue(std::clamp(position, m_ctlStepProgress->minimum(), m_ctlStepProgress->maximum()));
     });
 }
 
 void CSendingDlg::StepStepBar() {
-    m_ui.Call([this] {
+    m_worker.Call([this] {
         m_ctlStepProgress->setValue(std::min(m_ctlStepProgress->value() + 1, m_ctlStepProgress->maximum()));
     });
 }
 
 void CSendingDlg::SetStepLine(const std::string& text) {
-    m_ui.Call([this, &text] { m_stepLine->setText(QString::fromStdString(text)); });
+    m_worker.Call([this, &text] { m_stepLine->setText(QString::fromStdString(text)); });
 }
 
 }  // namespace vox

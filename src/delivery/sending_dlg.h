@@ -7,11 +7,10 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "delivery/delivery_job.h"
-#include "dialogs/blocking_invoker.h"
+#include "dialogs/window_worker.h"
 
 class QLabel;
 class QProgressBar;
@@ -81,8 +80,7 @@ private:
     QProgressBar* m_ctlStepProgress = nullptr;
     QPushButton* m_btnCancel = nullptr;
 
-    BlockingInvoker m_ui;
-    std::thread m_worker;
+    CWindowWorker m_worker;
 };
 
 }  // namespace vox

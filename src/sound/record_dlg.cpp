@@ -99,8 +99,9 @@ CRecordDlg::~CRecordDlg() {
 }
 
 void CRecordDlg::PostToWindow(std::function<void()> fn) {
-    // Queued calls to a window that has been destroyed are dropped by Qt.
-    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+    // The line hands the values over under its own lock, and drops what is still queued when the window
+    // goes.
+    m_line.Post(std::move(fn));
 }
 
 void CRecordDlg::BuildControls() {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "dialogs/window_worker.h"
 #include "sound/wave_recorder.h"
 
 class QButtonGroup;
@@ -89,6 +90,7 @@ private:
     bool m_bOpened = false;
     int m_nState = 0;                      // 0 idle, 1 recording, 2 playing
     int m_nScale = 1;
+    CWindowWorker m_line;  // no thread of its own: the engine's reports reach the window through it
     std::unique_ptr<CWaveRecorder> m_recorder;
 
     QPushButton* m_btnAttach = nullptr;    // 1

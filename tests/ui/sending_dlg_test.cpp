@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "delivery/sending_dlg.h"
+#include "dialogs/window_worker.h"
 
 using namespace vox;
 
@@ -26,15 +27,12 @@ struct Snapshot {
 };
 
 // Reads the window's state from the worker thread, the way a user would see it after each report.
-Snapshot Look(CSendingDlg* dlg) {
+Snapshot Look(CWindowWorker& line, CSendingDlg* dlg) {
     Snapshot s;
-    QMetaObject::invokeMethod(
-        dlg,
-        [&] {
-            s = {dlg->RecipientLine()->text(), dlg->RecipientBar()->value(), dlg->StepLine()->text(),
-                 dlg->StepBar()->value()};
-        },
-        Qt::BlockingQueuedConnection);
+    line.Call([&] {
+        s = {dlg->RecipientLine()->text(), dlg->RecipientBar()->value(), dlg->StepLine()->text(),
+             dlg->StepBar()->value()};
+    });
     return s;
 }
 
@@ -77,23 +75,24 @@ void SendingDlgTest::layoutAndRanges() {
 void SendingDlgTest::reportsAreShownInOrder() {
     std::vector<Snapshot> seen;
     CSendingDlg* self = nullptr;
+    CWindowWorker probe;
     CSendingDlg dlg(2, 10, [&](DeliveryObserver& o, const std::atomic<bool>&, FailureList&) {
         o.SetRecipientText("甲@例子.中国");
         o.StepRecipientBar();
         o.SetStepBar(0);
-        seen.push_back(Look(self));
+        seen.push_back(Look(probe, self));
         o.SetStepLine("正在建立连接...");
         o.StepStepBar();
         o.StepStepBar();
-        seen.push_back(Look(self));
+        seen.push_back(Look(probe, self));
         o.SetStepBar(9);
         o.SetStepLine("结束数据传输...");
-        seen.push_back(Look(self));
+        seen.push_back(Look(probe, self));
         o.SetRecipientText("b@c.cn");
         o.StepRecipientBar();
         o.StepRecipientBar();  // one too many: the bar stays full
         o.SetStepBar(0);
-        seen.push_back(Look(self));
+        seen.push_back(Look(probe, self));
     });
     self = &dlg;
     dlg.exec();
