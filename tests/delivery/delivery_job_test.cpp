@@ -22,7 +22,13 @@ using test::RecordingObserver;
 struct Script {
     std::string failAt;  // "Connect", "RcptTo", "SendRaw" ...; empty: accepts
     std::string reply;   // the refusal text it keeps
+    std::uint64_t sizeLimit = 0;
+    bool tlsFailed = false;
 };
+
+DeliveryRequest Request(const std::string& message, std::vector<std::string> recipients) {
+    return {std::make_shared<const std::string>(message), std::move(recipients), "me@here.test", std::nullopt};
+}
 
 // A small world: domains with their exchangers, and one script per attempt, taken in order.
 struct World {
@@ -40,14 +46,17 @@ struct World {
         route.deliverToRecipient = [this](const std::string& address, const ExchangerAttempt& attempt) {
             return resolver.DeliverToRecipient(address, attempt);
         };
-        route.openSession = [this] {
+        route.openSession = [this](const SessionOptions& options) {
+            log.calls.push_back(options.tls == TlsMode::Off ? "plain" : "tls");
             Script s;
             if (!scripts.empty()) {
                 s = scripts.front();
                 scripts.pop_front();
             }
             auto conversation = std::make_unique<FakeConversation>(log, s.failAt, s.reply);
-            return conversation;
+            conversation->sizeLimit = s.sizeLimit;
+            conversation->tlsFailed = s.tlsFailed;
+            return std::unique_ptr<SmtpConversation>(std::move(conversation));
         };
         route.helloName = "pc";
         return route;
@@ -68,14 +77,14 @@ TEST(DeliveryJob, FiveThousandBytesGoOutAsThreeChunksWithEveryLineAndBarMove) {
     const std::vector<std::string> recipients{"a@b.test"};
     RecordingObserver observer;
     std::atomic<bool> cancel{false};
-    DeliveryJob job(message, recipients, observer, cancel, world.Route());
-    EXPECT_EQ(job.StepRange(), 10);
+    DeliveryJob job(Request(message, recipients), observer, cancel, world.Route());
+    EXPECT_EQ(DeliveryStepRange(message.size()), 10);
     job.RunDelivery();
 
     EXPECT_TRUE(job.Failures().empty());
     EXPECT_EQ(world.log.calls, (std::vector<std::string>{
-                                   "Connect mx.b.test", "Helo pc", "MailFrom pc@pc.com", "RcptTo a@b.test", "Data",
-                                   "SendRaw 2048", "SendRaw 2048", "SendRaw 904", "EndData", "Quit"}));
+                                   "tls", "Connect mx.b.test", "Greet pc", "MailFrom me@here.test", "RcptTo a@b.test", "Data",
+                                   "SendRaw 5000", "EndData", "Quit"}));
     EXPECT_EQ(world.log.data, message);
     EXPECT_EQ(observer.events,
               (std::vector<std::string>{"recipient a@b.test", "recipient-bar", "bar=0",
@@ -93,9 +102,11 @@ TEST(DeliveryJob, ChunkBoundaries) {
         std::size_t length;
         std::vector<std::string> chunks;
     } cases[] = {
-        {4096, {"SendRaw 2048", "SendRaw 2048"}},
-        {2048, {"SendRaw 2048"}},
-        {2049, {"SendRaw 2048", "SendRaw 1"}},
+        // Large writes: the bar's 2048-byte steps are not the writes' sizes.
+        {4096, {"SendRaw 4096"}},
+        {65536, {"SendRaw 65536"}},
+        {65537, {"SendRaw 65536", "SendRaw 1"}},
+        {3 * 65536 + 10, {"SendRaw 65536", "SendRaw 65536", "SendRaw 65536", "SendRaw 10"}},
         {1, {"SendRaw 1"}},
     };
     for (const auto& c : cases) {
@@ -105,7 +116,7 @@ TEST(DeliveryJob, ChunkBoundaries) {
         const std::vector<std::string> recipients{"a@b.test"};
         RecordingObserver observer;
         std::atomic<bool> cancel{false};
-        DeliveryJob job(message, recipients, observer, cancel, world.Route());
+        DeliveryJob job(Request(message, recipients), observer, cancel, world.Route());
         job.RunDelivery();
         EXPECT_EQ(Calls(world.log, "SendRaw"), c.chunks) << c.length;
         EXPECT_EQ(world.log.data, message);
@@ -121,7 +132,7 @@ TEST(DeliveryJob, FailedStepsGiveTheirReasonAndStopTheConversationWhereTheyShoul
         std::string lastCall;
     } cases[] = {
         {{"Connect", "无法连接对方服务器"}, "无法连接对方服务器", false, "Connect mx.b.test"},
-        {{"Helo", "501 no\r\n"}, "501 no\r\n", true, "Quit"},
+        {{"Greet", "501 no\r\n"}, "501 no\r\n", true, "Quit"},
         {{"RcptTo", "550 no such user\r\n"}, "550 no such user\r\n", true, "Quit"},
         {{"Data", ""}, "服务器意外中断连接", true, "Quit"},
         {{"SendRaw", ""}, "服务器意外中断连接", true, "Quit"},
@@ -135,7 +146,7 @@ TEST(DeliveryJob, FailedStepsGiveTheirReasonAndStopTheConversationWhereTheyShoul
         const std::vector<std::string> recipients{"a@b.test"};
         RecordingObserver observer;
         std::atomic<bool> cancel{false};
-        DeliveryJob job(message, recipients, observer, cancel, world.Route());
+        DeliveryJob job(Request(message, recipients), observer, cancel, world.Route());
         job.RunDelivery();
         ASSERT_EQ(job.Failures().size(), 1u) << c.script.failAt;
         EXPECT_EQ(job.Failures()[0].szAddress, "a@b.test");
@@ -153,14 +164,14 @@ TEST(DeliveryJob, EmptyListAndSameAddressTwice) {
     RecordingObserver observer;
     std::atomic<bool> cancel{false};
     const std::vector<std::string> none;
-    DeliveryJob empty("m", none, observer, cancel, world.Route());
+    DeliveryJob empty(Request("m", none), observer, cancel, world.Route());
     empty.RunDelivery();
     EXPECT_TRUE(observer.events.empty());
     EXPECT_EQ(BuildReport(empty.Failures()).text, "发送完毕");
     EXPECT_TRUE(BuildReport(empty.Failures()).allDelivered);
 
     const std::vector<std::string> twice{"a@b.test", "a@b.test"};
-    DeliveryJob job("m", twice, observer, cancel, world.Route());
+    DeliveryJob job(Request("m", twice), observer, cancel, world.Route());
     job.RunDelivery();
     EXPECT_EQ(Calls(world.log, "EndData").size(), 2u);
 }
@@ -172,7 +183,7 @@ TEST(DeliveryJob, StepBarContinuesAcrossExchangersOfOneRecipient) {
     const std::vector<std::string> recipients{"a@b.test"};
     RecordingObserver observer;
     std::atomic<bool> cancel{false};
-    DeliveryJob job("m", recipients, observer, cancel, world.Route());
+    DeliveryJob job(Request("m", recipients), observer, cancel, world.Route());
     job.RunDelivery();
     EXPECT_TRUE(job.Failures().empty());
     EXPECT_EQ(std::count(observer.events.begin(), observer.events.end(), "bar=0"), 1);
@@ -183,7 +194,7 @@ TEST(DeliveryJob, CancelBeforeTheFirstRecipientBeginsNothing) {
     const std::vector<std::string> recipients{"a@b.test"};
     RecordingObserver observer;
     std::atomic<bool> cancel{true};
-    DeliveryJob job("m", recipients, observer, cancel, world.Route());
+    DeliveryJob job(Request("m", recipients), observer, cancel, world.Route());
     job.RunDelivery();
     EXPECT_TRUE(observer.events.empty());
     EXPECT_TRUE(world.log.calls.empty());

@@ -10,7 +10,7 @@
 namespace vox::test {
 
 struct ConversationLog {
-    std::vector<std::string> calls;  // "Connect host", "Helo name", "SendRaw 2048", "Quit" ...
+    std::vector<std::string> calls;  // "Connect host", "Greet name", "SendRaw 2048", "Quit" ...
     std::string data;                // every byte given to SendRaw
 };
 
@@ -21,8 +21,8 @@ public:
 
 
     bool Connect(const std::string& host) override { return Step("Connect", host); }
-    bool Helo(const std::string& name) override { return Step("Helo", name); }
-    bool MailFrom(const std::string& sender) override { return Step("MailFrom", sender); }
+    bool Greet(const std::string& name) override { return Step("Greet", name); }
+    bool MailFrom(const std::string& sender, std::uint64_t) override { return Step("MailFrom", sender); }
     bool RcptTo(const std::string& recipient) override { return Step("RcptTo", recipient); }
     bool Data() override { return Step("Data", ""); }
     int SendRaw(const char* bytes, int count) override {
@@ -33,6 +33,12 @@ public:
     }
     bool EndData() override { return Step("EndData", ""); }
     bool Quit() override { return Step("Quit", ""); }
+    std::uint64_t SizeLimit() const override { return sizeLimit; }
+    bool TlsFailed() const override { return m_failAt == "Greet" && tlsFailed; }
+
+    std::uint64_t sizeLimit = 0;
+    bool tlsFailed = false;  // a failure at Greet was a broken handshake
+
     std::string GetErrorText() override {
         std::string text = m_error.empty() ? "服务器意外中断连接" : m_error;
         m_error.clear();

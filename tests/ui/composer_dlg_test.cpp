@@ -37,10 +37,11 @@ struct ScriptedDelivery {
     FailureList failures;
 
     CComposerDlg::SendingDlgFactory Factory(CComposerDlg* composer) {
-        return [this, composer](const std::string& mime, const std::vector<std::string>& rcpts, QWidget* parent) {
+        return [this, composer](const DeliveryRequest& request, QWidget* parent) {
+            const std::vector<std::string>& rcpts = request.recipients;
             ++windows;
             recipients = rcpts;
-            message = mime;
+            message = *request.message;
             progressAtDelivery = composer->Progress()->value();
             FailureList result = failures;
             return std::make_unique<CSendingDlg>(

@@ -189,6 +189,10 @@ class RawSmtp(asyncio.Protocol):
     rcpt-251            answers RCPT with 251 (a success code, but not the one expected)
     helo-25             answers HELO with the two characters "25"
     close-mid-transfer  closes the connection once some message data has come in
+    size-small          announces SIZE 1000
+    tls-broken          offers STARTTLS, says 220 to it and then closes instead of a handshake
+
+    "record" and the last two answer EHLO; the others are servers of the old kind, which refuse it (502).
     """
 
     def __init__(self, mode, store):
@@ -246,7 +250,19 @@ class RawSmtp(asyncio.Protocol):
 
     def command(self, line):
         verb = line[:4].upper()
-        if verb == "HELO":
+        if verb == "EHLO":
+            if self.mode == "record":
+                self.send(b"250-mx.test\r\n250-SMTPUTF8\r\n250 8BITMIME\r\n")
+            elif self.mode == "size-small":
+                self.send(b"250-mx.test\r\n250-SMTPUTF8\r\n250 SIZE 1000\r\n")
+            elif self.mode == "tls-broken":
+                self.send(b"250-mx.test\r\n250-SMTPUTF8\r\n250 STARTTLS\r\n")
+            else:
+                self.send(b"502 5.5.2 Error: command not recognized\r\n")
+        elif verb == "STAR" and self.mode == "tls-broken":
+            self.send(b"220 2.0.0 Ready to start TLS\r\n")
+            self.transport.close()
+        elif verb == "HELO":
             if self.mode == "multiline-helo":
                 self.send(b"250-mx.test greets you\r\n250-SIZE 10240000\r\n250 HELP\r\n")
             elif self.mode == "helo-25":
@@ -296,7 +312,7 @@ async def main():
         store = Store(args.log, address)
         if mode in AIOSMTPD_MODES:
             handler = Handler(mode, store)
-            factory = (lambda h: lambda: SMTP(h, hostname="mx.test", ident="vox-test"))(handler)
+            factory = (lambda h: lambda: SMTP(h, hostname="mx.test", ident="vox-test", enable_SMTPUTF8=True))(handler)
         else:
             factory = (lambda m, s: lambda: RawSmtp(m, s))(mode, store)
         servers.append(await loop.create_server(factory, address, 25, reuse_address=True))
