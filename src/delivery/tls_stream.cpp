@@ -3,10 +3,49 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
 
 namespace vox {
 
 namespace {
+
+// OpenSSL writes to the socket without MSG_NOSIGNAL, so a server that hung up would kill the whole
+// process with SIGPIPE. The signal is held back on this thread for the call and a pending one taken away,
+// which leaves the rest of the process (and its own SIGPIPE handling) alone.
+class HoldSigpipe {
+public:
+    HoldSigpipe() {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe, &m_previous);
+    }
+    ~HoldSigpipe() {
+        sigset_t pending;
+        sigpending(&pending);
+        if (!m_wasPending && sigismember(&pending, SIGPIPE) == 1) {
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            const timespec now{0, 0};
+            while (sigtimedwait(&pipe, nullptr, &now) == -1 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+    }
+    HoldSigpipe(const HoldSigpipe&) = delete;
+    HoldSigpipe& operator=(const HoldSigpipe&) = delete;
+
+private:
+    sigset_t m_previous;
+    bool m_wasPending = false;
+};
 
 std::string LastOpenSslError() {
     const unsigned long code = ERR_get_error();
@@ -61,6 +100,7 @@ bool CTlsStream::Handshake(const std::string& serverName, bool verify, std::stri
         return false;
     }
     SSL_set_tlsext_host_name(m_ssl, serverName.c_str());
+    const HoldSigpipe hold;
     if (verify) SSL_set1_host(m_ssl, serverName.c_str());
     for (;;) {
         const int rc = SSL_connect(m_ssl);
@@ -81,6 +121,7 @@ bool CTlsStream::Handshake(const std::string& serverName, bool verify, std::stri
 }
 
 int CTlsStream::Send(const char* buf, int len) {
+    const HoldSigpipe hold;
     int sent = 0;
     while (sent < len) {
         ERR_clear_error();
@@ -96,6 +137,7 @@ int CTlsStream::Send(const char* buf, int len) {
 }
 
 int CTlsStream::Receive(char* buf, int size) {
+    const HoldSigpipe hold;
     for (;;) {
         ERR_clear_error();
         const int rc = SSL_read(m_ssl, buf, size);

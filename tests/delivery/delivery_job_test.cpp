@@ -137,6 +137,8 @@ TEST(DeliveryJob, FailedStepsGiveTheirReasonAndStopTheConversationWhereTheyShoul
         {{"Data", ""}, "服务器意外中断连接", true, "Quit"},
         {{"SendRaw", ""}, "服务器意外中断连接", true, "Quit"},
         {{"EndData", "451 try later\r\n"}, "451 try later\r\n", true, "Quit"},
+        // A server whose SIZE limit is below the mail gets no data at all.
+        {{"", "", 2999}, "邮件大小3000字节，超过服务器接受的上限2999字节，未发送", true, "Quit"},
     };
     for (const auto& c : cases) {
         World world;
@@ -153,8 +155,97 @@ TEST(DeliveryJob, FailedStepsGiveTheirReasonAndStopTheConversationWhereTheyShoul
         EXPECT_EQ(job.Failures()[0].szReason, c.reason) << c.script.failAt;
         EXPECT_EQ(world.log.calls.back(), c.lastCall) << c.script.failAt;
         EXPECT_EQ(Calls(world.log, "EndData").empty(), c.script.failAt != "EndData") << c.script.failAt;
+        if (c.script.sizeLimit != 0) {
+            EXPECT_TRUE(Calls(world.log, "MailFrom").empty());
+        }
         // A failed connect shows no disconnect line; every other failure does.
         EXPECT_EQ(observer.lines.back() == "正在断开连接...", c.quit) << c.script.failAt;
+    }
+}
+
+TEST(DeliveryJob, BrokenTlsIsRetriedOnceInPlainOnANewConnection) {
+    const struct {
+        std::deque<Script> scripts;
+        std::vector<std::string> opened;  // how each conversation was opened, in order
+        bool delivered;
+    } cases[] = {
+        {{{"Greet", "", 0, true}, {}}, {"tls", "plain"}, true},
+        // Refused in plain too: the next exchanger gets its own TLS try.
+        {{{"Greet", "", 0, true}, {"RcptTo", "550 no\r\n"}, {}}, {"tls", "plain", "tls"}, true},
+        // A refusal that is not about TLS is not retried.
+        {{{"Greet", "554 go away\r\n"}, {}}, {"tls", "tls"}, true},
+        {{{"Greet", "", 0, true}, {"Greet", "", 0, true}, {"Greet", "", 0, true}, {"Greet", "", 0, true}},
+         {"tls", "plain", "tls", "plain"}, false},
+    };
+    for (const auto& c : cases) {
+        World world;
+        world.mx["b.test"] = {"mx1.b.test", "mx2.b.test"};
+        world.scripts = c.scripts;
+        RecordingObserver observer;
+        std::atomic<bool> cancel{false};
+        DeliveryJob job(Request("m", {"a@b.test"}), observer, cancel, world.Route());
+        job.RunDelivery();
+        std::vector<std::string> opened;
+        for (const auto& call : world.log.calls)
+            if (call == "tls" || call == "plain") opened.push_back(call);
+        EXPECT_EQ(opened, c.opened);
+        EXPECT_EQ(job.Failures().empty(), c.delivered);
+    }
+}
+
+TEST(DeliveryJob, CancelBetweenExchangersBeginsNoFurtherOne) {
+    World world;
+    world.mx["b.test"] = {"mx1.b.test", "mx2.b.test"};
+    world.scripts = {{"RcptTo", "550 no\r\n"}, {}};
+    RecordingObserver observer;
+    std::atomic<bool> cancel{false};
+    observer.onLine = [&](const std::string& line) {
+        if (line == "正在断开连接...") cancel = true;
+    };
+    DeliveryJob job(Request("m", {"a@b.test", "c@b.test"}), observer, cancel, world.Route());
+    job.RunDelivery();
+    EXPECT_EQ(Calls(world.log, "Connect"), std::vector<std::string>{"Connect mx1.b.test"});
+    ASSERT_EQ(job.Failures().size(), 2u);
+    EXPECT_EQ(job.Failures()[0].szReason, "发送已取消");
+    EXPECT_EQ(job.Failures()[1].szReason, "发送已取消");
+}
+
+TEST(DeliveryJob, RelayTakesEveryRecipientInOneTransaction) {
+    const struct {
+        Script script;
+        std::vector<std::string> failures;  // "address reason"
+    } cases[] = {
+        {{}, {}},
+        {{"RcptTo", "550 5.1.1 unknown\r\n"}, {"a@b.test 550 5.1.1 unknown\r\n", "c@d.test 550 5.1.1 unknown\r\n"}},
+        {{"Greet", "535 5.7.8 bad credentials\r\n"},
+         {"a@b.test 535 5.7.8 bad credentials\r\n", "c@d.test 535 5.7.8 bad credentials\r\n"}},
+        {{"EndData", "554 5.7.1 spam\r\n"}, {"a@b.test 554 5.7.1 spam\r\n", "c@d.test 554 5.7.1 spam\r\n"}},
+    };
+    for (const auto& c : cases) {
+        World world;
+        world.scripts = {c.script};
+        DeliveryRoute route = world.Route();
+        SessionOptions seen;
+        auto open = route.openSession;
+        route.openSession = [&](const SessionOptions& options) {
+            seen = options;
+            return open(options);
+        };
+        RecordingObserver observer;
+        std::atomic<bool> cancel{false};
+        DeliveryRequest request = Request("m", {"a@b.test", "c@d.test"});
+        request.relay = RelaySettings{"relay.test", 465, "me", "pw"};
+        DeliveryJob job(std::move(request), observer, cancel, route);
+        job.RunDelivery();
+        EXPECT_EQ(Calls(world.log, "Connect"), std::vector<std::string>{"Connect relay.test"});
+        EXPECT_EQ(seen.port, 465);
+        EXPECT_EQ(seen.tls, TlsMode::Implicit);
+        EXPECT_TRUE(seen.verifyPeer);
+        EXPECT_EQ(seen.user, "me");
+        std::vector<std::string> failures;
+        for (const auto& f : job.Failures()) failures.push_back(f.szAddress + " " + f.szReason);
+        EXPECT_EQ(failures, c.failures) << c.script.failAt;
+        EXPECT_EQ(Calls(world.log, "Data").size(), c.script.failAt.empty() || c.script.failAt == "EndData" ? 1u : 0u);
     }
 }
 

@@ -270,6 +270,63 @@ TEST_F(NetDelivery, CancelDuringAShortMessageStillDeliversIt) {
     EXPECT_EQ(raw.substr(raw.find("DATA\r\n") + 6), message + "\r\n.\r\n");
 }
 
+TEST_F(NetDelivery, ExtensionServersHearWhatTheyShould) {
+    // A server's SIZE limit below the mail, and a TLS server whose handshake breaks (the mail then goes
+    // in plain text on a new connection).
+    EXPECT_EQ(Outcome("a@small.test", std::string(3000, 's')), "邮件大小3000字节，超过服务器接受的上限1000字节，未发送");
+    EXPECT_EQ(Outcome("a@badtls.test"), "delivered");
+    // The oversized mail: no MAIL FROM, no data.
+    ASSERT_TRUE(world->WaitForFile("127.0.0.14/1.done"));
+    EXPECT_EQ(world->Read("127.0.0.14/1.raw"), "EHLO " + GreetingName("127.0.0.14") + "\r\nQUIT\r\n");
+    // The broken TLS server: STARTTLS on the first connection, the mail in plain text on the second.
+    ASSERT_TRUE(world->WaitForFile("127.0.0.15/2.done"));
+    EXPECT_EQ(world->Read("127.0.0.15/1.raw").substr(world->Read("127.0.0.15/1.raw").find("\r\n") + 2),
+              "STARTTLS\r\n");
+    EXPECT_NE(world->Read("127.0.0.15/2.raw").find("\r\n.\r\nQUIT\r\n"), std::string::npos);
+    EXPECT_EQ(world->Read("127.0.0.15/2.raw").find("STARTTLS"), std::string::npos);
+}
+
+TEST_F(NetDelivery, CancelEndsSilentWaitsAndExchangerWalksWithinAQuarterSecond) {
+    using Clock = std::chrono::steady_clock;
+    const struct {
+        std::string address;
+        std::string cancelAtLine;  // cancel this long after the line shows
+        int afterMs;
+    } cases[] = {
+        {"a@silent.test", "正在建立连接...", 300},   // a server that never greets
+        {"a@order.test", "正在断开连接...", 0},      // between the two exchangers
+    };
+    for (const auto& c : cases) {
+        RecordingObserver observer;
+        std::atomic<bool> cancel{false};
+        Clock::time_point cancelledAt{};
+        std::thread canceller;
+        observer.onLine = [&](const std::string& line) {
+            if (line != c.cancelAtLine || canceller.joinable()) return;
+            canceller = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(c.afterMs));
+                cancelledAt = Clock::now();
+                cancel = true;
+            });
+        };
+        DeliveryRoute route;  // the program's own 10-second waits
+        route.openSession = [](const SessionOptions& options) { return std::make_unique<CSmtpSession>(10, options); };
+        DeliveryJob job({std::make_shared<const std::string>(kSmallMessage), {c.address, "b@accept.test"}, kSender,
+                         std::nullopt},
+                        observer, cancel, route);
+        job.RunDelivery();
+        const Clock::time_point ended = Clock::now();
+        ASSERT_TRUE(canceller.joinable()) << c.address;
+        canceller.join();
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(ended - cancelledAt).count(), 250) << c.address;
+        ASSERT_EQ(job.Failures().size(), 2u);
+        EXPECT_EQ(job.Failures()[0].szReason, "发送已取消") << c.address;
+        EXPECT_EQ(job.Failures()[1].szReason, "发送已取消") << c.address;
+    }
+    // The second exchanger of order.test was never asked.
+    EXPECT_FALSE(world->Exists("127.0.0.3/1.raw"));
+}
+
 TEST_F(NetDelivery, WithoutAnyNameServerTheLookupIsMadeTwiceAndAsksNobody) {
     // The resolver file of this namespace, replaced for this process only (ip netns exec gave it a mount
     // namespace of its own).
