@@ -303,7 +303,12 @@ TEST_F(NetDelivery, CancelEndsSilentWaitsAndExchangerWalksWithinAQuarterSecond) 
         std::thread canceller;
         observer.onLine = [&](const std::string& line) {
             if (line != c.cancelAtLine || canceller.joinable()) return;
+            if (c.afterMs == 0) {  // at once, before the job takes its next step
+                cancelledAt = Clock::now();
+                cancel = true;
+            }
             canceller = std::thread([&] {
+                if (c.afterMs == 0) return;
                 std::this_thread::sleep_for(std::chrono::milliseconds(c.afterMs));
                 cancelledAt = Clock::now();
                 cancel = true;
@@ -325,6 +330,53 @@ TEST_F(NetDelivery, CancelEndsSilentWaitsAndExchangerWalksWithinAQuarterSecond) 
     }
     // The second exchanger of order.test was never asked.
     EXPECT_FALSE(world->Exists("127.0.0.3/1.raw"));
+}
+
+TEST_F(NetDelivery, RelayWithTlsAndLogin) {
+    const std::string ca = world->Path("relay-ca.pem");
+    const struct {
+        const char* what;
+        int port;
+        std::string password;
+        bool trustTestAuthority;
+        std::string outcome;  // "delivered", or the reason both recipients get
+    } cases[] = {
+        {"STARTTLS on 587", 587, "right horse", true, "delivered"},
+        {"TLS from the start on 465", 465, "right horse", true, "delivered"},
+        {"wrong password", 587, "wrong horse", true, "535 5.7.8 Authentication credentials invalid\r\n"},
+        {"certificate nobody vouches for", 587, "right horse", false, "服务器证书未通过验证："},
+        {"same on 465", 465, "right horse", false, "服务器证书未通过验证："},
+    };
+    int stored = 0;
+    for (const auto& c : cases) {
+        if (c.trustTestAuthority)
+            ::setenv("SSL_CERT_FILE", ca.c_str(), 1);
+        else
+            ::unsetenv("SSL_CERT_FILE");
+        RecordingObserver observer;
+        std::atomic<bool> cancel{false};
+        DeliveryRequest request{std::make_shared<const std::string>(kSmallMessage), {"x@one.test", "y@two.test"},
+                                kSender, RelaySettings{"relay.test", c.port, "sender", c.password}};
+        DeliveryRoute route;
+        route.openSession = [](const SessionOptions& options) {
+            return std::make_unique<CSmtpSession>(kShortWait, options);
+        };
+        DeliveryJob job(std::move(request), observer, cancel, route);
+        job.RunDelivery();
+        ::unsetenv("SSL_CERT_FILE");
+        if (c.outcome == "delivered") {
+            EXPECT_TRUE(job.Failures().empty()) << c.what << ": " << job.Failures()[0].szReason;
+            // One transaction for both recipients.
+            const std::string env = "127.0.0.16/" + std::to_string(++stored) + ".env";
+            ASSERT_TRUE(world->WaitForFile(env)) << c.what;
+            EXPECT_EQ(world->Read(env), "{\"helo\": \"" + GreetingName("127.0.0.16") + "\", \"from\": \"" + kSender +
+                                            "\", \"to\": [\"x@one.test\", \"y@two.test\"]}")
+                << c.what;
+            continue;
+        }
+        ASSERT_EQ(job.Failures().size(), 2u) << c.what;
+        for (const DeliveryFailure& f : job.Failures()) EXPECT_TRUE(StartsWith(f.szReason, c.outcome)) << c.what << ": " << f.szReason;
+    }
 }
 
 TEST_F(NetDelivery, WithoutAnyNameServerTheLookupIsMadeTwiceAndAsksNobody) {

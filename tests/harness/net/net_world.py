@@ -12,6 +12,7 @@ SMTP servers, one per line; DNS answers keep the records in file order:
     quiet.test  SILENT                      # the query is never answered
     @smtp       127.0.0.2 accept            # an SMTP server on 127.0.0.2:25 (modes below)
     @postfix    127.0.0.16 postfix.test     # a real Postfix on 127.0.0.16:25 for the domain postfix.test
+    @relay      127.0.0.16 relay.test       # a submission server: 587 STARTTLS, 465 TLS, AUTH required
 
 Names absent from the file get NXDOMAIN; a name present without records of the asked type gets NODATA.
 Every DNS query is appended to LOG/dns.log as "name type". Messages accepted by the aiosmtpd servers go to
@@ -23,6 +24,11 @@ A Postfix runs with its own configuration, queue and log in LOG/postfix (started
 pid): STARTTLS with a certificate made at start, "reject_non_fqdn_helo_hostname", every recipient of its
 domain accepted into the maildir LOG/postfix/mail/box/ except refused@DOMAIN, which RCPT refuses; its log
 is LOG/postfix/maillog.
+
+A relay (aiosmtpd) listens on 587 (STARTTLS required) and 465 (TLS from the start), both asking AUTH
+PLAIN or LOGIN of user "sender" with password "right horse"; its certificate names the relay's host and
+is signed by a test authority made at start, LOG/relay-ca.pem (trust it with SSL_CERT_FILE). What it
+accepts goes to LOG/ADDRESS/N.eml and N.env as with "accept".
 
 Prints "ready" on standard output once every server listens.
 """
@@ -71,6 +77,7 @@ class Zone:
         self.records = []  # (name, type, value) in file order
         self.smtp = []     # (address, mode)
         self.postfix = []  # (address, domain)
+        self.relays = []   # (address, host name)
 
     def load(self, path):
         with open(path, encoding="utf-8") as f:
@@ -81,6 +88,8 @@ class Zone:
                 parts = line.split()
                 if parts[0] == "@smtp":
                     self.smtp.append((parts[1], parts[2]))
+                elif parts[0] == "@relay":
+                    self.relays.append((parts[1], parts[2]))
                 elif parts[0] == "@postfix":
                     self.postfix.append((parts[1], parts[2]))
                 else:
@@ -400,6 +409,36 @@ async def wait_listening(address, port, seconds=20):
     return False
 
 
+# -------------------------------------------------------------------------------------------- Relay
+
+def make_relay_certificate(log_dir, host):
+    """A test authority and a certificate for host signed by it; returns an SSL context serving it."""
+    import ssl
+    d = os.path.join(log_dir, "relay-cert")
+    os.makedirs(d, exist_ok=True)
+    run = lambda *a: subprocess.run(list(a), check=True, capture_output=True)
+    ca_key, ca, key, csr, cert = (os.path.join(d, n) for n in ("ca.key", "ca.pem", "key.pem", "req.csr", "cert.pem"))
+    run("openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", ca_key,
+        "-out", ca, "-days", "1", "-subj", "/CN=VoxLetter test authority")
+    run("openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key, "-out", csr,
+        "-subj", "/CN=" + host)
+    ext = os.path.join(d, "ext.cnf")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=DNS:%s\n" % host)
+    run("openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial", "-out", cert, "-days",
+        "1", "-extfile", ext)
+    shutil.copy(ca, os.path.join(log_dir, "relay-ca.pem"))
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(cert, key)
+    return context
+
+
+def relay_authenticator(server, session, envelope, mechanism, auth_data):
+    from aiosmtpd.smtp import AuthResult
+    ok = auth_data.login == b"sender" and auth_data.password == b"right horse"
+    return AuthResult(success=ok, handled=False)
+
+
 AIOSMTPD_MODES = {"accept", "refuse-rcpt", "tempfail-data"}
 
 
@@ -424,6 +463,16 @@ async def main():
         else:
             factory = (lambda m, s: lambda: RawSmtp(m, s))(mode, store)
         servers.append(await loop.create_server(factory, address, 25, reuse_address=True))
+    for address, host in zone.relays:
+        context = make_relay_certificate(args.log, host)
+        handler = Handler("accept", Store(args.log, address))
+        starttls = lambda h=handler, c=context, n=host: SMTP(h, hostname=n, ident="vox-relay", tls_context=c,
+                                                             require_starttls=True, authenticator=relay_authenticator,
+                                                             auth_required=True)
+        implicit = lambda h=handler, n=host: SMTP(h, hostname=n, ident="vox-relay", authenticator=relay_authenticator,
+                                                  auth_required=True, auth_require_tls=False)
+        servers.append(await loop.create_server(starttls, address, 587, reuse_address=True))
+        servers.append(await loop.create_server(implicit, address, 465, reuse_address=True, ssl=context))
     masters = []
     for address, domain in zone.postfix:
         masters.append(start_postfix(args.log, address, domain))
