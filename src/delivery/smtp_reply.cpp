@@ -52,26 +52,33 @@ int ParseReplyCode(std::string_view line) {
 }
 
 std::optional<SmtpReply> ReplyReader::Next() {
-    SmtpReply reply;
-    std::size_t lineStart = 0;
+    // Scanning resumes where the last call stopped: a server that trickles a long reply byte by byte must
+    // not cost time that grows with the square of its length.
     std::size_t lineEnd;
-    while ((lineEnd = m_buffer.find('\n', lineStart)) != std::string::npos) {
+    while ((lineEnd = m_buffer.find('\n', m_resume)) != std::string::npos) {
         ++lineEnd;  // past the LF
-        const std::string_view line(m_buffer.data() + lineStart, lineEnd - lineStart);
-        reply.lines.push_back(LineText(line));
+        const std::string_view line(m_buffer.data() + m_resume, lineEnd - m_resume);
         if (!IsContinuation(line)) {
+            SmtpReply reply;
             reply.code = ParseReplyCode(line);
             reply.text = m_buffer.substr(0, lineEnd);
+            for (std::size_t start = 0; start < lineEnd;) {
+                const std::size_t end = m_buffer.find('\n', start) + 1;
+                reply.lines.push_back(LineText(std::string_view(m_buffer.data() + start, end - start)));
+                start = end;
+            }
             m_buffer.erase(0, lineEnd);
+            m_resume = 0;
             return reply;
         }
-        lineStart = lineEnd;
+        m_resume = lineEnd;
     }
     if (m_buffer.size() < kMaxReply) return std::nullopt;
     // Endless continuation lines: the server's words so far are all it gets to say.
-    reply.code = 0;
+    SmtpReply reply;
     reply.text = std::move(m_buffer);
     m_buffer.clear();
+    m_resume = 0;
     return reply;
 }
 

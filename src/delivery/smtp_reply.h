@@ -35,11 +35,15 @@ public:
 
     // Forgets every byte not yet read as a reply. After the server's 220 to STARTTLS nothing sent in
     // plain text may be taken for a reply of the protected session.
-    void Discard() { m_buffer.clear(); }
+    void Discard() {
+        m_buffer.clear();
+        m_resume = 0;
+    }
     bool Empty() const { return m_buffer.empty(); }
 
 private:
     std::string m_buffer;
+    std::size_t m_resume = 0;  // start of the first line not yet known to continue the reply
 };
 
 // What an EHLO reply says about the server, from its lines after the first.
