@@ -3,6 +3,7 @@
 #include <netdb.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <optional>
@@ -219,6 +220,7 @@ void DeliveryJob::RunRelay() {
     std::unique_ptr<SmtpConversation> session = m_route.openSession(options);
 
     std::vector<std::string> accepted;
+    std::vector<std::string> refusals(recipients.size());  // the relay's words for each refused recipient
     std::size_t begun = 0;
     bool cancelled = false;
     std::string reason;  // why the whole transaction failed
@@ -252,7 +254,7 @@ void DeliveryJob::RunRelay() {
                 else if (m_cancel)
                     return failed();
                 else
-                    m_failures.push_back({address, session->GetErrorText()});
+                    refusals[begun] = session->GetErrorText();
             }
             if (m_cancel) return failed();
             if (accepted.empty()) return true;
@@ -275,10 +277,16 @@ void DeliveryJob::RunRelay() {
     } else {
         failed();
     }
-    // Recipients the relay had accepted when the transaction broke, and those never named to it.
+    // In the order of the list: the recipients the relay refused with its own words; those it had
+    // accepted when the transaction broke, and those never named to it, with why it broke.
     const std::string why = cancelled ? kReasonCancelled : reason;
-    for (const std::string& address : accepted) m_failures.push_back({address, why});
-    for (; begun < recipients.size(); ++begun) m_failures.push_back({recipients[begun], why});
+    for (std::size_t i = 0; i < recipients.size(); ++i) {
+        const bool wasAccepted = std::find(accepted.begin(), accepted.end(), recipients[i]) != accepted.end();
+        if (!refusals[i].empty())
+            m_failures.push_back({recipients[i], refusals[i]});
+        else if (wasAccepted || i >= begun)
+            m_failures.push_back({recipients[i], why});
+    }
 }
 
 DeliveryReport BuildReport(const FailureList& failures) {

@@ -2,6 +2,7 @@
 // A scripted SMTP conversation for tests of the delivery job: it refuses where told and records every call
 // and every chunk.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,9 +47,11 @@ public:
     }
 
 private:
+    // failAt "Name" refuses every call of that name, "Name#N" only the N-th.
     bool Step(const std::string& name, const std::string& arg) {
         m_log.calls.push_back(arg.empty() ? name : name + " " + arg);
-        if (name != m_failAt) return true;
+        const int nth = ++m_calls[name];
+        if (name != m_failAt && name + "#" + std::to_string(nth) != m_failAt) return true;
         m_error = m_reply;
         return false;
     }
@@ -57,6 +60,7 @@ private:
     std::string m_failAt;
     std::string m_reply;
     std::string m_error;
+    std::map<std::string, int> m_calls;
 };
 
 }  // namespace vox::test
