@@ -10,7 +10,7 @@ namespace {
 
 const char kUsage[] =
     "usage: voxletter-cli compose [FIELDS] [-o FILE]\n"
-    "       voxletter-cli send    [FIELDS]\n"
+    "       voxletter-cli send    [FIELDS] [--relay HOST[:PORT] --relay-user NAME ...]\n"
     "       voxletter-cli record  [--seconds 10] [--rate 8000] [--bits 8] [--channels 1]\n"
     "       voxletter-cli COMMAND --help   for the options of one command\n";
 
