@@ -226,7 +226,11 @@ bool CSmtpSession::EndData() {
     return ok;
 }
 
-bool CSmtpSession::Quit() { return Command("QUIT\r\n", 221); }
+bool CSmtpSession::Quit() {
+    // After a broken handshake neither plain text nor TLS means anything to the server: just close.
+    if (m_tlsFailed) return false;
+    return Command("QUIT\r\n", 221);
+}
 
 std::string CSmtpSession::GetErrorText() {
     if (m_strError.empty()) return kReasonConnectionBroken;
