@@ -9,9 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -165,7 +165,8 @@ void BM_VoxDelivery(benchmark::State& state) {
             return std::make_unique<vox::CSmtpSession>(10, o);
         };
         route.helloName = "bench.test";
-        vox::DeliveryJob job({message, recipients, "bench@bench.test", std::nullopt}, observer, cancel, route);
+        vox::DeliveryJob job({message, recipients, "bench@bench.test", std::nullopt}, observer, cancel,
+                             route);
         job.RunDelivery();
         if (!job.Failures().empty()) state.SkipWithError(job.Failures()[0].szReason.c_str());
     }
@@ -181,8 +182,9 @@ void BM_SessionLargeSends(benchmark::State& state) {
         vox::SessionOptions options;
         options.port = port;
         vox::CSmtpSession session(10, options);
-        bool ok = session.Connect("127.0.0.1") && session.Greet("bench.test") && session.MailFrom("bench@bench.test", 0) &&
-                  session.RcptTo("someone@sink.test") && session.Data();
+        bool ok = session.Connect("127.0.0.1") && session.Greet("bench.test") &&
+                  session.MailFrom("bench@bench.test", 0) && session.RcptTo("someone@sink.test") &&
+                  session.Data();
         for (std::size_t at = 0; ok && at < message.size(); at += kLarge) {
             const int n = static_cast<int>(std::min<std::size_t>(kLarge, message.size() - at));
             ok = session.SendRaw(message.data() + at, n) == n;
@@ -198,8 +200,17 @@ void BM_CurlSmtpUpload(benchmark::State& state) {
     const std::string file = "/tmp/vox-bench-message-" + std::to_string(::getpid()) + ".eml";
     std::ofstream(file, std::ios::binary).write(message.data(), static_cast<std::streamsize>(message.size()));
     const std::string url = "smtp://127.0.0.1:" + std::to_string(TheSink().Port()) + "/bench";
-    std::vector<std::string> args{"curl", "-s", "-S", "--url", url, "--mail-from", "bench@bench.test",
-                                  "--mail-rcpt", "someone@sink.test", "-T", file};
+    std::vector<std::string> args{"curl",
+                                  "-s",
+                                  "-S",
+                                  "--url",
+                                  url,
+                                  "--mail-from",
+                                  "bench@bench.test",
+                                  "--mail-rcpt",
+                                  "someone@sink.test",
+                                  "-T",
+                                  file};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

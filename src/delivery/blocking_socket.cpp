@@ -27,7 +27,9 @@ int MillisecondsUntil(Clock::time_point deadline) {
 
 CBlockingSocket::CBlockingSocket(int timeoutSeconds) : m_nTimeout(timeoutSeconds) {}
 
-CBlockingSocket::~CBlockingSocket() { Close(); }
+CBlockingSocket::~CBlockingSocket() {
+    Close();
+}
 
 void CBlockingSocket::Close() {
     if (m_hSocket != -1) {
@@ -106,9 +108,10 @@ int CBlockingSocket::WaitReady(bool forWrite) {
         int slice = MillisecondsUntil(deadline);
         if (m_cancel != nullptr && m_cancel->load()) {
             if (cancelSeen == Clock::time_point{}) cancelSeen = Clock::now();
-            const int grace = m_cancelGraceMs - static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                      Clock::now() - cancelSeen)
-                                                                      .count());
+            const int grace =
+                m_cancelGraceMs -
+                static_cast<int>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - cancelSeen).count());
             if (grace <= 0) return kStreamCancelled;
             if (grace < slice) slice = grace;
         }

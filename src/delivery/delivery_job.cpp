@@ -35,7 +35,9 @@ bool IsFqdn(const std::string& name) {
 
 }  // namespace
 
-int DeliveryStepRange(std::size_t messageSize) { return static_cast<int>(messageSize / DeliveryJob::kChunk + 8); }
+int DeliveryStepRange(std::size_t messageSize) {
+    return static_cast<int>(messageSize / DeliveryJob::kChunk + 8);
+}
 
 std::string LocalFqdn() {
     char name[HOST_NAME_MAX + 1] = {};
@@ -47,8 +49,8 @@ std::string LocalFqdn() {
     hints.ai_flags = AI_CANONNAME;
     addrinfo* found = nullptr;
     std::string fqdn;
-    if (::getaddrinfo(name, nullptr, &hints, &found) == 0 && found != nullptr && found->ai_canonname != nullptr &&
-        IsFqdn(found->ai_canonname))
+    if (::getaddrinfo(name, nullptr, &hints, &found) == 0 && found != nullptr &&
+        found->ai_canonname != nullptr && IsFqdn(found->ai_canonname))
         fqdn = found->ai_canonname;
     if (found != nullptr) ::freeaddrinfo(found);
     return fqdn;
@@ -63,7 +65,9 @@ DeliveryJob::DeliveryJob(DeliveryRequest request, DeliveryObserver& observer, co
       m_nSteps(DeliveryStepRange(m_request.message ? m_request.message->size() : 0)) {
     if (!m_request.message) m_request.message = std::make_shared<const std::string>();
     if (!m_route.openSession)
-        m_route.openSession = [](const SessionOptions& options) { return std::make_unique<CSmtpSession>(10, options); };
+        m_route.openSession = [](const SessionOptions& options) {
+            return std::make_unique<CSmtpSession>(10, options);
+        };
 }
 
 const std::string& DeliveryJob::HelloName() {
@@ -193,11 +197,14 @@ DeliveryJob::Outcome DeliveryJob::Attempt(const std::string& host, const std::st
     }
 
     if (delivered) return {};
-    const std::string reason = cutByCancel ? kReasonCancelled : !ownReason.empty() ? ownReason : session->GetErrorText();
+    const std::string reason = cutByCancel          ? kReasonCancelled
+                               : !ownReason.empty() ? ownReason
+                                                    : session->GetErrorText();
     return {DeliveryFailure{address, reason}, session->TlsFailed()};
 }
 
-DeliveryResult DeliveryJob::DeliverViaExchanger(const std::string& exchangerHost, const std::string& address) {
+DeliveryResult DeliveryJob::DeliverViaExchanger(const std::string& exchangerHost,
+                                                const std::string& address) {
     Outcome outcome = Attempt(exchangerHost, address, TlsMode::Opportunistic);
     // Encryption is a bonus with an exchanger, not a condition: a broken TLS server still gets the mail,
     // in plain text, on a fresh connection.

@@ -21,19 +21,21 @@ class DeliveryObserver {
 public:
     virtual ~DeliveryObserver() = default;
     virtual void SetRecipientText(const std::string& address) = 0;  // control 1001
-    virtual void StepRecipientBar() = 0;                              // bar 1033, range 0..recipients
-    virtual void SetStepBar(int position) = 0;                        // bar 1034, range 0..DeliveryStepRange
+    virtual void StepRecipientBar() = 0;                            // bar 1033, range 0..recipients
+    virtual void SetStepBar(int position) = 0;                      // bar 1034, range 0..DeliveryStepRange
     virtual void StepStepBar() = 0;
-    virtual void SetStepLine(const std::string& text) = 0;           // control 1035
+    virtual void SetStepLine(const std::string& text) = 0;  // control 1035
     // A server took the mail for address: whether it travelled encrypted, and the server's reply.
-    virtual void Delivered(const std::string& /*address*/, bool /*encrypted*/, const std::string& /*reply*/) {}
+    virtual void Delivered(const std::string& /*address*/, bool /*encrypted*/, const std::string& /*reply*/) {
+    }
 };
 
 // What a delivery talks to. Every member left empty takes the real thing: the system's DNS through
 // CMxResolver, CSmtpSession with 10-second waits, and this machine's own name.
 struct DeliveryRoute {
     // Finds the recipient's exchangers and tries each through attempt.
-    std::function<DeliveryResult(const std::string& address, const ExchangerAttempt& attempt)> deliverToRecipient;
+    std::function<DeliveryResult(const std::string& address, const ExchangerAttempt& attempt)>
+        deliverToRecipient;
     // A fresh, unconnected conversation for one attempt.
     std::function<std::unique_ptr<SmtpConversation>(const SessionOptions& options)> openSession;
     // The name EHLO or HELO announces; empty: the address literal of each connection's own end. Unset:
@@ -43,8 +45,8 @@ struct DeliveryRoute {
 
 class DeliveryJob {
 public:
-    static constexpr int kChunk = 2048;              // one step of the bar
-    static constexpr int kWriteBlock = 64 * 1024;    // what one write hands the kernel at most
+    static constexpr int kChunk = 2048;            // one step of the bar
+    static constexpr int kWriteBlock = 64 * 1024;  // what one write hands the kernel at most
 
     DeliveryJob(DeliveryRequest request, DeliveryObserver& observer, const std::atomic<bool>& cancel,
                 DeliveryRoute route = {});
@@ -86,7 +88,7 @@ private:
 // The final report as the user reads it.
 struct DeliveryReport {
     bool allDelivered = false;  // true: "发送完毕" with the information icon
-    std::string text;           // "发送完毕", or "以下邮件地址不能正确投递\r\n\r\n" and one block per failure
+    std::string text;  // "发送完毕", or "以下邮件地址不能正确投递\r\n\r\n" and one block per failure
 };
 
 DeliveryReport BuildReport(const FailureList& failures);

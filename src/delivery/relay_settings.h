@@ -10,7 +10,7 @@
 namespace vox {
 
 struct RelaySettings {
-    static constexpr int kSubmissionPort = 587;  // STARTTLS required
+    static constexpr int kSubmissionPort = 587;   // STARTTLS required
     static constexpr int kImplicitTlsPort = 465;  // TLS from the first byte
 
     std::string host;

@@ -9,7 +9,9 @@ namespace vox {
 namespace {
 
 // A line "ddd-text" announces more lines of the same reply; any other line ends it.
-bool IsContinuation(std::string_view line) { return line.size() >= 4 && line[3] == '-'; }
+bool IsContinuation(std::string_view line) {
+    return line.size() >= 4 && line[3] == '-';
+}
 
 std::string LineText(std::string_view line) {
     std::size_t end = line.size();

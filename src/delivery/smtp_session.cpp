@@ -117,8 +117,8 @@ bool CSmtpSession::Greet(const std::string& name) {
         return Refused(reply);
     }
 
-    const bool wantTls = m_options.tls == TlsMode::Required ||
-                         (m_options.tls == TlsMode::Opportunistic && m_ext.startTls);
+    const bool wantTls =
+        m_options.tls == TlsMode::Required || (m_options.tls == TlsMode::Opportunistic && m_ext.startTls);
     if (wantTls && !m_tls) {
         if (!StartTls()) return false;
         if (m_tls) {
@@ -161,7 +161,8 @@ bool CSmtpSession::StartTls() {
 bool CSmtpSession::Authenticate() {
     if (!Sendable(m_options.user) || !Sendable(m_options.password)) return false;
     if (m_ext.authPlain) {
-        const std::string credentials = std::string(1, '\0') + m_options.user + std::string(1, '\0') + m_options.password;
+        const std::string credentials =
+            std::string(1, '\0') + m_options.user + std::string(1, '\0') + m_options.password;
         return Command("AUTH PLAIN " + Base64(credentials) + "\r\n", 235);
     }
     if (m_ext.authLogin) {
@@ -189,7 +190,9 @@ bool CSmtpSession::MailFrom(const std::string& sender, std::uint64_t messageSize
     return Command(line + "\r\n", 250);
 }
 
-bool CSmtpSession::RcptTo(const std::string& recipient) { return Sendable(recipient) && Command("RCPT TO:<" + recipient + ">\r\n", 250); }
+bool CSmtpSession::RcptTo(const std::string& recipient) {
+    return Sendable(recipient) && Command("RCPT TO:<" + recipient + ">\r\n", 250);
+}
 
 bool CSmtpSession::Data() {
     m_atLineStart = true;
@@ -210,7 +213,8 @@ int CSmtpSession::SendRaw(const char* bytes, int count) {
     if (m_atLineStart && bytes[0] == '.' && !stuffAt(0)) return -1;
     // Dots are rare in a mail (none in Base64), so look for them rather than for line ends.
     for (const char* dot = bytes + 1;
-         (dot = static_cast<const char*>(std::memchr(dot, '.', static_cast<std::size_t>(bytes + count - dot)))) != nullptr;
+         (dot = static_cast<const char*>(
+              std::memchr(dot, '.', static_cast<std::size_t>(bytes + count - dot)))) != nullptr;
          ++dot) {
         if (dot[-1] == '\n' && !stuffAt(static_cast<int>(dot - bytes))) return -1;
     }

@@ -1,13 +1,14 @@
 // The delivery job's own logic against scripted exchangers: status lines, bar movements, chunking, the
 // cancel points and the report.
 
+#include "delivery/delivery_job.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <deque>
 #include <map>
 
-#include "delivery/delivery_job.h"
 #include "delivery/mx_resolver.h"
 #include "fake_conversation.h"
 #include "recording_observer.h"
@@ -27,7 +28,8 @@ struct Script {
 };
 
 DeliveryRequest Request(const std::string& message, std::vector<std::string> recipients) {
-    return {std::make_shared<const std::string>(message), std::move(recipients), "me@here.test", std::nullopt};
+    return {std::make_shared<const std::string>(message), std::move(recipients), "me@here.test",
+            std::nullopt};
 }
 
 // A small world: domains with their exchangers, and one script per attempt, taken in order.
@@ -82,19 +84,33 @@ TEST(DeliveryJob, FiveThousandBytesGoOutAsThreeChunksWithEveryLineAndBarMove) {
     job.RunDelivery();
 
     EXPECT_TRUE(job.Failures().empty());
-    EXPECT_EQ(world.log.calls, (std::vector<std::string>{
-                                   "tls", "Connect mx.b.test", "Greet pc", "MailFrom me@here.test", "RcptTo a@b.test", "Data",
-                                   "SendRaw 5000", "EndData", "Quit"}));
+    EXPECT_EQ(world.log.calls,
+              (std::vector<std::string>{"tls", "Connect mx.b.test", "Greet pc", "MailFrom me@here.test",
+                                        "RcptTo a@b.test", "Data", "SendRaw 5000", "EndData", "Quit"}));
     EXPECT_EQ(world.log.data, message);
-    EXPECT_EQ(observer.events,
-              (std::vector<std::string>{"recipient a@b.test", "recipient-bar", "bar=0",
-                                        "line 正在建立连接...", "step", "line 正在标示自己...", "step",
-                                        "line 正在指定发件人...", "step", "line 正在指定收件人...", "step",
-                                        "line 开始传输数据...", "step",
-                                        "step", "line 已经传输数据0字节，共5000字节",
-                                        "step", "line 已经传输数据2048字节，共5000字节",
-                                        "step", "line 已经传输数据4096字节，共5000字节",
-                                        "bar=9", "line 结束数据传输...", "bar=10", "line 正在断开连接..."}));
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"recipient a@b.test",
+                                                         "recipient-bar",
+                                                         "bar=0",
+                                                         "line 正在建立连接...",
+                                                         "step",
+                                                         "line 正在标示自己...",
+                                                         "step",
+                                                         "line 正在指定发件人...",
+                                                         "step",
+                                                         "line 正在指定收件人...",
+                                                         "step",
+                                                         "line 开始传输数据...",
+                                                         "step",
+                                                         "step",
+                                                         "line 已经传输数据0字节，共5000字节",
+                                                         "step",
+                                                         "line 已经传输数据2048字节，共5000字节",
+                                                         "step",
+                                                         "line 已经传输数据4096字节，共5000字节",
+                                                         "bar=9",
+                                                         "line 结束数据传输...",
+                                                         "bar=10",
+                                                         "line 正在断开连接..."}));
 }
 
 TEST(DeliveryJob, ChunkBoundaries) {
@@ -175,7 +191,8 @@ TEST(DeliveryJob, BrokenTlsIsRetriedOnceInPlainOnANewConnection) {
         // A refusal that is not about TLS is not retried.
         {{{"Greet", "554 go away\r\n"}, {}}, {"tls", "tls"}, true},
         {{{"Greet", "", 0, true}, {"Greet", "", 0, true}, {"Greet", "", 0, true}, {"Greet", "", 0, true}},
-         {"tls", "plain", "tls", "plain"}, false},
+         {"tls", "plain", "tls", "plain"},
+         false},
     };
     for (const auto& c : cases) {
         World world;
@@ -217,7 +234,8 @@ TEST(DeliveryJob, RelayTakesEveryRecipientInOneTransaction) {
     } cases[] = {
         {{}, {}},
         {{"RcptTo", "550 5.1.1 unknown\r\n"},
-         {"a@b.test 550 5.1.1 unknown\r\n", "c@d.test 550 5.1.1 unknown\r\n", "e@f.test 550 5.1.1 unknown\r\n"}},
+         {"a@b.test 550 5.1.1 unknown\r\n", "c@d.test 550 5.1.1 unknown\r\n",
+          "e@f.test 550 5.1.1 unknown\r\n"}},
         {{"Greet", "535 5.7.8 bad credentials\r\n"},
          {"a@b.test 535 5.7.8 bad credentials\r\n", "c@d.test 535 5.7.8 bad credentials\r\n",
           "e@f.test 535 5.7.8 bad credentials\r\n"}},

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "delivery/delivery_job.h"
 #include "delivery/mx_resolver.h"
@@ -36,7 +36,9 @@ std::string GreetingName(const std::string& server) {
     return fqdn.empty() ? "[" + server + "]" : fqdn;
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
 
 class NetDelivery : public ::testing::Test {
 protected:
@@ -53,13 +55,15 @@ protected:
         route.openSession = [](const SessionOptions& options) {
             return std::make_unique<CSmtpSession>(kShortWait, options);
         };
-        DeliveryRequest request{std::make_shared<const std::string>(message), recipients, kSender, std::nullopt};
+        DeliveryRequest request{std::make_shared<const std::string>(message), recipients, kSender,
+                                std::nullopt};
         DeliveryJob job(std::move(request), observer, cancel, route);
         job.RunDelivery();
         return job.Failures();
     }
 
-    FailureList Deliver(const std::vector<std::string>& recipients, std::string_view message = kSmallMessage) {
+    FailureList Deliver(const std::vector<std::string>& recipients,
+                        std::string_view message = kSmallMessage) {
         RecordingObserver observer;
         std::atomic<bool> cancel{false};
         return Deliver(recipients, message, observer, cancel);
@@ -168,7 +172,8 @@ TEST_F(NetDelivery, MessageArrivesByteForByteWithTheEnvelopeOfThisHost) {
     ASSERT_TRUE(world->WaitForFile("127.0.0.2/1.env"));
     EXPECT_EQ(world->Read("127.0.0.2/1.eml"), message + "\r\n");  // the end-of-data line ends the last line
     // Greeted with a name a server can check, and bounces go to the sender, not to a made-up address.
-    EXPECT_EQ(world->Read("127.0.0.2/1.env"), "{\"helo\": \"" + GreetingName("127.0.0.2") + "\", \"from\": \"" + kSender +
+    EXPECT_EQ(world->Read("127.0.0.2/1.env"), "{\"helo\": \"" + GreetingName("127.0.0.2") +
+                                                  "\", \"from\": \"" + kSender +
                                                   "\", \"to\": [\"someone@accept.test\"]}");
 
     // A dotted line that begins exactly where the second 2048-byte chunk does.
@@ -185,9 +190,9 @@ TEST_F(NetDelivery, WholeConversationAsTheServerSawIt) {
     const std::string message = "Subject: x\r\n\r\nbody\r\n";
     EXPECT_EQ(Outcome("a@record.test", message), "delivered");
     ASSERT_TRUE(world->WaitForFile("127.0.0.3/1.done"));
-    EXPECT_EQ(world->Read("127.0.0.3/1.raw"), "EHLO " + GreetingName("127.0.0.3") + "\r\nMAIL FROM:<" + kSender +
-                                                  ">\r\nRCPT TO:<a@record.test>\r\nDATA\r\n" + message +
-                                                  "\r\n.\r\nQUIT\r\n");
+    EXPECT_EQ(world->Read("127.0.0.3/1.raw"), "EHLO " + GreetingName("127.0.0.3") + "\r\nMAIL FROM:<" +
+                                                  kSender + ">\r\nRCPT TO:<a@record.test>\r\nDATA\r\n" +
+                                                  message + "\r\n.\r\nQUIT\r\n");
 }
 
 TEST_F(NetDelivery, CommandArgumentsThatCannotBeSentNeverReachTheServer) {
@@ -213,9 +218,10 @@ TEST_F(NetDelivery, SecondOfThreeRefusedIsTheOnlyOneReported) {
     const FailureList failures = Deliver({"a@accept.test", "b@refuse.test", "c@accept.test"});
     const DeliveryReport report = BuildReport(failures);
     EXPECT_FALSE(report.allDelivered);
-    EXPECT_EQ(report.text, "以下邮件地址不能正确投递\r\n\r\n"
-                           "b@refuse.test\r\n失败原因：550 5.1.1 <b@refuse.test>: Recipient address rejected\r\n"
-                           "\r\n\r\n");
+    EXPECT_EQ(report.text,
+              "以下邮件地址不能正确投递\r\n\r\n"
+              "b@refuse.test\r\n失败原因：550 5.1.1 <b@refuse.test>: Recipient address rejected\r\n"
+              "\r\n\r\n");
     ASSERT_TRUE(world->WaitForFile("127.0.0.2/2.eml"));
     EXPECT_TRUE(BuildReport(Deliver({"a@accept.test", "a@accept.test"})).allDelivered);
 }
@@ -228,9 +234,10 @@ TEST_F(NetDelivery, CancelBeforeQuitAndBeforeTheNextRecipient) {
     };
     const FailureList failures =
         Deliver({"a@record.test", "b@record.test", "c@accept.test"}, kSmallMessage, observer, cancel);
-    EXPECT_EQ(BuildReport(failures).text, "以下邮件地址不能正确投递\r\n\r\n"
-                                          "b@record.test\r\n失败原因：发送已取消\r\n\r\n"
-                                          "c@accept.test\r\n失败原因：发送已取消\r\n\r\n");
+    EXPECT_EQ(BuildReport(failures).text,
+              "以下邮件地址不能正确投递\r\n\r\n"
+              "b@record.test\r\n失败原因：发送已取消\r\n\r\n"
+              "c@accept.test\r\n失败原因：发送已取消\r\n\r\n");
     ASSERT_TRUE(world->WaitForFile("127.0.0.3/1.done"));
     const std::string raw = world->Read("127.0.0.3/1.raw");
     EXPECT_NE(raw.find(kSmallMessage + "\r\n.\r\n"), std::string::npos);
@@ -246,9 +253,10 @@ TEST_F(NetDelivery, CancelDuringALongTransferSendsNoEndOfDataAndNoQuit) {
     };
     const std::string message(100 * 1024, 'l');
     const FailureList failures = Deliver({"a@record.test", "b@accept.test"}, message, observer, cancel);
-    EXPECT_EQ(BuildReport(failures).text, "以下邮件地址不能正确投递\r\n\r\n"
-                                          "a@record.test\r\n失败原因：发送已取消\r\n\r\n"
-                                          "b@accept.test\r\n失败原因：发送已取消\r\n\r\n");
+    EXPECT_EQ(BuildReport(failures).text,
+              "以下邮件地址不能正确投递\r\n\r\n"
+              "a@record.test\r\n失败原因：发送已取消\r\n\r\n"
+              "b@accept.test\r\n失败原因：发送已取消\r\n\r\n");
     ASSERT_TRUE(world->WaitForFile("127.0.0.3/1.done"));
     const std::string raw = world->Read("127.0.0.3/1.raw");
     EXPECT_EQ(raw.substr(raw.find("DATA\r\n") + 6), message.substr(0, 3 * 2048));
@@ -273,7 +281,8 @@ TEST_F(NetDelivery, CancelDuringAShortMessageStillDeliversIt) {
 TEST_F(NetDelivery, ExtensionServersHearWhatTheyShould) {
     // A server's SIZE limit below the mail, and a TLS server whose handshake breaks (the mail then goes
     // in plain text on a new connection).
-    EXPECT_EQ(Outcome("a@small.test", std::string(3000, 's')), "邮件大小3000字节，超过服务器接受的上限1000字节，未发送");
+    EXPECT_EQ(Outcome("a@small.test", std::string(3000, 's')),
+              "邮件大小3000字节，超过服务器接受的上限1000字节，未发送");
     EXPECT_EQ(Outcome("a@badtls.test"), "delivered");
     // The oversized mail: no MAIL FROM, no data.
     ASSERT_TRUE(world->WaitForFile("127.0.0.14/1.done"));
@@ -293,8 +302,8 @@ TEST_F(NetDelivery, CancelEndsSilentWaitsAndExchangerWalksWithinAQuarterSecond) 
         std::string cancelAtLine;  // cancel this long after the line shows
         int afterMs;
     } cases[] = {
-        {"a@silent.test", "正在建立连接...", 300},   // a server that never greets
-        {"a@order.test", "正在断开连接...", 0},      // between the two exchangers
+        {"a@silent.test", "正在建立连接...", 300},  // a server that never greets
+        {"a@order.test", "正在断开连接...", 0},     // between the two exchangers
     };
     for (const auto& c : cases) {
         RecordingObserver observer;
@@ -315,15 +324,20 @@ TEST_F(NetDelivery, CancelEndsSilentWaitsAndExchangerWalksWithinAQuarterSecond) 
             });
         };
         DeliveryRoute route;  // the program's own 10-second waits
-        route.openSession = [](const SessionOptions& options) { return std::make_unique<CSmtpSession>(10, options); };
-        DeliveryJob job({std::make_shared<const std::string>(kSmallMessage), {c.address, "b@accept.test"}, kSender,
+        route.openSession = [](const SessionOptions& options) {
+            return std::make_unique<CSmtpSession>(10, options);
+        };
+        DeliveryJob job({std::make_shared<const std::string>(kSmallMessage),
+                         {c.address, "b@accept.test"},
+                         kSender,
                          std::nullopt},
                         observer, cancel, route);
         job.RunDelivery();
         const Clock::time_point ended = Clock::now();
         ASSERT_TRUE(canceller.joinable()) << c.address;
         canceller.join();
-        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(ended - cancelledAt).count(), 250) << c.address;
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(ended - cancelledAt).count(), 250)
+            << c.address;
         ASSERT_EQ(job.Failures().size(), 2u);
         EXPECT_EQ(job.Failures()[0].szReason, "发送已取消") << c.address;
         EXPECT_EQ(job.Failures()[1].szReason, "发送已取消") << c.address;
@@ -355,8 +369,10 @@ TEST_F(NetDelivery, RelayWithTlsAndLogin) {
             ::unsetenv("SSL_CERT_FILE");
         RecordingObserver observer;
         std::atomic<bool> cancel{false};
-        DeliveryRequest request{std::make_shared<const std::string>(kSmallMessage), {"x@one.test", "y@two.test"},
-                                kSender, RelaySettings{"relay.test", c.port, "sender", c.password}};
+        DeliveryRequest request{std::make_shared<const std::string>(kSmallMessage),
+                                {"x@one.test", "y@two.test"},
+                                kSender,
+                                RelaySettings{"relay.test", c.port, "sender", c.password}};
         DeliveryRoute route;
         route.openSession = [](const SessionOptions& options) {
             return std::make_unique<CSmtpSession>(kShortWait, options);
@@ -369,13 +385,14 @@ TEST_F(NetDelivery, RelayWithTlsAndLogin) {
             // One transaction for both recipients.
             const std::string env = "127.0.0.16/" + std::to_string(++stored) + ".env";
             ASSERT_TRUE(world->WaitForFile(env)) << c.what;
-            EXPECT_EQ(world->Read(env), "{\"helo\": \"" + GreetingName("127.0.0.16") + "\", \"from\": \"" + kSender +
-                                            "\", \"to\": [\"x@one.test\", \"y@two.test\"]}")
+            EXPECT_EQ(world->Read(env), "{\"helo\": \"" + GreetingName("127.0.0.16") + "\", \"from\": \"" +
+                                            kSender + "\", \"to\": [\"x@one.test\", \"y@two.test\"]}")
                 << c.what;
             continue;
         }
         ASSERT_EQ(job.Failures().size(), 2u) << c.what;
-        for (const DeliveryFailure& f : job.Failures()) EXPECT_TRUE(StartsWith(f.szReason, c.outcome)) << c.what << ": " << f.szReason;
+        for (const DeliveryFailure& f : job.Failures())
+            EXPECT_TRUE(StartsWith(f.szReason, c.outcome)) << c.what << ": " << f.szReason;
     }
 }
 
@@ -391,9 +408,8 @@ TEST_F(NetDelivery, WithoutAnyNameServerTheLookupIsMadeTwiceAndAsksNobody) {
         ++lookups;
         return real.QueryMx(domain);
     });
-    const DeliveryResult result = counting.DeliverToRecipient("a@accept.test", [](const std::string&, const std::string&) {
-        return DeliveryResult{};
-    });
+    const DeliveryResult result = counting.DeliverToRecipient(
+        "a@accept.test", [](const std::string&, const std::string&) { return DeliveryResult{}; });
     ::umount2("/etc/resolv.conf", 0);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->szReason, "无法获得邮件服务器");

@@ -49,8 +49,8 @@ std::string WithoutTrace(const std::string& stored) {
         const std::size_t end = stored.find('\n', at);
         if (end == std::string::npos) return stored.substr(at);
         const std::string line = stored.substr(at, end - at);
-        const bool trace = line.rfind("Return-Path:", 0) == 0 || line.rfind("X-Original-To:", 0) == 0 || line.rfind("Delivered-To:", 0) == 0 ||
-                           line.rfind("Received:", 0) == 0;
+        const bool trace = line.rfind("Return-Path:", 0) == 0 || line.rfind("X-Original-To:", 0) == 0 ||
+                           line.rfind("Delivered-To:", 0) == 0 || line.rfind("Received:", 0) == 0;
         const bool continuation = !line.empty() && (line[0] == ' ' || line[0] == '\t');
         if (!trace && !(inTrace && continuation)) return stored.substr(at);
         inTrace = trace || (inTrace && continuation);
@@ -71,9 +71,10 @@ TEST(PostfixDelivery, GreetingEnvelopeEncryptionBytesAndRefusals) {
     NetWorld world(VOX_POSTFIX_WORLD);
     ASSERT_TRUE(world.Ready()) << world.Error();
 
-    std::string message = "Date: Mon, 7 Dec 2026 10:00:00 +0800\r\nMessage-ID: <1@here.test>\r\n"
-                          "From: me@here.test\r\nTo: a@postfix.test\r\nSubject: =?gb2312?B?1eLKx9K7uPa2zMrU?=\r\n"
-                          "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"gb2312\"\r\n\r\n";
+    std::string message =
+        "Date: Mon, 7 Dec 2026 10:00:00 +0800\r\nMessage-ID: <1@here.test>\r\n"
+        "From: me@here.test\r\nTo: a@postfix.test\r\nSubject: =?gb2312?B?1eLKx9K7uPa2zMrU?=\r\n"
+        "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"gb2312\"\r\n\r\n";
     for (int c = 0xa1; c <= 0xfe; ++c) message += static_cast<char>(c);
     message += "\r\n.\r\n..two dots\r\n.leading\r\n";
     for (int i = 0; i < 3000; ++i) message += "a line of the body, number " + std::to_string(i) + "\r\n";
@@ -81,9 +82,13 @@ TEST(PostfixDelivery, GreetingEnvelopeEncryptionBytesAndRefusals) {
     DeliveredLog observer;
     std::atomic<bool> cancel{false};
     DeliveryRoute route;
-    route.openSession = [](const SessionOptions& options) { return std::make_unique<CSmtpSession>(10, options); };
-    DeliveryJob job({std::make_shared<const std::string>(message), {"a@postfix.test", "refused@postfix.test"},
-                     "me@here.test", std::nullopt},
+    route.openSession = [](const SessionOptions& options) {
+        return std::make_unique<CSmtpSession>(10, options);
+    };
+    DeliveryJob job({std::make_shared<const std::string>(message),
+                     {"a@postfix.test", "refused@postfix.test"},
+                     "me@here.test",
+                     std::nullopt},
                     observer, cancel, route);
     job.RunDelivery();
 

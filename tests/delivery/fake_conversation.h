@@ -20,7 +20,6 @@ public:
     FakeConversation(ConversationLog& log, std::string failAt = "", std::string reply = "")
         : m_log(log), m_failAt(std::move(failAt)), m_reply(std::move(reply)) {}
 
-
     bool Connect(const std::string& host) override { return Step("Connect", host); }
     bool Greet(const std::string& name) override { return Step("Greet", name); }
     bool MailFrom(const std::string& sender, std::uint64_t) override { return Step("MailFrom", sender); }

@@ -1,13 +1,13 @@
 // Relay settings: the address forms, and the settings file with its privacy rule.
 
+#include "delivery/relay_settings.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include "delivery/relay_settings.h"
 
 namespace vox {
 namespace {
@@ -43,7 +43,8 @@ TEST(RelaySettings, AddressForms) {
 }
 
 TEST(RelaySettings, FileIsUsedOnlyWhenPrivateAndComplete) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("vox-relay-" + std::to_string(::getpid()));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("vox-relay-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string secret = (dir / "secret").string();
     std::ofstream(secret) << "from-file\n";
@@ -56,10 +57,12 @@ TEST(RelaySettings, FileIsUsedOnlyWhenPrivateAndComplete) {
         std::string password;
         int port;
     } cases[] = {
-        {"complete", "# mine\nhost = relay.test\nuser = me\npassword = pw # trailing\n", 0600, true, "pw", 587},
+        {"complete", "# mine\nhost = relay.test\nuser = me\npassword = pw # trailing\n", 0600, true, "pw",
+         587},
         {"port in the host", "host = relay.test:465\nuser = me\npassword = pw\n", 0600, true, "pw", 465},
         {"port line", "host = relay.test\nport = 2525\nuser = me\npassword = pw\n", 0400, true, "pw", 2525},
-        {"password file", "host = relay.test\nuser = me\npassword-file = " + secret + "\n", 0600, true, "from-file", 587},
+        {"password file", "host = relay.test\nuser = me\npassword-file = " + secret + "\n", 0600, true,
+         "from-file", 587},
         {"group can read", "host = relay.test\nuser = me\npassword = pw\n", 0640, false, "", 0},
         {"anyone can read", "host = relay.test\nuser = me\npassword = pw\n", 0604, false, "", 0},
         {"no password", "host = relay.test\nuser = me\n", 0600, false, "", 0},

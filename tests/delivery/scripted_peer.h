@@ -17,7 +17,10 @@ namespace vox::test {
 struct PeerStep {
     PeerStep(std::string reply_, bool startTls_ = false, bool takeData_ = false, std::string afterData_ = "",
              bool hangUp_ = false)
-        : reply(std::move(reply_)), startTls(startTls_), takeData(takeData_), afterData(std::move(afterData_)),
+        : reply(std::move(reply_)),
+          startTls(startTls_),
+          takeData(takeData_),
+          afterData(std::move(afterData_)),
           hangUp(hangUp_) {}
     std::string reply;      // bytes written after the client's line (or at once, for the first step)
     bool startTls = false;  // after writing reply, run a TLS handshake as the server
@@ -108,8 +111,8 @@ private:
         X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
         X509_set_pubkey(cert, key);
         X509_NAME* name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("peer.test"), -1,
-                                   -1, 0);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>("peer.test"), -1, -1, 0);
         X509_set_issuer_name(cert, name);
         X509_sign(cert, key, EVP_sha256());
         SSL_CTX_use_certificate(m_ctx, cert);
