@@ -105,6 +105,8 @@ TEST(PostfixDelivery, GreetingEnvelopeEncryptionBytesAndRefusals) {
     const std::string body = WithoutTrace(stored);
     EXPECT_TRUE(body == LfOnly(message) + "\n") << body.substr(0, 600);
     EXPECT_NE(stored.find("Return-Path: <me@here.test>"), std::string::npos) << stored.substr(0, 300);
+    // Postfix names the protocol it spoke: ESMTP (EHLO accepted) with TLS.
+    EXPECT_NE(stored.find(") with ESMTPS id "), std::string::npos) << stored.substr(0, 300);
 
     const std::string log = world.Read("postfix/maillog");
     EXPECT_NE(log.find("TLS connection established"), std::string::npos) << log;
