@@ -11,6 +11,8 @@ PACKAGES=(
   # sound and pictures
   portaudio19-dev libasound2-dev libwmf-dev
   libasound2-plugins  # ALSA's pulse plugin: PortAudio reaches a PulseAudio server through it
+  # voxletter-cli's options (header-only)
+  libcli11-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   python3 python3-aiosmtpd iproute2 procps

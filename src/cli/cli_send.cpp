@@ -1,52 +1,23 @@
 // voxletter-cli send: the composer's Send without a window. The draft is filled, checked and assembled as
-// for "compose", then delivered to every recipient; progress goes to standard error and the final report,
-// exactly as the report box would show it, to standard output.
+// for "compose", then delivered to every recipient (or handed to the user's relay); progress goes to
+// standard error and the final report, exactly as the report box would show it, to standard output.
 
 #include <signal.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <memory>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_draft.h"
+#include "cli/interrupt_watch.h"
 #include "delivery/delivery_job.h"
 #include "delivery/relay_settings.h"
 
 namespace vox::cli {
 namespace {
 
-// Ctrl+C plays the Cancel button. A signal handler can reach only process-wide state, hence this one.
-std::atomic<bool> g_bCancel{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void OnInterrupt(int) {
-    g_bCancel = true;
-    static const char note[] = "voxletter-cli send: cancelling (Ctrl+C again to stop at once)\n";
-    (void)!::write(STDERR_FILENO, note, sizeof note - 1);
-}
-
-// Installs the handler for one delivery; the next Ctrl+C (SA_RESETHAND) ends the process, for a lookup
-// or connect that the cancel request cannot reach.
-class InterruptCancels {
-public:
-    InterruptCancels() {
-        g_bCancel = false;
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
-        ::sigaction(SIGINT, &action, &m_previous);
-    }
-    ~InterruptCancels() { ::sigaction(SIGINT, &m_previous, nullptr); }
-    InterruptCancels(const InterruptCancels&) = delete;
-    InterruptCancels& operator=(const InterruptCancels&) = delete;
-
-private:
-    struct sigaction m_previous {};
-};
+const char kRelayGroup[] = "RELAY (instead of each recipient's exchangers on port 25)";
 
 // One line per status change: "recipient: status".
 class StderrProgress : public DeliveryObserver {
@@ -61,119 +32,71 @@ public:
     void Delivered(const std::string& address, bool encrypted, const std::string& reply) override {
         std::string said = reply;
         while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
-        std::fprintf(stderr, "%s: %s：%s\n", address.c_str(), encrypted ? "已投递（加密传输）" : "已投递（未加密）",
-                     said.c_str());
+        std::fprintf(stderr, "%s: %s：%s\n", address.c_str(),
+                     encrypted ? "已投递（加密传输）" : "已投递（未加密）", said.c_str());
     }
 
 private:
     std::string m_recipient;
 };
 
-const char kRelayHelp[] =
-    "RELAY (instead of delivering to each recipient's exchangers on port 25)\n"
-    "  --relay HOST[:PORT]           the user's outgoing server: 587 (default) with STARTTLS, 465 with TLS\n"
-    "  --relay-user NAME             login name (AUTH PLAIN or LOGIN)\n"
-    "  --relay-password-file FILE    first line is the password; the file must be private (chmod 600)\n"
-    "                                otherwise the password comes from $VOXLETTER_RELAY_PASSWORD\n"
-    "  Without --relay, $XDG_CONFIG_HOME/voxletter/relay.conf is used when it exists.\n";
+struct SendRequest {
+    DraftRequest draft;
+    std::string relay;  // --relay HOST[:PORT]; empty: relay.conf when it exists, else direct delivery
+    std::string relayUser;
+    std::string relayPasswordFile;
+};
 
-// Takes the relay options out of args (the rest are the FIELDS). Returns false after printing a refusal.
-bool TakeRelayOptions(Args& args, std::optional<RelaySettings>& relay) {
-    std::string address, user, passwordFile;
-    bool haveAddress = false, haveUser = false, haveFile = false;
-    Args rest;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const std::size_t eq = arg.find('=');
-        const std::string name = arg.substr(0, eq);
-        std::string* target = name == "--relay" ? &address : name == "--relay-user" ? &user
-                              : name == "--relay-password-file" ? &passwordFile : nullptr;
-        if (target == nullptr) {
-            if (name == "--relay-password") {
-                std::fprintf(stderr, "voxletter-cli send: a password on the command line is visible to every user; "
-                                     "use --relay-password-file or $%s\n", kRelayPasswordVariable);
-                return false;
-            }
-            rest.push_back(arg);
-            continue;
-        }
-        bool& seen = target == &address ? haveAddress : target == &user ? haveUser : haveFile;
-        if (seen) {
-            std::fprintf(stderr, "voxletter-cli send: %s given twice\n", name.c_str());
-            return false;
-        }
-        seen = true;
-        if (eq != std::string::npos) {
-            *target = arg.substr(eq + 1);
-        } else if (i + 1 < args.size()) {
-            *target = args[++i];
-        } else {
-            std::fprintf(stderr, "voxletter-cli send: %s needs a value\n", name.c_str());
-            return false;
-        }
-    }
-    args = std::move(rest);
-
+// The relay to use, from the options or the settings file. False after a refusal was printed.
+bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay) {
     std::string why;
-    if (!haveAddress) {
-        if (haveUser || haveFile) {
-            std::fprintf(stderr, "voxletter-cli send: --relay-user and --relay-password-file need --relay\n");
-            return false;
-        }
+    if (req.relay.empty()) {
         relay = LoadRelayConfig(RelayConfigPath(), &why);
-        if (!why.empty()) std::fprintf(stderr, "voxletter-cli send: relay settings not usable: %s\n", why.c_str());
+        if (!why.empty()) Complain("send", "relay settings not usable: " + why);
         return why.empty();
     }
     RelaySettings settings;
-    if (!ParseRelayAddress(address, settings, &why)) {
-        std::fprintf(stderr, "voxletter-cli send: %s\n", why.c_str());
+    if (!ParseRelayAddress(req.relay, settings, &why)) {
+        Complain("send", why);
         return false;
     }
-    if (user.empty()) {
-        std::fprintf(stderr, "voxletter-cli send: --relay needs --relay-user\n");
-        return false;
-    }
-    settings.user = user;
-    if (haveFile) {
-        if (!ReadPasswordFile(passwordFile, settings.password, &why)) {
-            std::fprintf(stderr, "voxletter-cli send: %s\n", why.c_str());
+    settings.user = req.relayUser;
+    if (!req.relayPasswordFile.empty()) {
+        if (!ReadPasswordFile(req.relayPasswordFile, settings.password, &why)) {
+            Complain("send", why);
             return false;
         }
     } else if (const char* password = std::getenv(kRelayPasswordVariable)) {
         settings.password = password;
     } else {
-        std::fprintf(stderr, "voxletter-cli send: no relay password: give --relay-password-file FILE or set $%s\n",
-                     kRelayPasswordVariable);
+        Complain("send", std::string("no relay password: give --relay-password-file FILE or set $") +
+                             kRelayPasswordVariable);
         return false;
     }
     relay = std::move(settings);
     return true;
 }
 
-}  // namespace
-
-int RunSend(const Args& commandArgs) {
-    Args args = commandArgs;
+int RunSend(SendRequest& req) {
     std::optional<RelaySettings> relay;
-    if (!TakeRelayOptions(args, relay)) return kExitRefused;
-    int exitCode = 0;
-    std::optional<MailDraft> draft = PrepareDraft(args, nullptr, exitCode, "send");
-    if (!draft) {
-        if (exitCode == 0) std::fputs(kRelayHelp, stdout);
-        return exitCode;
-    }
+    if (!ChooseRelay(req, relay)) return kExitRefused;
+    MailDraft& draft = req.draft.draft;
+    if (!CheckDraft(draft, "send")) return kExitRefused;
+    AssembleDraft(draft, "send");
     if (relay) std::fprintf(stderr, "voxletter-cli send: through the relay %s:%d\n", relay->host.c_str(), relay->port);
 
     StderrProgress progress;
     FailureList failures;
     {
-        InterruptCancels interrupt;
+        // Ctrl+C plays the Cancel button; the next one ends the process, for a lookup or connect that the
+        // cancel request cannot reach.
+        InterruptWatch interrupt({SIGINT}, "voxletter-cli send: cancelling (Ctrl+C again to stop at once)\n");
         DeliveryRequest request;
-        request.recipients = std::move(draft->m_recipients);
-        request.envelopeSender = draft->m_strFrom;
-        request.message = std::make_shared<const std::string>(std::move(draft->m_strMime));
+        request.recipients = std::move(draft.m_recipients);
+        request.envelopeSender = draft.m_strFrom;
+        request.message = std::make_shared<const std::string>(std::move(draft.m_strMime));
         request.relay = std::move(relay);
-        DeliveryJob job(std::move(request), progress, g_bCancel);
+        DeliveryJob job(std::move(request), progress, interrupt.Flag());
         job.RunDelivery();
         failures = job.Failures();
     }
@@ -181,6 +104,51 @@ int RunSend(const Args& commandArgs) {
     std::fwrite(report.text.data(), 1, report.text.size(), stdout);
     std::fflush(stdout);
     return report.allDelivered ? 0 : 1;
+}
+
+}  // namespace
+
+void AddSendCommand(CommandLine& cli) {
+    auto req = std::make_shared<SendRequest>();
+    CLI::App& command =
+        cli.AddCommand("send", "Build the mail and deliver it to every recipient's mail exchangers.",
+                       [req] { return RunSend(*req); });
+    AddDraftOptions(command, req->draft, false);
+    CLI::Option* relay =
+        command
+            .add_option("--relay", req->relay,
+                        "your provider's server: 587 (default) STARTTLS, 465 TLS")
+            ->type_name("HOST[:PORT]")
+            ->group(kRelayGroup);
+    command.add_option("--relay-user", req->relayUser, "login name at the relay (AUTH PLAIN or LOGIN)")
+        ->type_name("NAME")
+        ->group(kRelayGroup)
+        ->needs(relay);
+    relay->needs(command.get_option("--relay-user"));
+    command
+        .add_option("--relay-password-file", req->relayPasswordFile,
+                    "first line: the password; chmod 600. Else $VOXLETTER_RELAY_PASSWORD")
+        ->type_name("FILE")
+        ->group(kRelayGroup)
+        ->needs(relay);
+    // Anything on a command line can be read by every user of the machine.
+    command
+        .add_option_function<std::string>(
+            "--relay-password",
+            [](const std::string&) {
+                throw Refusal(std::string("a password on the command line is visible to every user; use "
+                                          "--relay-password-file or $") +
+                              kRelayPasswordVariable);
+            },
+            "refused: use --relay-password-file or $VOXLETTER_RELAY_PASSWORD")
+        ->group("");
+    command.footer(
+        std::string(kDraftRulesNote) +
+        "Progress goes to standard error, one line per status change; then the report to standard output.\n"
+        "Without --relay, $XDG_CONFIG_HOME/voxletter/relay.conf is used when it exists.\n"
+        "Ctrl+C cancels like the Cancel button; a second Ctrl+C stops at once.\n"
+        "Exit status: 0 every recipient delivered; 1 some recipient was not; 2 an option or the field check\n"
+        "refused the input (the reason is on standard error).");
 }
 
 }  // namespace vox::cli

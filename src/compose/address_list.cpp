@@ -1,8 +1,7 @@
 #include "compose/address_list.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "base/regular_file.h"
+#include "base/text_rules.h"
 
 namespace vox {
 namespace {
@@ -19,22 +18,6 @@ DraftCheck Refuse(std::string message, int field) {
     check.message = std::move(message);
     check.focusField = field;
     return check;
-}
-
-// A line break or NUL in an address text would end the header line it is written into, or the SMTP
-// command it is sent in, and let the rest pass as something else.
-bool HasLineBreakOrNul(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
-}
-
-// The same test as reading the file at assembly: it opens, and it is a regular file.
-bool IsReadableFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st {};
-    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    return ok;
 }
 
 struct ListField {
@@ -104,12 +87,12 @@ DraftCheck ValidateDraft(MailDraft& draft) {
         return Refuse(kBadBcc, kFieldBcc);
     }
     if (!draft.m_strSound.empty() && draft.m_strSound != kRecordingMarker &&
-        !IsReadableFile(draft.m_strSound)) {
+        !IsReadableRegularFile(draft.m_strSound)) {
         DraftCheck check = Refuse(kBadSound, 0);
         check.followUp = FollowUp::OpenSound;
         return check;
     }
-    if (draft.m_nBackgroundMode == 1 && !IsReadableFile(draft.m_strPicture)) {
+    if (draft.m_nBackgroundMode == 1 && !IsReadableRegularFile(draft.m_strPicture)) {
         DraftCheck check = Refuse(kBadPicture, 0);
         check.followUp = FollowUp::OpenBackground;
         return check;

@@ -1,7 +1,6 @@
 #include "compose/assembly.h"
 
-#include <sys/stat.h>
-
+#include "base/regular_file.h"
 #include "compose/base64.h"
 #include "compose/html_body.h"
 #include "compose/mime_writer.h"
@@ -12,10 +11,10 @@ namespace {
 constexpr const char kPictureFailed[] = "添加背景失败";
 constexpr const char kSoundFailed[] = "添加声音失败";
 
+// Only files that will be attached count: those that open as regular files.
 std::size_t FileSizeOrZero(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    return static_cast<std::size_t>(st.st_size);
+    const std::optional<RegularFile> file = RegularFile::Open(path);
+    return file ? static_cast<std::size_t>(file->Size()) : 0;
 }
 
 // Room for every part at once: the text is then written in place and never moved while it grows, which

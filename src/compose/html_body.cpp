@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/text_rules.h"
 #include "compose/mail_charset.h"
 #include "compose/mime_writer.h"
 
@@ -13,9 +14,7 @@ namespace {
 std::string FaceNameForMail(const std::string& face) {
     std::string name = face;
     while (ToMailHtml(name).size() > 31 && !name.empty()) {
-        std::size_t end = name.size() - 1;
-        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-        name.resize(end);
+        TruncateUtf8(name, name.size() - 1);  // one character less
     }
     return name;
 }

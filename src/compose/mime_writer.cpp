@@ -1,8 +1,6 @@
 #include "compose/mime_writer.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/regular_file.h"
 #include "compose/base64.h"
 #include "compose/mail_charset.h"
 
@@ -21,20 +20,6 @@ constexpr const char kCrLf[] = "\r\n";
 // Files are read in pieces of whole Base64 lines, so the pieces' encodings join up exactly and the file
 // never has to sit in memory next to its encoding.
 constexpr std::size_t kReadChunk = kBase64LineBytes * 16384;  // 912 KiB
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Reads up to size bytes; returns the count (short only at the end of the file), or -1 on an error.
 ssize_t ReadFull(int fd, unsigned char* buf, std::size_t size) {
@@ -129,16 +114,12 @@ void CMimeWriter::WriteHtmlPart(std::string_view page) {
 }
 
 bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view contentId) {
-    // O_NONBLOCK keeps a FIFO from hanging the open; only regular files are attached (a device such as
-    // /dev/zero would never end).
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0) return false;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const std::optional<RegularFile> file = RegularFile::Open(path);
+    if (!file) return false;
 
     std::string& m = m_strMessage;
     const std::size_t before = m.size();
-    const std::size_t fileSize = static_cast<std::size_t>(st.st_size);
+    const std::size_t fileSize = static_cast<std::size_t>(file->Size());
     Reserve(FilePartSizeHint(fileSize, path.size()));
 
     m += "--";
@@ -168,7 +149,7 @@ bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view conten
         fileSize < kReadChunk ? (fileSize / kBase64LineBytes + 1) * kBase64LineBytes : kReadChunk;
     const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(chunk);
     for (;;) {
-        const ssize_t got = ReadFull(fd.get(), buffer.get(), chunk);
+        const ssize_t got = ReadFull(file->Descriptor(), buffer.get(), chunk);
         if (got < 0) {
             // A file that fails part-way counts as one that could not be opened: the message keeps no
             // half part.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/text_rules.h"
 #include "delivery/delivery_failure.h"
 
 namespace vox {
@@ -51,7 +52,7 @@ bool CSmtpSession::Refused(const std::optional<SmtpReply>& reply) {
 
 bool CSmtpSession::Sendable(const std::string& argument) {
     // A line end inside would smuggle a second command onto the wire.
-    if (argument.find_first_of(std::string("\r\n\0", 3)) == std::string::npos) return true;
+    if (!HasLineBreakOrNul(argument)) return true;
     m_strError = kReasonBadArgument;
     return false;
 }
