@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 
 #include "app/about_dlg.h"
@@ -30,6 +31,7 @@
 #include "dialogs/font_dlg.h"
 #include "dialogs/message_box.h"
 #include "base/program_folder.h"
+#include "sound/add_sound_dlg.h"
 
 namespace vox {
 
@@ -310,8 +312,14 @@ void CComposerDlg::OnFont() {
     m_body->setCurrentCharFormat(chosen);
 }
 
-// The styling commands (sound, alignment, background) come with their own windows.
-void CComposerDlg::OnSound() {}
+void CComposerDlg::OnSound() {
+    CAddSoundDlg sound(m_draft.m_strSound, static_cast<uint32_t>(std::max(0, m_draft.m_nSoundLoops)), this);
+    if (sound.exec() != QDialog::Accepted) return;
+    m_draft.m_strSound = sound.Sound();
+    m_draft.m_nSoundLoops = static_cast<int>(std::min<uint32_t>(sound.RepeatCount(), INT32_MAX));
+}
+
+// The styling commands (alignment, background) come with their own windows.
 void CComposerDlg::OnFormat() {}
 void CComposerDlg::OnBackground() {}
 

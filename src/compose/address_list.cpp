@@ -35,6 +35,21 @@ bool IsValidAddress(std::string_view text) {
     return at != text.npos && at > 0 && at != last && dot != text.npos && dot > 0 && dot != last && dot > at;
 }
 
+std::vector<ListEntry> SplitAddressList(std::string_view text) {
+    std::vector<ListEntry> entries;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t sep = text.find(';', start);
+        // After the last separator, an empty rest is no entry: "a@b.c;" holds one address.
+        if (sep == text.npos && start == text.size() && start != 0) break;
+        const std::size_t end = sep == text.npos ? text.size() : sep;
+        entries.push_back({text.substr(start, end - start), start});
+        if (sep == text.npos) break;
+        start = sep + 1;
+    }
+    return entries;
+}
+
 DraftCheck ParseRecipients(MailDraft& draft) {
     draft.m_recipients.clear();
     const ListField fields[] = {
@@ -44,24 +59,15 @@ DraftCheck ParseRecipients(MailDraft& draft) {
     };
     for (const ListField& f : fields) {
         if (f.field != kFieldTo && f.text.empty()) continue;
-        const std::string_view text = f.text;
-        std::size_t start = 0;
-        while (start <= text.size()) {
-            const std::size_t sep = text.find(';', start);
-            // After the last separator, an empty rest is no entry: "a@b.c;" holds one address.
-            if (sep == text.npos && start == text.size() && start != 0) break;
-            const std::size_t end = sep == text.npos ? text.size() : sep;
-            const std::string_view entry = text.substr(start, end - start);
-            if (!IsValidAddress(entry)) {
+        for (const ListEntry& entry : SplitAddressList(f.text)) {
+            if (!IsValidAddress(entry.text)) {
                 DraftCheck check = Refuse(f.message, f.field);
                 check.hasSelection = true;
-                check.selStart = start;
-                check.selEnd = end;
+                check.selStart = entry.start;
+                check.selEnd = entry.start + entry.text.size();
                 return check;
             }
-            draft.m_recipients.emplace_back(entry);
-            if (sep == text.npos) break;
-            start = sep + 1;
+            draft.m_recipients.emplace_back(entry.text);
         }
     }
     DraftCheck ok;

@@ -16,7 +16,8 @@ failures = []
 
 def page_of(mail):
     """The Base64 text of the HTML part."""
-    start = mail.index(b"Content-Transfer-Encoding: base64\r\n\r\n") + 37
+    start = mail.index(b"text/html;")
+    start = mail.index(b"Content-Transfer-Encoding: base64\r\n\r\n", start) + 37
     return mail[start:mail.index(b"\r\n\r\n", start)]
 
 
@@ -96,7 +97,8 @@ with tempfile.TemporaryDirectory() as tmp:
     r = expect(GOOD + ["--sound", "s.wav", "--attach", "s.wav", "--attach", "./s.wav"], 0, cwd=tmp)
     if not r.stdout.startswith(b"From: me@x.org\r\nTo: a@b.com\r\nSubject: \r\n"):
         failures.append("no mail on standard output")
-    if r.stdout.count(b'filename="s.wav"') != 1:
+    # The sound part is named too; it is the one with a Content-ID.
+    if r.stdout.count(b'filename="s.wav"\r\n\r\n') != 1:
         failures.append("the attachment list is not unique")
     out = os.path.join(tmp, "out.eml")
     expect(GOOD + ["-o", out], 0, cwd=tmp)

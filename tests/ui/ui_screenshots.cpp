@@ -1,5 +1,6 @@
 // Writes pictures of the windows with sample contents, for the README and for looking at the layout:
-// composer.png, sending.png, about.png and font.png in the folder given as the only argument.
+// composer.png, sending.png, about.png, font.png, record.png (a recording under way) and
+// record_advanced.png in the folder given as the only argument.
 // Run under a real X server (scripts/screenshot.sh uses Xvfb), not in a test.
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextEdit>
@@ -24,6 +26,8 @@
 #include "dialogs/dialog_units.h"
 #include "dialogs/file_chooser.h"
 #include "dialogs/font_dlg.h"
+#include "scripted_wave_device.h"
+#include "sound/record_dlg.h"
 
 using namespace vox;
 
@@ -118,6 +122,31 @@ int main(int argc, char* argv[]) {
         fontDlg.show();
         Settle(200);
         ok = Save(fontDlg, folder, "font.png") && ok;
+    }
+    {
+        // A recording under way, on the scripted device: 44100 Hz 16-bit stereo, 37 blocks in.
+        QDir temp = QDir::temp();
+        auto device = std::make_unique<vox::testing::ScriptedWaveDevice>();
+        vox::testing::ScriptedWaveDevice* dev = device.get();
+        auto rec = std::make_unique<CWaveRecorder>(std::move(device));
+        rec->SetTempFolder(temp.path().toStdString());
+        CRecordDlg record(std::move(rec));
+        record.show();
+        record.OnAdvanced();
+        record.findChild<QRadioButton*>(QStringLiteral("1029"))->setChecked(true);
+        record.findChild<QRadioButton*>(QStringLiteral("1018"))->setChecked(true);
+        record.findChild<QRadioButton*>(QStringLiteral("1025"))->setChecked(true);
+        Settle(200);
+        ok = Save(record, folder, "record_advanced.png") && ok;
+        record.OnRecord();
+        dev->CaptureBlocks(37);
+        dev->WaitIdle();
+        Settle(200);
+        record.OnWaveLevel(21000);
+        Settle(100);
+        ok = Save(record, folder, "record.png") && ok;
+        record.reject();
+        temp.remove(QStringLiteral("tempRecord"));
     }
     return ok ? 0 : 1;
 }
