@@ -19,6 +19,7 @@ PACKAGES=(
   postfix openssl  # a real exchanger for the delivery tests, and its test certificate
   pulseaudio pulseaudio-utils espeak-ng sox
   curl xvfb xauth x11-apps imagemagick
+  libwmf-bin gsfonts  # wmf2gd and its fonts: the benchmark renders the same metafile with libwmf's own renderer
   spamassassin chromium  # what a filter and a browser make of the mails
 )
 
