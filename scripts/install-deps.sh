@@ -16,6 +16,7 @@ PACKAGES=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   python3 python3-aiosmtpd iproute2 procps
+  postfix openssl  # a real exchanger for the delivery tests, and its test certificate
   pulseaudio pulseaudio-utils espeak-ng sox
   curl xvfb xauth x11-apps imagemagick
   libwmf-bin gsfonts  # wmf2gd and its fonts: the benchmark renders the same metafile with libwmf's own renderer

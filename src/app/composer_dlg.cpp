@@ -201,7 +201,15 @@ void CComposerDlg::InitPanes() {
     m_infoPane->setTextFormat(Qt::PlainText);
     m_infoPane->setWordWrap(true);
     m_infoPane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_infoPane->setText(QString::fromUtf8(kProductInformation));
+    // Mail goes through the user's relay whenever its settings file exists; the pane says so.
+    std::string relayNote;
+    std::string relayProblem;
+    const std::string relayPath = RelayConfigPath();
+    if (const auto relay = LoadRelayConfig(relayPath, &relayProblem))
+        relayNote = "\n\n    发信中继：邮件经" + relay->host + ":" + std::to_string(relay->port) + "发送（" + relayPath + "）。";
+    else if (!relayProblem.empty())
+        relayNote = "\n\n    发信中继设置无法使用：" + relayProblem;
+    m_infoPane->setText(QString::fromUtf8(kProductInformation) + QString::fromStdString(relayNote));
     m_infoPane->setGeometry(710, 10, 300, std::max(160, m_infoPane->heightForWidth(300)));
 
     // Just below the help pane, and never into the body, which starts at y 171.
@@ -394,9 +402,21 @@ void CComposerDlg::OnAssemblyStep() {
 
     if (!m_closing) {
         // Runs modally here, while the assembly worker waits for this step to be taken.
-        std::unique_ptr<CSendingDlg> sending =
-            m_makeSendingDlg ? m_makeSendingDlg(sent.m_strMime, sent.m_recipients, this)
-                             : std::make_unique<CSendingDlg>(sent.m_strMime, sent.m_recipients, this);
+        DeliveryRequest request;
+        request.recipients = sent.m_recipients;
+        request.envelopeSender = sent.m_strFrom;
+        request.message = std::make_shared<const std::string>(std::move(m_send->draft.m_strMime));
+        std::string relayProblem;
+        request.relay = LoadRelayConfig(RelayConfigPath(), &relayProblem);
+        if (!relayProblem.empty()) {
+            // Settings the user wrote but that cannot be used must not silently turn into direct delivery.
+            ShowMessage(this, QString::fromStdString("发信中继设置无法使用：" + relayProblem), QStringLiteral("错误"),
+                        MessageIcon::Exclamation);
+            FinishSend();
+            return;
+        }
+        std::unique_ptr<CSendingDlg> sending = m_makeSendingDlg ? m_makeSendingDlg(request, this)
+                                                                : std::make_unique<CSendingDlg>(std::move(request), this);
         m_sendingDlg = sending.get();
         sending->exec();
         const FailureList failures = sending->Failures();

@@ -14,6 +14,7 @@
 
 #include "compose/mail_draft.h"
 #include "controls/body_edit.h"
+#include "delivery/delivery_request.h"
 
 class QLabel;
 class QLineEdit;
@@ -66,8 +67,8 @@ public:
     bool IsSending() const { return m_sending; }
 
     // How the delivery window is made for a finished message (tests put a scripted job in its place).
-    using SendingDlgFactory = std::function<std::unique_ptr<CSendingDlg>(
-        const std::string& message, const std::vector<std::string>& recipients, QWidget* parent)>;
+    using SendingDlgFactory =
+        std::function<std::unique_ptr<CSendingDlg>(const DeliveryRequest& request, QWidget* parent)>;
     void SetSendingDlgFactory(SendingDlgFactory factory) { m_makeSendingDlg = std::move(factory); }
 
     void done(int result) override;

@@ -20,12 +20,21 @@ using FailureList = std::vector<DeliveryFailure>;
 using DeliveryResult = std::optional<DeliveryFailure>;
 
 // One delivery attempt to one mail exchanger: (exchanger host name, full recipient address).
-using ExchangerAttempt = std::function<DeliveryResult(const std::string& exchangerHost, const std::string& address)>;
+using ExchangerAttempt =
+    std::function<DeliveryResult(const std::string& exchangerHost, const std::string& address)>;
 
 // Texts of the delivery reasons that do not come from a server.
 inline constexpr const char kReasonNoMailServer[] = "无法获得邮件服务器";
 inline constexpr const char kReasonCannotConnect[] = "无法连接对方服务器";
 inline constexpr const char kReasonConnectionBroken[] = "服务器意外中断连接";
 inline constexpr const char kReasonCancelled[] = "发送已取消";
+inline constexpr const char kReasonBadArgument[] = "命令参数含有回车、换行或空字符，未发送";
+inline constexpr const char kReasonCommandTooLong[] = "命令行超过12288字节，未发送";
+inline constexpr const char kReasonNoStartTls[] = "服务器不提供加密连接（STARTTLS），未发送";
+inline constexpr const char kReasonTlsFailed[] = "加密连接失败：";            // followed by the cause
+inline constexpr const char kReasonCertificate[] = "服务器证书未通过验证：";  // followed by the cause
+inline constexpr const char kReasonSenderNotAscii[] =
+    "发件人地址含有非ASCII字符，对方服务器不支持SMTPUTF8，未发送";
+inline constexpr const char kReasonNoAuth[] = "服务器不提供PLAIN或LOGIN登录方式，未发送";
 
 }  // namespace vox

@@ -1,7 +1,9 @@
 #include "delivery/delivery_job.h"
 
+#include <netdb.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <optional>
@@ -19,33 +21,66 @@ std::string TransferLine(std::size_t sent, std::size_t total) {
     return line;
 }
 
-}  // namespace
-
-std::string LocalHostName() {
-    char name[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-    return name;
+std::string TooLargeReason(std::size_t size, std::uint64_t limit) {
+    char text[160];
+    std::snprintf(text, sizeof text, "邮件大小%zu字节，超过服务器接受的上限%llu字节，未发送", size,
+                  static_cast<unsigned long long>(limit));
+    return text;
 }
 
-DeliveryJob::DeliveryJob(std::string_view message, const std::vector<std::string>& recipients,
-                         DeliveryObserver& observer, const std::atomic<bool>& cancel)
-    : DeliveryJob(message, recipients, observer, cancel, DeliveryRoute{}) {}
+bool IsFqdn(const std::string& name) {
+    return name.find('.') != std::string::npos && name.front() != '.' && name.back() != '.' &&
+           name.find_first_of(" \t[]") == std::string::npos;
+}
 
-DeliveryJob::DeliveryJob(std::string_view message, const std::vector<std::string>& recipients,
-                         DeliveryObserver& observer, const std::atomic<bool>& cancel, DeliveryRoute route)
-    : m_message(message),
-      m_recipients(recipients),
+}  // namespace
+
+int DeliveryStepRange(std::size_t messageSize) {
+    return static_cast<int>(messageSize / DeliveryJob::kChunk + 8);
+}
+
+std::string LocalFqdn() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "";
+    if (IsFqdn(name)) return name;
+    // The canonical name of the host name, as the system's own resolver configuration gives it.
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    std::string fqdn;
+    if (::getaddrinfo(name, nullptr, &hints, &found) == 0 && found != nullptr &&
+        found->ai_canonname != nullptr && IsFqdn(found->ai_canonname))
+        fqdn = found->ai_canonname;
+    if (found != nullptr) ::freeaddrinfo(found);
+    return fqdn;
+}
+
+DeliveryJob::DeliveryJob(DeliveryRequest request, DeliveryObserver& observer, const std::atomic<bool>& cancel,
+                         DeliveryRoute route)
+    : m_request(std::move(request)),
       m_observer(observer),
       m_cancel(cancel),
       m_route(std::move(route)),
-      m_nSteps(static_cast<int>(message.size() / kChunk + 8)) {
-    if (!m_route.openSession) m_route.openSession = [] { return std::make_unique<CSmtpSession>(); };
-    if (m_route.helloName.empty()) m_route.helloName = LocalHostName();
+      m_nSteps(DeliveryStepRange(m_request.message ? m_request.message->size() : 0)) {
+    if (!m_request.message) m_request.message = std::make_shared<const std::string>();
+    if (!m_route.openSession)
+        m_route.openSession = [](const SessionOptions& options) {
+            return std::make_unique<CSmtpSession>(10, options);
+        };
 }
 
-int DeliveryJob::StepRange() const { return m_nSteps; }
+const std::string& DeliveryJob::HelloName() {
+    // Found only when a greeting is due: a recipient without a domain should cost no lookup.
+    if (!m_route.helloName) m_route.helloName = LocalFqdn();
+    return *m_route.helloName;
+}
 
 void DeliveryJob::RunDelivery() {
+    if (m_request.relay) {
+        RunRelay();
+        return;
+    }
     // One resolver for the whole job; each query still starts from the system's current configuration.
     auto deliver = m_route.deliverToRecipient;
     std::optional<CMxResolver> resolver;
@@ -56,88 +91,209 @@ void DeliveryJob::RunDelivery() {
         };
     }
     const ExchangerAttempt attempt = [this](const std::string& host, const std::string& address) {
+        // No new exchanger is begun once the user has cancelled.
+        if (m_cancel) return DeliveryResult(DeliveryFailure{address, kReasonCancelled});
         return DeliverViaExchanger(host, address);
     };
 
+    const std::vector<std::string>& recipients = m_request.recipients;
     std::size_t i = 0;
-    for (; i < m_recipients.size() && !m_cancel; ++i) {
-        const std::string& address = m_recipients[i];
+    for (; i < recipients.size() && !m_cancel; ++i) {
+        const std::string& address = recipients[i];
         m_observer.SetRecipientText(address);
         m_observer.StepRecipientBar();
         m_observer.SetStepBar(0);
-        if (DeliveryResult failure = deliver(address, attempt))
-            m_failures.push_back(std::move(*failure));
+        if (DeliveryResult failure = deliver(address, attempt)) m_failures.push_back(std::move(*failure));
     }
     // The user must learn who never got the mail, not only who was refused.
-    for (; i < m_recipients.size(); ++i) m_failures.push_back({m_recipients[i], kReasonCancelled});
+    for (; i < recipients.size(); ++i) m_failures.push_back({recipients[i], kReasonCancelled});
 }
 
-DeliveryResult DeliveryJob::DeliverViaExchanger(const std::string& exchangerHost, const std::string& address) {
-    std::unique_ptr<SmtpConversation> session = m_route.openSession();
+bool DeliveryJob::FitsSizeLimit(const SmtpConversation& session, std::string* reason) const {
+    const std::uint64_t limit = session.SizeLimit();
+    const std::size_t size = m_request.message->size();
+    if (limit == 0 || size <= limit) return true;
+    *reason = TooLargeReason(size, limit);
+    return false;
+}
+
+bool DeliveryJob::Transfer(SmtpConversation& session, bool* cut) {
+    // TCP is a stream: the server cannot see how the writes were cut, so the kernel gets up to 64 KiB at
+    // a time, while the bar and the line still move per 2048 bytes and the cancel request is looked at
+    // before each 2048 bytes but the last, so a short message is never cut.
+    const std::string& message = *m_request.message;
+    const std::size_t total = message.size();
+    std::size_t sent = 0;
+    while (sent < total) {
+        std::size_t end = sent;
+        while (end < total && end - sent < static_cast<std::size_t>(kWriteBlock)) {
+            const bool last = total - end <= static_cast<std::size_t>(kChunk);
+            if (!last && m_cancel) {
+                *cut = true;
+                break;
+            }
+            m_observer.StepStepBar();
+            m_observer.SetStepLine(TransferLine(end, total));
+            end += last ? total - end : kChunk;
+        }
+        // What the line has announced goes out, even when cancel stops the transfer after it.
+        if (end > sent && session.SendRaw(message.data() + sent, static_cast<int>(end - sent)) < 0) {
+            if (m_cancel) *cut = true;
+            return false;
+        }
+        sent = end;
+        if (*cut) return false;
+    }
+    return true;
+}
+
+DeliveryJob::Outcome DeliveryJob::Attempt(const std::string& host, const std::string& address, TlsMode tls) {
+    SessionOptions options;
+    options.tls = tls;
+    options.cancel = &m_cancel;
+    std::unique_ptr<SmtpConversation> session = m_route.openSession(options);
     bool delivered = false;
     bool cutByCancel = false;
+    std::string ownReason;
+    auto failed = [&] {
+        // A step that failed because the user cancelled its wait is reported as cancelled.
+        cutByCancel = m_cancel.load();
+        return false;
+    };
 
     m_observer.SetStepLine("正在建立连接...");
     m_observer.StepStepBar();
-    if (session->Connect(exchangerHost)) {
-        const std::string& name = m_route.helloName;
+    if (session->Connect(host)) {
         [&] {
             m_observer.SetStepLine("正在标示自己...");
             m_observer.StepStepBar();
-            if (!session->Helo(name)) return;
+            if (!session->Greet(HelloName())) return failed();
+            if (!FitsSizeLimit(*session, &ownReason)) return false;
             m_observer.SetStepLine("正在指定发件人...");
             m_observer.StepStepBar();
-            // The envelope sender is made from the host name; the user's own address stands only in the
-            // message headers.
-            if (!session->MailFrom(name + "@" + name + ".com")) return;
+            if (!session->MailFrom(m_request.envelopeSender, m_request.message->size())) return failed();
             m_observer.SetStepLine("正在指定收件人...");
             m_observer.StepStepBar();
-            if (!session->RcptTo(address)) return;
+            if (!session->RcptTo(address)) return failed();
             m_observer.SetStepLine("开始传输数据...");
             m_observer.StepStepBar();
-            if (!session->Data()) return;
-
-            // Straight from the message's own buffer, 2048 bytes per send. The cancel request is looked at
-            // before every chunk but the last, so a short message is never cut.
-            const std::size_t total = m_message.size();
-            std::size_t remaining = total;
-            std::size_t sent = 0;
-            bool transferred = true;
-            while (remaining > static_cast<std::size_t>(kChunk)) {
-                if (m_cancel) {
-                    transferred = false;
-                    cutByCancel = true;
-                    break;
-                }
-                m_observer.StepStepBar();
-                m_observer.SetStepLine(TransferLine(sent, total));
-                if (session->SendRaw(m_message.data() + sent, kChunk) < 0) {
-                    transferred = false;
-                    break;
-                }
-                remaining -= kChunk;
-                sent += kChunk;
-            }
-            if (transferred && remaining != 0) {
-                m_observer.StepStepBar();
-                m_observer.SetStepLine(TransferLine(total - remaining, total));
-                if (session->SendRaw(m_message.data() + sent, static_cast<int>(remaining)) < 0) transferred = false;
-            }
-
+            if (!session->Data()) return failed();
+            const bool transferred = Transfer(*session, &cutByCancel);
             m_observer.SetStepBar(m_nSteps - 1);
             m_observer.SetStepLine("结束数据传输...");
             // A transfer cut short never gets its end-of-data line, so the server cannot take the partial
             // text for a message.
-            if (transferred && session->EndData()) delivered = true;
+            if (!transferred) return false;
+            if (!session->EndData()) return failed();
+            delivered = true;
+            m_observer.Delivered(address, session->Encrypted(), session->LastReply());
+            return true;
         }();
         m_observer.SetStepBar(m_nSteps);
         m_observer.SetStepLine("正在断开连接...");
         if (!m_cancel) session->Quit();
+    } else {
+        failed();
     }
 
-    if (delivered) return std::nullopt;
-    DeliveryFailure failure{address, cutByCancel ? kReasonCancelled : session->GetErrorText()};
-    return failure;
+    if (delivered) return {};
+    const std::string reason = cutByCancel          ? kReasonCancelled
+                               : !ownReason.empty() ? ownReason
+                                                    : session->GetErrorText();
+    return {DeliveryFailure{address, reason}, session->TlsFailed()};
+}
+
+DeliveryResult DeliveryJob::DeliverViaExchanger(const std::string& exchangerHost,
+                                                const std::string& address) {
+    Outcome outcome = Attempt(exchangerHost, address, TlsMode::Opportunistic);
+    // Encryption is a bonus with an exchanger, not a condition: a broken TLS server still gets the mail,
+    // in plain text, on a fresh connection.
+    if (outcome.tlsFailed && !m_cancel) outcome = Attempt(exchangerHost, address, TlsMode::Off);
+    return std::move(outcome.failure);
+}
+
+void DeliveryJob::RunRelay() {
+    // One transaction carries every recipient; the relay's verdict on each is what the report lists.
+    const RelaySettings& relay = *m_request.relay;
+    const std::vector<std::string>& recipients = m_request.recipients;
+    if (recipients.empty()) return;
+    SessionOptions options;
+    options.port = relay.port;
+    options.tls = relay.Tls();
+    options.verifyPeer = true;
+    options.user = relay.user;
+    options.password = relay.password;
+    options.cancel = &m_cancel;
+    std::unique_ptr<SmtpConversation> session = m_route.openSession(options);
+
+    std::vector<std::string> accepted;
+    std::vector<std::string> refusals(recipients.size());  // the relay's words for each refused recipient
+    std::size_t begun = 0;
+    bool cancelled = false;
+    std::string reason;  // why the whole transaction failed
+    auto failed = [&] {
+        cancelled = m_cancel.load();
+        if (reason.empty()) reason = session->GetErrorText();
+        return false;
+    };
+    m_observer.SetRecipientText(recipients[0]);
+    m_observer.SetStepBar(0);
+    m_observer.SetStepLine("正在建立连接...");
+    m_observer.StepStepBar();
+    const bool connected = session->Connect(relay.host);
+    if (connected) {
+        [&] {
+            m_observer.SetStepLine("正在标示自己...");
+            m_observer.StepStepBar();
+            if (!session->Greet(HelloName())) return failed();
+            if (!FitsSizeLimit(*session, &reason)) return false;
+            m_observer.SetStepLine("正在指定发件人...");
+            m_observer.StepStepBar();
+            if (!session->MailFrom(m_request.envelopeSender, m_request.message->size())) return failed();
+            for (; begun < recipients.size() && !m_cancel; ++begun) {
+                const std::string& address = recipients[begun];
+                m_observer.SetRecipientText(address);
+                m_observer.StepRecipientBar();
+                m_observer.SetStepLine("正在指定收件人...");
+                m_observer.StepStepBar();
+                if (session->RcptTo(address))
+                    accepted.push_back(address);
+                else if (m_cancel)
+                    return failed();
+                else
+                    refusals[begun] = session->GetErrorText();
+            }
+            if (m_cancel) return failed();
+            if (accepted.empty()) return true;
+            m_observer.SetStepLine("开始传输数据...");
+            m_observer.StepStepBar();
+            if (!session->Data()) return failed();
+            const bool transferred = Transfer(*session, &cancelled);
+            m_observer.SetStepBar(m_nSteps - 1);
+            m_observer.SetStepLine("结束数据传输...");
+            if (!transferred) return failed();
+            if (!session->EndData()) return failed();
+            for (const std::string& address : accepted)
+                m_observer.Delivered(address, session->Encrypted(), session->LastReply());
+            accepted.clear();
+            return true;
+        }();
+        m_observer.SetStepBar(m_nSteps);
+        m_observer.SetStepLine("正在断开连接...");
+        if (!m_cancel) session->Quit();
+    } else {
+        failed();
+    }
+    // In the order of the list: the recipients the relay refused with its own words; those it had
+    // accepted when the transaction broke, and those never named to it, with why it broke.
+    const std::string why = cancelled ? kReasonCancelled : reason;
+    for (std::size_t i = 0; i < recipients.size(); ++i) {
+        const bool wasAccepted = std::find(accepted.begin(), accepted.end(), recipients[i]) != accepted.end();
+        if (!refusals[i].empty())
+            m_failures.push_back({recipients[i], refusals[i]});
+        else if (wasAccepted || i >= begun)
+            m_failures.push_back({recipients[i], why});
+    }
 }
 
 DeliveryReport BuildReport(const FailureList& failures) {

@@ -5,11 +5,12 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "delivery/delivery_failure.h"
+#include "delivery/delivery_request.h"
 #include "delivery/smtp_conversation.h"
 
 namespace vox {
@@ -20,40 +21,42 @@ class DeliveryObserver {
 public:
     virtual ~DeliveryObserver() = default;
     virtual void SetRecipientText(const std::string& address) = 0;  // control 1001
-    virtual void StepRecipientBar() = 0;                              // bar 1033, range 0..recipients
-    virtual void SetStepBar(int position) = 0;                        // bar 1034, range 0..StepRange()
+    virtual void StepRecipientBar() = 0;                            // bar 1033, range 0..recipients
+    virtual void SetStepBar(int position) = 0;                      // bar 1034, range 0..DeliveryStepRange
     virtual void StepStepBar() = 0;
-    virtual void SetStepLine(const std::string& text) = 0;           // control 1035
+    virtual void SetStepLine(const std::string& text) = 0;  // control 1035
+    // A server took the mail for address: whether it travelled encrypted, and the server's reply.
+    virtual void Delivered(const std::string& /*address*/, bool /*encrypted*/, const std::string& /*reply*/) {
+    }
 };
 
 // What a delivery talks to. Every member left empty takes the real thing: the system's DNS through
-// CMxResolver, CSmtpSession on port 25 with 10-second waits, and the local host name.
+// CMxResolver, CSmtpSession with 10-second waits, and this machine's own name.
 struct DeliveryRoute {
     // Finds the recipient's exchangers and tries each through attempt.
-    std::function<DeliveryResult(const std::string& address, const ExchangerAttempt& attempt)> deliverToRecipient;
+    std::function<DeliveryResult(const std::string& address, const ExchangerAttempt& attempt)>
+        deliverToRecipient;
     // A fresh, unconnected conversation for one attempt.
-    std::function<std::unique_ptr<SmtpConversation>()> openSession;
-    // The name announced by HELO, also the envelope sender's "%s@%s.com".
-    std::string helloName;
+    std::function<std::unique_ptr<SmtpConversation>(const SessionOptions& options)> openSession;
+    // The name EHLO or HELO announces; empty: the address literal of each connection's own end. Unset:
+    // this machine's fully qualified name, found once per job, or that literal when it has none.
+    std::optional<std::string> helloName;
 };
 
 class DeliveryJob {
 public:
-    static constexpr int kChunk = 2048;
+    static constexpr int kChunk = 2048;            // one step of the bar
+    static constexpr int kWriteBlock = 64 * 1024;  // what one write hands the kernel at most
 
-    // Neither the message nor the list is copied: both must outlive the job.
-    DeliveryJob(std::string_view message, const std::vector<std::string>& recipients, DeliveryObserver& observer,
-                const std::atomic<bool>& cancel);
-    DeliveryJob(std::string_view message, const std::vector<std::string>& recipients, DeliveryObserver& observer,
-                const std::atomic<bool>& cancel, DeliveryRoute route);
+    DeliveryJob(DeliveryRequest request, DeliveryObserver& observer, const std::atomic<bool>& cancel,
+                DeliveryRoute route = {});
 
-    // The step bar's range: message length / 2048 + 8.
-    int StepRange() const;
-
-    // Walks the recipients in order until the end or a cancel request; blocks for the whole delivery.
+    // Walks the recipients in order (or hands them all to the relay) until the end or a cancel request;
+    // blocks for the whole delivery.
     void RunDelivery();
 
-    // One attempt at one exchanger: empty when it accepted the message.
+    // One attempt at one exchanger: empty when it accepted the message. A broken TLS handshake is tried
+    // once more in plain text on a new connection.
     DeliveryResult DeliverViaExchanger(const std::string& exchangerHost, const std::string& address);
 
     // Every recipient that failed, in order, then (after a cancel) every recipient never begun, with
@@ -61,8 +64,20 @@ public:
     const FailureList& Failures() const { return m_failures; }
 
 private:
-    std::string_view m_message;
-    const std::vector<std::string>& m_recipients;
+    struct Outcome {
+        DeliveryResult failure;
+        bool tlsFailed = false;
+    };
+    Outcome Attempt(const std::string& host, const std::string& address, TlsMode tls);
+    void RunRelay();
+    const std::string& HelloName();
+    // Sends the message in large writes while the bar and the line move per 2048 bytes; false when a
+    // write failed or cancel cut it (then *cut is set).
+    bool Transfer(SmtpConversation& session, bool* cut);
+    // False, with the failure filled in, when the server's SIZE limit is below the message.
+    bool FitsSizeLimit(const SmtpConversation& session, std::string* reason) const;
+
+    DeliveryRequest m_request;
     DeliveryObserver& m_observer;
     const std::atomic<bool>& m_cancel;
     DeliveryRoute m_route;
@@ -73,12 +88,12 @@ private:
 // The final report as the user reads it.
 struct DeliveryReport {
     bool allDelivered = false;  // true: "发送完毕" with the information icon
-    std::string text;           // "发送完毕", or "以下邮件地址不能正确投递\r\n\r\n" and one block per failure
+    std::string text;  // "发送完毕", or "以下邮件地址不能正确投递\r\n\r\n" and one block per failure
 };
 
 DeliveryReport BuildReport(const FailureList& failures);
 
-// The local host name, as HELO announces it; "localhost" when the system has none.
-std::string LocalHostName();
+// This machine's fully qualified domain name, or empty when it has none (a bare host name is not one).
+std::string LocalFqdn();
 
 }  // namespace vox

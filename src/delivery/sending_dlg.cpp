@@ -12,16 +12,16 @@
 
 namespace vox {
 
-CSendingDlg::CSendingDlg(const std::string& message, const std::vector<std::string>& recipients, QWidget* parent)
-    : QDialog(parent) {
-    m_work = [&message, &recipients](DeliveryObserver& observer, const std::atomic<bool>& cancel,
-                                     FailureList& failures) {
-        DeliveryJob job(message, recipients, observer, cancel);
+CSendingDlg::CSendingDlg(DeliveryRequest request, QWidget* parent)
+    : QDialog(parent), m_nSteps(DeliveryStepRange(request.message ? request.message->size() : 0)) {
+    const int recipientCount = static_cast<int>(request.recipients.size());
+    m_work = [request = std::move(request)](DeliveryObserver& observer, const std::atomic<bool>& cancel,
+                                            FailureList& failures) mutable {
+        DeliveryJob job(std::move(request), observer, cancel);
         job.RunDelivery();
         failures = job.Failures();
     };
-    m_nSteps = DeliveryJob(message, recipients, *this, m_bCancel).StepRange();
-    BuildControls(static_cast<int>(recipients.size()));
+    BuildControls(recipientCount);
 }
 
 CSendingDlg::CSendingDlg(int recipientCount, int stepRange, Work work, QWidget* parent)

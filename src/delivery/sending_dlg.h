@@ -25,10 +25,8 @@ public:
     using Work = std::function<void(DeliveryObserver& observer, const std::atomic<bool>& cancel,
                                     FailureList& failures)>;
 
-    // Delivers message to every recipient with a DeliveryJob. Neither is copied: both must outlive the
-    // window.
-    CSendingDlg(const std::string& message, const std::vector<std::string>& recipients,
-                QWidget* parent = nullptr);
+    // Delivers the request with a DeliveryJob, which owns it.
+    explicit CSendingDlg(DeliveryRequest request, QWidget* parent = nullptr);
     // Runs other work in the same window (tests drive the window this way).
     CSendingDlg(int recipientCount, int stepRange, Work work, QWidget* parent = nullptr);
     ~CSendingDlg() override;

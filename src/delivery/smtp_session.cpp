@@ -1,7 +1,10 @@
 #include "delivery/smtp_session.h"
 
-#include <cctype>
+#include <openssl/evp.h>
+
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "base/text_rules.h"
 #include "delivery/delivery_failure.h"
@@ -10,126 +13,229 @@ namespace vox {
 
 namespace {
 
-constexpr int kSuccessCode[] = {220, 250, 250, 250, 354, 250, 221};
-
-// A line "ddd-text" announces more lines of the same reply; any other line ends it.
-bool IsContinuation(const std::string& text, std::size_t lineStart, std::size_t lineEnd) {
-    return lineEnd - lineStart >= 4 && text[lineStart + 3] == '-';
+std::string Base64(const std::string& text) {
+    std::vector<unsigned char> out(4 * ((text.size() + 2) / 3) + 1);
+    const int n = EVP_EncodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                                  static_cast<int>(text.size()));
+    return std::string(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(n));
 }
 
 }  // namespace
 
-CSmtpSession::CSmtpSession(int timeoutSeconds, int port) : m_nPort(port), m_sock(timeoutSeconds) {}
-
-int CSmtpSession::ParseReplyCode(const std::string& line) {
-    const std::string head = line.substr(0, 3);
-    std::size_t i = 0;
-    while (i < head.size() && std::isspace(static_cast<unsigned char>(head[i]))) ++i;
-    bool negative = false;
-    if (i < head.size() && (head[i] == '+' || head[i] == '-')) {
-        negative = head[i] == '-';
-        ++i;
-    }
-    int code = 0;
-    for (; i < head.size() && head[i] >= '0' && head[i] <= '9'; ++i) code = code * 10 + (head[i] - '0');
-    return negative ? -code : code;
+CSmtpSession::CSmtpSession(int timeoutSeconds, SessionOptions options)
+    : m_options(std::move(options)), m_sock(timeoutSeconds) {
+    m_sock.SetCancel(m_options.cancel);
 }
 
-bool CSmtpSession::ReadReply(SmtpStage stage) {
-    // A reply may span several lines and arrive in several segments: collect until its last line is
-    // complete. Bytes after it stay for the next reply, so nothing shifts the replies that follow.
-    std::string text = std::move(m_pending);
-    m_pending.clear();
-    std::size_t lineStart = 0;
+ByteStream& CSmtpSession::Stream() {
+    if (m_tls) return *m_tls;
+    return m_sock;
+}
+
+std::optional<SmtpReply> CSmtpSession::ReadReply() {
     for (;;) {
-        std::size_t lineEnd;
-        while ((lineEnd = text.find('\n', lineStart)) != std::string::npos) {
-            ++lineEnd;  // past the LF
-            if (!IsContinuation(text, lineStart, lineEnd)) {
-                m_pending = text.substr(lineEnd);
-                text.resize(lineEnd);
-                if (ParseReplyCode(text.substr(lineStart)) == kSuccessCode[stage]) return true;
-                m_strError = std::move(text);
-                return false;
-            }
-            lineStart = lineEnd;
+        if (std::optional<SmtpReply> reply = m_reader.Next()) {
+            m_lastReply = reply->text;
+            return reply;
         }
-        if (text.size() >= kMaxReply) {
-            // Endless continuation lines: the server's words so far are the reason.
-            m_strError = std::move(text);
+        char buf[4096];
+        const int n = Stream().Receive(buf, sizeof buf);
+        if (n <= 0) return std::nullopt;  // closed, error, time-out or cancel: no reply text to keep
+        m_reader.Feed(buf, static_cast<std::size_t>(n));
+    }
+}
+
+bool CSmtpSession::Refused(const std::optional<SmtpReply>& reply) {
+    if (reply) m_strError = reply->text;
+    return false;
+}
+
+bool CSmtpSession::Sendable(const std::string& argument) {
+    // A line end inside would smuggle a second command onto the wire.
+    if (!HasLineBreakOrNul(argument)) return true;
+    m_strError = kReasonBadArgument;
+    return false;
+}
+
+std::optional<SmtpReply> CSmtpSession::Exchange(const std::string& line) {
+    // A line too long for the server is refused rather than cut, since a cut address names someone else.
+    if (line.size() > kMaxCommandLine) {
+        m_strError = kReasonCommandTooLong;
+        return std::nullopt;
+    }
+    if (Stream().Send(line.data(), static_cast<int>(line.size())) < 0) return std::nullopt;
+    return ReadReply();
+}
+
+bool CSmtpSession::Command(const std::string& line, int code) {
+    std::optional<SmtpReply> reply = Exchange(line);
+    if (reply && reply->code == code) return true;
+    return Refused(reply);
+}
+
+bool CSmtpSession::Greeting() {
+    if (m_options.tls == TlsMode::Implicit) {
+        m_tls = std::make_unique<CTlsStream>(m_sock);
+        std::string why;
+        if (!m_tls->Handshake(m_host, m_options.verifyPeer, &why)) {
+            m_tlsFailed = true;
+            m_strError = (m_options.verifyPeer ? kReasonCertificate : kReasonTlsFailed) + why;
             return false;
         }
-        char buf[512];
-        const int n = m_sock.Receive(buf, sizeof buf);
-        if (n <= 0) return false;  // closed, error or time-out: no reply text to keep
-        text.append(buf, static_cast<std::size_t>(n));
     }
+    std::optional<SmtpReply> reply = ReadReply();
+    if (reply && reply->code == 220) return true;
+    return Refused(reply);
 }
 
-bool CSmtpSession::Command(const char* verb, const std::string& argument, const char* tail, SmtpStage stage) {
-    // An argument with a line end would smuggle a second command onto the wire; one that does not fit the
-    // command buffer is refused rather than cut, since a cut address names someone else.
-    if (HasLineBreakOrNul(argument)) {
-        m_strError = kReasonBadArgument;
-        return false;
-    }
-    std::string line = verb;
-    line += argument;
-    line += tail;
-    if (line.size() >= kCommandBuffer) {
-        m_strError = kReasonCommandTooLong;
-        return false;
-    }
-    if (m_sock.Send(line.data(), static_cast<int>(line.size())) < 0) return false;
-    return ReadReply(stage);
+bool CSmtpSession::Open(int fd, const std::string& host) {
+    m_host = host;
+    m_sock.Adopt(fd);
+    return Greeting();
 }
 
 bool CSmtpSession::Connect(const std::string& host) {
-    if (!m_sock.Connect(host.c_str(), m_nPort)) {
+    m_host = host;
+    if (!m_sock.Connect(host.c_str(), m_options.port)) {
         m_strError = kReasonCannotConnect;
         return false;
     }
-    return ReadReply(STAGE_GREETING);
+    return Greeting();
 }
 
-bool CSmtpSession::Helo(const std::string& name) { return Command("HELO ", name, "\r\n", STAGE_HELO); }
+bool CSmtpSession::Greet(const std::string& name) {
+    const std::string greeting = name.empty() ? m_sock.LocalAddressLiteral() : name;
+    if (!Sendable(greeting)) return false;
+    std::optional<SmtpReply> reply = Exchange("EHLO " + greeting + "\r\n");
+    if (!reply) return false;
+    if (reply->code == 250) {
+        m_ehlo = true;
+        m_ext = ParseEhlo(*reply);
+    } else if (reply->code >= 500 && reply->code <= 599) {
+        // A server that knows no extensions: greet as plain SMTP does.
+        if (!Command("HELO " + greeting + "\r\n", 250)) return false;
+    } else {
+        return Refused(reply);
+    }
 
-bool CSmtpSession::MailFrom(const std::string& sender) {
-    return Command("MAIL FROM:<", sender, ">\r\n", STAGE_MAIL_FROM);
+    const bool wantTls =
+        m_options.tls == TlsMode::Required || (m_options.tls == TlsMode::Opportunistic && m_ext.startTls);
+    if (wantTls && !m_tls) {
+        if (!StartTls()) return false;
+        if (m_tls) {
+            // Everything learnt before the handshake is forgotten; only what the server says now counts.
+            m_ext = {};
+            reply = Exchange("EHLO " + greeting + "\r\n");
+            if (!reply || reply->code != 250) return Refused(reply);
+            m_ext = ParseEhlo(*reply);
+        }
+    }
+    if (!m_options.user.empty()) return Authenticate();
+    return true;
+}
+
+bool CSmtpSession::StartTls() {
+    const bool required = m_options.tls == TlsMode::Required;
+    if (!m_ext.startTls) {
+        if (required) m_strError = kReasonNoStartTls;
+        return !required;
+    }
+    std::optional<SmtpReply> reply = Exchange("STARTTLS\r\n");
+    if (!reply) return false;
+    if (reply->code != 220) {
+        // A server that offers STARTTLS and then declines it still takes mail in plain text, unless
+        // encryption is what the user asked for.
+        if (required) return Refused(reply);
+        return true;
+    }
+    // Bytes that came after the 220 were sent before any protection existed: a man in the middle may have
+    // put them there. They are dropped, never read as the protected session's replies.
+    m_reader.Discard();
+    m_tls = std::make_unique<CTlsStream>(m_sock);
+    std::string why;
+    if (m_tls->Handshake(m_host, m_options.verifyPeer, &why)) return true;
+    m_tlsFailed = true;
+    m_strError = (m_options.verifyPeer ? kReasonCertificate : kReasonTlsFailed) + why;
+    return false;
+}
+
+bool CSmtpSession::Authenticate() {
+    if (!Sendable(m_options.user) || !Sendable(m_options.password)) return false;
+    if (m_ext.authPlain) {
+        const std::string credentials =
+            std::string(1, '\0') + m_options.user + std::string(1, '\0') + m_options.password;
+        return Command("AUTH PLAIN " + Base64(credentials) + "\r\n", 235);
+    }
+    if (m_ext.authLogin) {
+        return Command("AUTH LOGIN\r\n", 334) && Command(Base64(m_options.user) + "\r\n", 334) &&
+               Command(Base64(m_options.password) + "\r\n", 235);
+    }
+    m_strError = kReasonNoAuth;
+    return false;
+}
+
+bool CSmtpSession::MailFrom(const std::string& sender, std::uint64_t messageSize) {
+    if (!Sendable(sender)) return false;
+    std::string line = "MAIL FROM:<" + sender + ">";
+    if (m_ext.size && messageSize > 0) line += " SIZE=" + std::to_string(messageSize);
+    // A sender written in Chinese needs a server that takes such addresses; any other would have to
+    // mangle it, and bounces would then go nowhere.
+    const bool ascii = std::all_of(sender.begin(), sender.end(), [](char c) { return (c & 0x80) == 0; });
+    if (!ascii) {
+        if (!m_ext.smtpUtf8) {
+            m_strError = kReasonSenderNotAscii;
+            return false;
+        }
+        line += " SMTPUTF8";
+    }
+    return Command(line + "\r\n", 250);
 }
 
 bool CSmtpSession::RcptTo(const std::string& recipient) {
-    return Command("RCPT TO:<", recipient, ">\r\n", STAGE_RCPT_TO);
+    return Sendable(recipient) && Command("RCPT TO:<" + recipient + ">\r\n", 250);
 }
 
 bool CSmtpSession::Data() {
     m_atLineStart = true;
-    return Command("DATA", "", "\r\n", STAGE_DATA);
+    return Command("DATA\r\n", 354);
 }
 
 int CSmtpSession::SendRaw(const char* bytes, int count) {
     // Runs of bytes go out straight from the caller's buffer; only a line-leading dot costs an extra send.
-    if (count <= 0) return m_sock.Send(bytes, 0);
+    ByteStream& out = Stream();
+    if (count <= 0) return out.Send(bytes, 0);
     int from = 0;
     auto stuffAt = [&](int dot) {
-        if (dot > from && m_sock.Send(bytes + from, dot - from) < 0) return false;
-        if (m_sock.Send(".", 1) < 0) return false;
+        if (dot > from && out.Send(bytes + from, dot - from) < 0) return false;
+        if (out.Send(".", 1) < 0) return false;
         from = dot;  // the line's own dot follows with the next run
         return true;
     };
     if (m_atLineStart && bytes[0] == '.' && !stuffAt(0)) return -1;
     // Dots are rare in a mail (none in Base64), so look for them rather than for line ends.
-    for (const char* dot = bytes + 1; (dot = static_cast<const char*>(std::memchr(dot, '.', bytes + count - dot))) != nullptr; ++dot) {
+    for (const char* dot = bytes + 1;
+         (dot = static_cast<const char*>(
+              std::memchr(dot, '.', static_cast<std::size_t>(bytes + count - dot)))) != nullptr;
+         ++dot) {
         if (dot[-1] == '\n' && !stuffAt(static_cast<int>(dot - bytes))) return -1;
     }
     m_atLineStart = bytes[count - 1] == '\n';
-    if (m_sock.Send(bytes + from, count - from) < 0) return -1;
+    if (out.Send(bytes + from, count - from) < 0) return -1;
     return count;
 }
 
-bool CSmtpSession::EndData() { return Command("\r\n.", "", "\r\n", STAGE_END_DATA); }
+bool CSmtpSession::EndData() {
+    m_sock.SetCancelGrace(kEndDataCancelGraceMs);
+    const bool ok = Command("\r\n.\r\n", 250);
+    m_sock.SetCancelGrace(0);
+    return ok;
+}
 
-bool CSmtpSession::Quit() { return Command("QUIT", "", "\r\n", STAGE_QUIT); }
+bool CSmtpSession::Quit() {
+    // After a broken handshake neither plain text nor TLS means anything to the server: just close.
+    if (m_tlsFailed) return false;
+    return Command("QUIT\r\n", 221);
+}
 
 std::string CSmtpSession::GetErrorText() {
     if (m_strError.empty()) return kReasonConnectionBroken;

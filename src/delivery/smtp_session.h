@@ -1,41 +1,37 @@
 #pragma once
-// The SMTP client: one session speaks to one mail exchanger, for one message and one recipient. Each
-// command is one line and gets one reply, judged by the single code its step expects; a refusing reply is
+// The SMTP client: one session speaks to one mail exchanger (or the user's relay) over one connection.
+// Each command is one line and gets one whole reply, judged by the step that sent it; a refusing reply is
 // kept word for word so the final report can quote the server.
 
 #include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "delivery/blocking_socket.h"
 #include "delivery/smtp_conversation.h"
+#include "delivery/smtp_reply.h"
+#include "delivery/tls_stream.h"
 
 namespace vox {
-
-enum SmtpStage {
-    STAGE_GREETING = 0,
-    STAGE_HELO = 1,
-    STAGE_MAIL_FROM = 2,
-    STAGE_RCPT_TO = 3,
-    STAGE_DATA = 4,
-    STAGE_END_DATA = 5,
-    STAGE_QUIT = 6,
-};
-
-// Reasons of our own for a command that is never sent.
-inline constexpr const char kReasonBadArgument[] = "命令参数含有回车、换行或空字符，未发送";
-inline constexpr const char kReasonCommandTooLong[] = "命令行超过255字节，未发送";
 
 class CSmtpSession : public SmtpConversation {
 public:
     static constexpr int kSmtpPort = 25;
-    static constexpr std::size_t kCommandBuffer = 256;  // a command line holds at most 255 bytes
-    static constexpr std::size_t kMaxReply = 64 * 1024;  // a longer reply is not worth waiting for
+    // The longest command line, line end included: what an AUTH line may need.
+    static constexpr std::size_t kMaxCommandLine = 12288;
+    // After the end-of-data line a cancel still waits this long for the server's verdict: a mail the server
+    // took must not be reported as cancelled, and a silent server must not hold the user.
+    static constexpr int kEndDataCancelGraceMs = 200;
 
-    explicit CSmtpSession(int timeoutSeconds = 10, int port = kSmtpPort);
+    explicit CSmtpSession(int timeoutSeconds = 10, SessionOptions options = {});
+
+    // Over a descriptor that is already connected (a socketpair in tests): reads the greeting.
+    bool Open(int fd, const std::string& host);
 
     bool Connect(const std::string& host) override;
-    bool Helo(const std::string& name) override;
-    bool MailFrom(const std::string& sender) override;
+    bool Greet(const std::string& name) override;
+    bool MailFrom(const std::string& sender, std::uint64_t messageSize) override;
     bool RcptTo(const std::string& recipient) override;
     bool Data() override;
     // Sends message bytes unchanged except that a line beginning with "." gets one more "." in front, which
@@ -45,22 +41,40 @@ public:
     bool Quit() override;
     std::string GetErrorText() override;
 
-    // Reads one whole reply (every continuation line up to the last line) and compares the last line's
-    // code with the stage's success code.
-    bool ReadReply(SmtpStage stage);
+    std::string LastReply() const override { return m_lastReply; }
+    bool Encrypted() const override { return m_tls != nullptr && !m_tlsFailed; }
+    bool TlsFailed() const override { return m_tlsFailed; }
+    std::uint64_t SizeLimit() const override { return m_ext.sizeLimit; }
+    const EhloExtensions& Extensions() const { return m_ext; }
+    bool SaidEhlo() const { return m_ehlo; }
 
-    // The reply code as this client reads it: the first three characters of the line, parsed as a signed
-    // decimal number (leading blanks, optional sign, digits; no digits give 0).
-    static int ParseReplyCode(const std::string& line);
+    // One whole reply; empty when the connection closed, failed, timed out or was cancelled first.
+    std::optional<SmtpReply> ReadReply();
 
 private:
-    bool Command(const char* verb, const std::string& argument, const char* tail, SmtpStage stage);
+    ByteStream& Stream();
+    bool Greeting();
+    bool StartTls();
+    bool Authenticate();
+    // Sends one command line and reads its reply; a line that may not be sent stores its reason.
+    std::optional<SmtpReply> Exchange(const std::string& line);
+    // Exchange, then the reply must carry code; any other reply is kept as the refusal.
+    bool Command(const std::string& line, int code);
+    bool Refused(const std::optional<SmtpReply>& reply);
+    // False, with the reason stored, for an argument that would break the command line.
+    bool Sendable(const std::string& argument);
 
+    SessionOptions m_options;
+    std::string m_host;
     std::string m_strError;
-    std::string m_pending;     // received bytes beyond the last reply read
+    std::string m_lastReply;
+    ReplyReader m_reader;
+    EhloExtensions m_ext;
+    bool m_ehlo = false;
+    bool m_tlsFailed = false;
     bool m_atLineStart = true;  // the next message byte begins a line (dot-stuffing)
-    int m_nPort;
     CBlockingSocket m_sock;
+    std::unique_ptr<CTlsStream> m_tls;
 };
 
 }  // namespace vox

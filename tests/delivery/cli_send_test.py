@@ -76,6 +76,47 @@ with tempfile.TemporaryDirectory() as tmp:
                             "c@split.test"], capture_output=True, timeout=60)
         check(r.returncode == 0 and r.stdout == "发送完毕".encode(), f"all delivered: {r.returncode} {r.stdout!r}")
 
+        # Each delivered recipient's status line says whether the mail travelled encrypted.
+        check("a@accept.test: 已投递（未加密）：250 OK stored" in r.stderr.decode(), f"no delivered line in {r.stderr!r}")
+
+        # Through the relay: the password from a private file or the environment, never the command line;
+        # settings from the config folder when no --relay is given; a file others can read is refused.
+        env = dict(os.environ, SSL_CERT_FILE=os.path.join(log, "relay-ca.pem"))
+        env.pop("VOXLETTER_RELAY_PASSWORD", None)
+        pw = os.path.join(tmp, "pw")
+        with open(pw, "w") as f:
+            f.write("right horse\n")
+        os.chmod(pw, 0o600)
+        config = os.path.join(tmp, "config")
+        os.makedirs(os.path.join(config, "voxletter"))
+        conf = os.path.join(config, "voxletter", "relay.conf")
+        with open(conf, "w") as f:
+            f.write("host = relay.test:587\nuser = sender\npassword-file = %s\n" % pw)
+        os.chmod(conf, 0o600)
+        mail = ["--from", "me@here.test", "--to", "x@one.test;y@two.test"]
+        wrong = dict(env, VOXLETTER_RELAY_PASSWORD="wrong horse")
+        relay = ["--relay", "relay.test:465", "--relay-user", "sender"]
+        cases = [
+            ("password file", relay + ["--relay-password-file", pw], env, 0, "发送完毕".encode(), "x@one.test: 已投递（加密传输）"),
+            ("wrong password from the environment", relay, wrong, 1,
+             ("以下邮件地址不能正确投递\r\n\r\nx@one.test\r\n失败原因：535 5.7.8 Authentication credentials invalid\r\n\r\n\r\n"
+              "y@two.test\r\n失败原因：535 5.7.8 Authentication credentials invalid\r\n\r\n\r\n").encode(), ""),
+            ("password on the command line", relay + ["--relay-password", "x"], env, 2, b"", "--relay-password-file"),
+            ("no password at all", relay, env, 2, b"", "VOXLETTER_RELAY_PASSWORD"),
+            ("settings file", [], dict(env, XDG_CONFIG_HOME=config), 0, "发送完毕".encode(), "through the relay relay.test:587"),
+        ]
+        for what, extra, e, status, out, err in cases:
+            r = subprocess.run([CLI, "send", *mail, *extra], capture_output=True, timeout=60, env=e)
+            check(r.returncode == status and r.stdout == out and err in r.stderr.decode(),
+                  f"relay, {what}: {r.returncode} {r.stdout!r} {r.stderr.decode()[-300:]!r}")
+        for path in (pw, conf):
+            os.chmod(path, 0o644)
+            r = subprocess.run([CLI, "send", *mail, "--relay", "relay.test", "--relay-user", "sender",
+                                "--relay-password-file", pw] if path == pw else [CLI, "send", *mail],
+                               capture_output=True, timeout=60, env=dict(env, XDG_CONFIG_HOME=config))
+            check(r.returncode == 2 and b"chmod 600" in r.stderr, f"readable {path}: {r.returncode} {r.stderr!r}")
+            os.chmod(path, 0o600)
+
         # Field check refusals stay with exit status 2 and deliver nothing.
         r = subprocess.run([CLI, "send", "--from", "me@here.test", "--to", "nobody"], capture_output=True,
                            timeout=60)

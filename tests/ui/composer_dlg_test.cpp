@@ -11,6 +11,9 @@
 #include <QTextBlock>
 #include <QTextEdit>
 
+#include <sys/stat.h>
+
+#include <QDir>
 #include <fstream>
 #include <memory>
 
@@ -33,14 +36,19 @@ struct ScriptedDelivery {
     int windows = 0;
     std::vector<std::string> recipients;
     std::string message;
+    std::string sender;
+    std::string relay;  // "host:port" of the relay the send was given, empty for direct delivery
     int progressAtDelivery = -1;
     FailureList failures;
 
     CComposerDlg::SendingDlgFactory Factory(CComposerDlg* composer) {
-        return [this, composer](const std::string& mime, const std::vector<std::string>& rcpts, QWidget* parent) {
+        return [this, composer](const DeliveryRequest& request, QWidget* parent) {
+            const std::vector<std::string>& rcpts = request.recipients;
             ++windows;
             recipients = rcpts;
-            message = mime;
+            message = *request.message;
+            sender = request.envelopeSender;
+            relay = request.relay ? request.relay->host + ":" + std::to_string(request.relay->port) : "";
             progressAtDelivery = composer->Progress()->value();
             FailureList result = failures;
             return std::make_unique<CSendingDlg>(
@@ -88,6 +96,8 @@ private slots:
     void destroyedDuringSend();
     void closedDuringSend();
     void aboutBox();
+    void relaySettingsFile_data();
+    void relaySettingsFile();
 };
 
 void ComposerDlgTest::templateLayout() {
@@ -516,6 +526,48 @@ void ComposerDlgTest::aboutBox() {
     QCOMPARE(about.width(), 353);
     QVERIFY(about.height() >= 83);
     QVERIFY(about.InfoLabel()->geometry().bottom() < about.height());
+}
+
+void ComposerDlgTest::relaySettingsFile_data() {
+    QTest::addColumn<int>("mode");  // of relay.conf; 0: no file
+    QTest::addColumn<QString>("pane");
+    QTest::addColumn<QString>("relay");
+    QTest::newRow("none") << 0 << QString() << QString();
+    QTest::newRow("private") << 0600 << QStringLiteral("发信中继：邮件经relay.example:465发送")
+                             << QStringLiteral("relay.example:465");
+    QTest::newRow("readable by others") << 0644 << QStringLiteral("发信中继设置无法使用") << QString();
+}
+
+void ComposerDlgTest::relaySettingsFile() {
+    QFETCH(int, mode);
+    QFETCH(QString, pane);
+    QFETCH(QString, relay);
+    QTemporaryDir config;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    if (mode != 0) {
+        QDir(config.path()).mkpath(QStringLiteral("voxletter"));
+        const std::string conf = config.filePath(QStringLiteral("voxletter/relay.conf")).toStdString();
+        std::ofstream(conf) << "host = relay.example:465\nuser = me\npassword = pw\n";
+        ::chmod(conf.c_str(), static_cast<mode_t>(mode));
+    }
+    MessageRecorder boxes;
+    CComposerDlg dlg;
+    ScriptedDelivery delivery;
+    dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+    FillValid(dlg);
+    dlg.OnSend();
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
+    qputenv("XDG_CONFIG_HOME", previous);
+
+    QCOMPARE(dlg.InfoPane()->text().contains(QStringLiteral("发信中继")), !pane.isEmpty());
+    if (!pane.isEmpty()) QVERIFY2(dlg.InfoPane()->text().contains(pane), qPrintable(dlg.InfoPane()->text()));
+    // A file that may not be used stops the send with its reason; it never turns into direct delivery.
+    QCOMPARE(delivery.windows, mode == 0644 ? 0 : 1);
+    QCOMPARE(QString::fromStdString(delivery.relay), relay);
+    if (delivery.windows == 1) QCOMPARE(delivery.sender, dlg.Draft().m_strFrom);
+    QCOMPARE(boxes.messages.size(), std::size_t{1});
+    QCOMPARE(boxes.messages[0].caption, mode == 0644 ? QStringLiteral("错误") : QStringLiteral("信息"));
 }
 
 QTEST_MAIN(ComposerDlgTest)

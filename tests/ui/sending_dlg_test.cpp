@@ -61,7 +61,7 @@ private slots:
 void SendingDlgTest::layoutAndRanges() {
     const std::string message(5000, 'x');
     const std::vector<std::string> recipients = {"a@b.cn", "c@d.cn", "e@f.cn"};
-    CSendingDlg dlg(message, recipients);
+    CSendingDlg dlg(DeliveryRequest{std::make_shared<const std::string>(message), recipients, "me@b.cn", std::nullopt});
     QCOMPARE(dlg.windowTitle(), QStringLiteral("正在发送..."));
     QCOMPARE(dlg.size(), QSize(450, 134));
     QCOMPARE(dlg.StepRange(), 10);  // 5000 / 2048 + 8

@@ -11,12 +11,24 @@ SMTP servers, one per line; DNS answers keep the records in file order:
     fail.test   SERVFAIL
     quiet.test  SILENT                      # the query is never answered
     @smtp       127.0.0.2 accept            # an SMTP server on 127.0.0.2:25 (modes below)
+    @postfix    127.0.0.16 postfix.test     # a real Postfix on 127.0.0.16:25 for the domain postfix.test
+    @relay      127.0.0.16 relay.test       # a submission server: 587 STARTTLS, 465 TLS, AUTH required
 
 Names absent from the file get NXDOMAIN; a name present without records of the asked type gets NODATA.
 Every DNS query is appended to LOG/dns.log as "name type". Messages accepted by the aiosmtpd servers go to
 LOG/ADDRESS/N.eml (bytes as received, after the end-of-data line) and N.env (sender and recipients); the
 raw servers write every byte of connection N to LOG/ADDRESS/N.raw, the sizes of the segments received
 during DATA to N.seg, and N.done once the connection has ended.
+
+A Postfix runs with its own configuration, queue and log in LOG/postfix (started here, ended here by
+pid): STARTTLS with a certificate made at start, "reject_non_fqdn_helo_hostname", every recipient of its
+domain accepted into the maildir LOG/postfix/mail/box/ except refused@DOMAIN, which RCPT refuses; its log
+is LOG/postfix/maillog.
+
+A relay (aiosmtpd) listens on 587 (STARTTLS required) and 465 (TLS from the start), both asking AUTH
+PLAIN or LOGIN of user "sender" with password "right horse"; its certificate names the relay's host and
+is signed by a test authority made at start, LOG/relay-ca.pem (trust it with SSL_CERT_FILE). What it
+accepts goes to LOG/ADDRESS/N.eml and N.env as with "accept".
 
 Prints "ready" on standard output once every server listens.
 """
@@ -25,8 +37,12 @@ import argparse
 import asyncio
 import json
 import os
+import shutil
+import signal
 import struct
+import subprocess
 import sys
+import time
 
 from aiosmtpd.smtp import SMTP
 
@@ -60,6 +76,8 @@ class Zone:
     def __init__(self):
         self.records = []  # (name, type, value) in file order
         self.smtp = []     # (address, mode)
+        self.postfix = []  # (address, domain)
+        self.relays = []   # (address, host name)
 
     def load(self, path):
         with open(path, encoding="utf-8") as f:
@@ -70,6 +88,10 @@ class Zone:
                 parts = line.split()
                 if parts[0] == "@smtp":
                     self.smtp.append((parts[1], parts[2]))
+                elif parts[0] == "@relay":
+                    self.relays.append((parts[1], parts[2]))
+                elif parts[0] == "@postfix":
+                    self.postfix.append((parts[1], parts[2]))
                 else:
                     self.records.append((parts[0].lower().rstrip("."), parts[1], parts[2:]))
 
@@ -189,6 +211,10 @@ class RawSmtp(asyncio.Protocol):
     rcpt-251            answers RCPT with 251 (a success code, but not the one expected)
     helo-25             answers HELO with the two characters "25"
     close-mid-transfer  closes the connection once some message data has come in
+    size-small          announces SIZE 1000
+    tls-broken          offers STARTTLS, says 220 to it and then closes instead of a handshake
+
+    "record" and the last two answer EHLO; the others are servers of the old kind, which refuse it (502).
     """
 
     def __init__(self, mode, store):
@@ -246,7 +272,19 @@ class RawSmtp(asyncio.Protocol):
 
     def command(self, line):
         verb = line[:4].upper()
-        if verb == "HELO":
+        if verb == "EHLO":
+            if self.mode == "record":
+                self.send(b"250-mx.test\r\n250-SMTPUTF8\r\n250 8BITMIME\r\n")
+            elif self.mode == "size-small":
+                self.send(b"250-mx.test\r\n250-SMTPUTF8\r\n250 SIZE 1000\r\n")
+            elif self.mode == "tls-broken":
+                self.send(b"250-mx.test\r\n250-SMTPUTF8\r\n250 STARTTLS\r\n")
+            else:
+                self.send(b"502 5.5.2 Error: command not recognized\r\n")
+        elif verb == "STAR" and self.mode == "tls-broken":
+            self.send(b"220 2.0.0 Ready to start TLS\r\n")
+            self.transport.close()
+        elif verb == "HELO":
             if self.mode == "multiline-helo":
                 self.send(b"250-mx.test greets you\r\n250-SIZE 10240000\r\n250 HELP\r\n")
             elif self.mode == "helo-25":
@@ -276,6 +314,131 @@ class RawSmtp(asyncio.Protocol):
         write(self.base + ".done", b"")
 
 
+# ------------------------------------------------------------------------------------------- Postfix
+
+POSTFIX_MASTER_CF = """\
+smtp      inet  n       -       n       -       -       smtpd
+pickup    unix  n       -       n       60      1       pickup
+cleanup   unix  n       -       n       -       0       cleanup
+qmgr      unix  n       -       n       300     1       qmgr
+tlsmgr    unix  -       -       n       1000?   1       tlsmgr
+rewrite   unix  -       -       n       -       -       trivial-rewrite
+bounce    unix  -       -       n       -       0       bounce
+defer     unix  -       -       n       -       0       bounce
+trace     unix  -       -       n       -       0       bounce
+verify    unix  -       -       n       -       1       verify
+flush     unix  n       -       n       1000?   0       flush
+proxymap  unix  -       -       n       -       -       proxymap
+smtp      unix  -       -       n       -       -       smtp
+relay     unix  -       -       n       -       -       smtp
+showq     unix  n       -       n       -       -       showq
+error     unix  -       -       n       -       -       error
+retry     unix  -       -       n       -       -       error
+discard   unix  -       -       n       -       -       discard
+local     unix  -       n       n       -       -       local
+virtual   unix  -       n       n       -       -       virtual
+anvil     unix  -       -       n       -       1       anvil
+scache    unix  -       -       n       -       1       scache
+postlog   unix-dgram n  -       n       -       1       postlogd
+"""
+
+
+def start_postfix(log_dir, address, domain):
+    """Configures and starts a Postfix of our own; returns its master process."""
+    base = os.path.join(log_dir, "postfix")
+    etc, queue, data, mail = (os.path.join(base, d) for d in ("etc", "queue", "data", "mail"))
+    for d in (etc, queue, data, mail):
+        os.makedirs(d, exist_ok=True)
+    os.chmod(log_dir, 0o755)
+    os.chmod(base, 0o755)
+    shutil.chown(data, "postfix")
+    shutil.chown(mail, "nobody", "nogroup")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                    "-keyout", os.path.join(etc, "key.pem"), "-out", os.path.join(etc, "cert.pem"), "-days", "1",
+                    "-subj", "/CN=mx." + domain], check=True, capture_output=True)
+    nobody = os.stat(mail).st_uid
+    main_cf = f"""\
+compatibility_level = 3.6
+queue_directory = {queue}
+data_directory = {data}
+maillog_file = {base}/maillog
+maillog_file_prefixes = {base}
+myhostname = mx.{domain}
+mydomain = {domain}
+myorigin = {domain}
+mydestination =
+inet_interfaces = {address}
+inet_protocols = ipv4
+mynetworks = 127.0.0.0/8
+alias_maps =
+alias_database =
+virtual_mailbox_domains = {domain}
+virtual_mailbox_base = {mail}
+virtual_mailbox_maps = static:box/
+virtual_uid_maps = static:{nobody}
+virtual_gid_maps = static:{os.stat(mail).st_gid}
+smtpd_helo_required = yes
+smtpd_helo_restrictions = reject_non_fqdn_helo_hostname
+smtpd_recipient_restrictions = check_recipient_access inline:{{ {{ refused@{domain} = REJECT No such person here }} }}, permit_mynetworks, reject_unauth_destination
+smtpd_tls_security_level = may
+smtpd_tls_cert_file = {etc}/cert.pem
+smtpd_tls_key_file = {etc}/key.pem
+smtpd_tls_loglevel = 1
+"""
+    with open(os.path.join(etc, "main.cf"), "w") as f:
+        f.write(main_cf)
+    with open(os.path.join(etc, "master.cf"), "w") as f:
+        f.write(POSTFIX_MASTER_CF)
+    # "check" makes the queue's folders with their owners and modes.
+    subprocess.run(["postfix", "-c", etc, "check"], capture_output=True)
+    master = subprocess.Popen(["/usr/lib/postfix/sbin/master", "-c", etc, "-d"], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return master
+
+
+async def wait_listening(address, port, seconds=20):
+    end = time.time() + seconds
+    while time.time() < end:
+        try:
+            reader, writer = await asyncio.open_connection(address, port)
+            await reader.readline()
+            writer.close()
+            return True
+        except OSError:
+            await asyncio.sleep(0.1)
+    return False
+
+
+# -------------------------------------------------------------------------------------------- Relay
+
+def make_relay_certificate(log_dir, host):
+    """A test authority and a certificate for host signed by it; returns an SSL context serving it."""
+    import ssl
+    d = os.path.join(log_dir, "relay-cert")
+    os.makedirs(d, exist_ok=True)
+    run = lambda *a: subprocess.run(list(a), check=True, capture_output=True)
+    ca_key, ca, key, csr, cert = (os.path.join(d, n) for n in ("ca.key", "ca.pem", "key.pem", "req.csr", "cert.pem"))
+    run("openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", ca_key,
+        "-out", ca, "-days", "1", "-subj", "/CN=VoxLetter test authority")
+    run("openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key, "-out", csr,
+        "-subj", "/CN=" + host)
+    ext = os.path.join(d, "ext.cnf")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=DNS:%s\n" % host)
+    run("openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial", "-out", cert, "-days",
+        "1", "-extfile", ext)
+    shutil.copy(ca, os.path.join(log_dir, "relay-ca.pem"))
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(cert, key)
+    return context
+
+
+def relay_authenticator(server, session, envelope, mechanism, auth_data):
+    from aiosmtpd.smtp import AuthResult
+    ok = auth_data.login == b"sender" and auth_data.password == b"right horse"
+    return AuthResult(success=ok, handled=False)
+
+
 AIOSMTPD_MODES = {"accept", "refuse-rcpt", "tempfail-data"}
 
 
@@ -296,15 +459,39 @@ async def main():
         store = Store(args.log, address)
         if mode in AIOSMTPD_MODES:
             handler = Handler(mode, store)
-            factory = (lambda h: lambda: SMTP(h, hostname="mx.test", ident="vox-test"))(handler)
+            factory = (lambda h: lambda: SMTP(h, hostname="mx.test", ident="vox-test", enable_SMTPUTF8=True))(handler)
         else:
             factory = (lambda m, s: lambda: RawSmtp(m, s))(mode, store)
         servers.append(await loop.create_server(factory, address, 25, reuse_address=True))
+    for address, host in zone.relays:
+        context = make_relay_certificate(args.log, host)
+        handler = Handler("accept", Store(args.log, address))
+        starttls = lambda h=handler, c=context, n=host: SMTP(h, hostname=n, ident="vox-relay", tls_context=c,
+                                                             require_starttls=True, authenticator=relay_authenticator,
+                                                             auth_required=True)
+        implicit = lambda h=handler, n=host: SMTP(h, hostname=n, ident="vox-relay", authenticator=relay_authenticator,
+                                                  auth_required=True, auth_require_tls=False)
+        servers.append(await loop.create_server(starttls, address, 587, reuse_address=True))
+        servers.append(await loop.create_server(implicit, address, 465, reuse_address=True, ssl=context))
+    masters = []
+    for address, domain in zone.postfix:
+        masters.append(start_postfix(args.log, address, domain))
+        if not await wait_listening(address, 25):
+            print("postfix did not come up", flush=True)
+
+    def stop(*_):
+        for m in masters:
+            m.terminate()
+            m.wait()
+        sys.exit(0)
+
+    signal.signal(signal.SIGTERM, stop)
     print("ready", flush=True)
     # A test killed outright cannot end us; leave with it rather than linger in its namespace.
     parent = os.getppid()
     while os.getppid() == parent:
         await asyncio.sleep(0.5)
+    stop()
 
 
 if __name__ == "__main__":

@@ -1,0 +1,125 @@
+#include "delivery/relay_settings.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "base/number_text.h"
+
+namespace vox {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+    const std::size_t begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string::npos) return "";
+    return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
+}
+
+// A password file must be as private as a password: readable by its owner alone.
+bool PrivateFile(const std::string& path, std::string* why) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = path + ": cannot be read";
+        return false;
+    }
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        *why = path + ": other users can read or change it; make it private (chmod 600)";
+        return false;
+    }
+    return true;
+}
+
+bool ParsePort(const std::string& text, int& port) {
+    const std::optional<uint32_t> n = ParseUnsignedDecimal(text);
+    if (!n || *n == 0 || *n > 65535) return false;
+    port = static_cast<int>(*n);
+    return true;
+}
+
+}  // namespace
+
+bool ParseRelayAddress(const std::string& text, RelaySettings& settings, std::string* why) {
+    const std::size_t colon = text.rfind(':');
+    std::string host = text.substr(0, colon);
+    if (colon != std::string::npos && !ParsePort(text.substr(colon + 1), settings.port)) {
+        *why = "relay port must be a number from 1 to 65535: " + text;
+        return false;
+    }
+    if (host.empty() || host.find_first_of(" \t\r\n") != std::string::npos) {
+        *why = "relay must be HOST or HOST:PORT: " + text;
+        return false;
+    }
+    settings.host = std::move(host);
+    return true;
+}
+
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string* why) {
+    if (!PrivateFile(path, why)) return false;
+    std::ifstream in(path);
+    if (!in || !std::getline(in, password)) {
+        *why = path + ": cannot be read";
+        return false;
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return true;
+}
+
+std::string RelayConfigPath() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (config != nullptr && config[0] == '/') {
+        base = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home != nullptr ? home : "") + "/.config";
+    }
+    return base + "/voxletter/relay.conf";
+}
+
+std::optional<RelaySettings> LoadRelayConfig(const std::string& path, std::string* why) {
+    why->clear();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;  // no file: deliver directly
+    if (!PrivateFile(path, why)) return std::nullopt;
+    std::ifstream in(path);
+    RelaySettings settings;
+    std::string line;
+    bool havePassword = false;
+    for (int number = 1; std::getline(in, line); ++number) {
+        line = Trim(line.substr(0, line.find('#')));
+        if (line.empty()) continue;
+        const std::size_t eq = line.find('=');
+        const std::string key = eq == std::string::npos ? line : Trim(line.substr(0, eq));
+        const std::string value = eq == std::string::npos ? "" : Trim(line.substr(eq + 1));
+        bool ok = eq != std::string::npos;
+        if (!ok) {
+        } else if (key == "host") {
+            ok = ParseRelayAddress(value, settings, why);
+        } else if (key == "port") {
+            ok = ParsePort(value, settings.port);
+        } else if (key == "user") {
+            settings.user = value;
+        } else if (key == "password") {
+            settings.password = value;
+            havePassword = true;
+        } else if (key == "password-file") {
+            ok = ReadPasswordFile(value, settings.password, why);
+            havePassword = ok;
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            if (why->empty()) *why = path + ":" + std::to_string(number) + ": not understood: " + line;
+            return std::nullopt;
+        }
+    }
+    if (settings.host.empty() || settings.user.empty() || !havePassword) {
+        *why = path + ": needs host, user and password (or password-file)";
+        return std::nullopt;
+    }
+    return settings;
+}
+
+}  // namespace vox
