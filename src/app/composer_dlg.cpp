@@ -21,6 +21,7 @@
 #include "app/app_resources.h"
 #include "compose/address_list.h"
 #include "compose/assembly.h"
+#include "controls/body_edit.h"
 #include "controls/text_format.h"
 #include "delivery/delivery_job.h"
 #include "delivery/sending_dlg.h"
@@ -150,7 +151,7 @@ void CComposerDlg::BuildControls() {
     m_btnRemove = button(1013, QStringLiteral("-"), DluRect(228, 7, 12, 12));
 
     QLabel* bodyLabel = MakeLabel(this, QStringLiteral("邮件正文(&X)"), DluRect(7, 97, 45, 12));
-    m_body = new QTextEdit(this);
+    m_body = new CBodyEdit(this);
     m_body->setObjectName(QStringLiteral("1005"));
     m_body->setGeometry(DluRect(7, 114, 306, 180));
     m_body->setAcceptRichText(false);  // one format for the whole body

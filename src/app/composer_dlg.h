@@ -24,6 +24,7 @@ class QTextEdit;
 
 namespace vox {
 
+class CBodyEdit;
 class CSendingDlg;
 
 class CComposerDlg : public QDialog {
@@ -52,7 +53,7 @@ public:
     // The control with a template id (1000..1039), or null.
     QWidget* Control(int id) const;
     QLineEdit* Field(int id) const;
-    QTextEdit* Body() const { return m_body; }
+    CBodyEdit* Body() const { return m_body; }
     QListWidget* AttachmentList() const { return m_attachments; }
     QProgressBar* Progress() const { return m_progress; }
     QPushButton* SendButton() const { return m_btnSend; }
@@ -98,7 +99,7 @@ private:
     QPushButton* m_btnSound = nullptr;       // 1006
     QPushButton* m_btnSend = nullptr;        // 1009
     QProgressBar* m_progress = nullptr;      // 1032
-    QTextEdit* m_body = nullptr;             // 1005
+    CBodyEdit* m_body = nullptr;             // 1005
     QListWidget* m_attachments = nullptr;    // 1010
     QLineEdit* m_editFrom = nullptr;         // 1000
     QLineEdit* m_editTo = nullptr;           // 1001

@@ -22,6 +22,8 @@ QMessageBox::Icon ToQt(MessageIcon icon) {
         return QMessageBox::Warning;
     case MessageIcon::Stop:
         return QMessageBox::Critical;
+    case MessageIcon::None:
+        break;
     }
     return QMessageBox::NoIcon;
 }

@@ -10,7 +10,7 @@ class QWidget;
 
 namespace vox {
 
-enum class MessageIcon { Information, Exclamation, Stop };
+enum class MessageIcon { Information, Exclamation, Stop, None };
 
 // Shows a modal box with an OK button over parent (or over the active window when parent is null) and
 // returns when the user has closed it.
