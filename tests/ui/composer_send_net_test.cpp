@@ -19,6 +19,7 @@
 #include <set>
 
 #include "app/composer_dlg.h"
+#include "controls/body_edit.h"
 #include "delivery/sending_dlg.h"
 #include "net_world.h"
 #include "ui_test_support.h"

@@ -20,6 +20,7 @@
 #include "app/about_dlg.h"
 #include "app/app_resources.h"
 #include "app/composer_dlg.h"
+#include "controls/body_edit.h"
 #include "delivery/sending_dlg.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/file_chooser.h"
