@@ -22,8 +22,7 @@ CharFormat CharFormatFromQt(const QTextCharFormat& fmt, const QFont& fallback) {
     out.szFaceName = (families.isEmpty() ? font.family() : families.front()).toStdString();
     const double points = fmt.fontPointSize() > 0 ? fmt.fontPointSize() : font.pointSizeF();
     out.yHeight = points > 0 ? static_cast<int>(std::lround(points * 20)) : 180;
-    out.crTextColor =
-        fmt.hasProperty(QTextFormat::ForegroundBrush) ? ToColorRef(fmt.foreground().color()) : 0;
+    out.crTextColor = fmt.hasProperty(QTextFormat::ForegroundBrush) ? ToColorRef(fmt.foreground().color()) : 0;
     out.dwEffects = 0;
     if (fmt.fontWeight() >= QFont::Bold) out.dwEffects |= CFE_BOLD;
     if (fmt.fontItalic()) out.dwEffects |= CFE_ITALIC;
