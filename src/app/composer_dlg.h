@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "compose/mail_draft.h"
+#include "controls/body_edit.h"
 #include "controls/hover_button.h"
 
 class QLabel;
@@ -25,7 +26,6 @@ class QTextEdit;
 
 namespace vox {
 
-class CBodyEdit;
 class CSendingDlg;
 
 class CComposerDlg : public QDialog {

@@ -1,5 +1,6 @@
 #include "picture/wmf_layout.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -181,6 +182,79 @@ bool UnitsToHimetric(int mapMode, int units, int* himetric) {
     return *himetric > 0;
 }
 
+// The object table twice over: the writer's numbering, which the records use, and the player's. The player
+// keeps pointing at an object deleted while it is selected, and reuses its slot for the next object (whose
+// bytes it then reads as a font name or a bitmap). Such an object lives on in the player's table under a
+// number of its own until something else of its kind is selected, so nothing selected is ever reused.
+class ObjectTables {
+public:
+    explicit ObjectTables(unsigned objects)
+        : m_file(objects, -1), m_player(std::min<unsigned>(objects + 8, 0xFFFF), 0) {}
+    unsigned PlayerSize() const { return unsigned(m_player.size()); }
+
+    // A new object of the given kind; false when the writer's table is full.
+    bool Create(int kind) {
+        const auto file = std::find(m_file.begin(), m_file.end(), -1);
+        const auto player = std::find(m_player.begin(), m_player.end(), 0);
+        if (file == m_file.end() || player == m_player.end()) return false;
+        *player = kind;
+        *file = int(player - m_player.begin());
+        return true;
+    }
+    // The player's number for the writer's object index, or -1 for an index that holds nothing.
+    int Map(unsigned index) const { return index < m_file.size() ? m_file[index] : -1; }
+
+    // Rewrites a SelectObject; returns the player's object to delete after it (a released orphan) or -1.
+    int Select(int player) {
+        const int kind = m_player[size_t(player)];
+        int released = -1;
+        for (Selected& s : m_selected)
+            if (s.kind == kind) {
+                if (s.orphan && s.player != player) {
+                    released = s.player;
+                    m_player[size_t(s.player)] = 0;
+                }
+                s = {kind, player, false};
+                return released;
+            }
+        m_selected.push_back({kind, player, false});
+        return released;
+    }
+    // Returns true when the player may delete the object now; otherwise it becomes an orphan.
+    bool Delete(unsigned index) {
+        const int player = m_file[index];
+        m_file[index] = -1;
+        for (Selected& s : m_selected)
+            if (s.player == player && s.kind == m_player[size_t(player)]) {
+                s.orphan = true;
+                return false;
+            }
+        m_player[size_t(player)] = 0;
+        return true;
+    }
+
+private:
+    struct Selected {
+        int kind;
+        int player;
+        bool orphan;
+    };
+    std::vector<int> m_file;    // writer's index -> player's index
+    std::vector<int> m_player;  // player's index -> kind of object (0: free)
+    std::vector<Selected> m_selected;
+};
+
+int CreatedKind(std::uint16_t function) {
+    switch (function) {
+    case kCreatePenIndirect: return 1;
+    case kCreateBrushIndirect: case kDibCreatePatternBrush: case 0x01F9: return 2;
+    case 0x00F7: return 5;  // CREATEPALETTE
+    case kCreateFontIndirect: return 6;
+    case kCreateRegion: return 8;
+    default: return 0;
+    }
+}
+
 }  // namespace
 
 bool LooksLikeWmf(const QByteArray& bytes) {
@@ -226,6 +300,7 @@ bool ReadWmfLayout(const QByteArray& bytes, WmfLayout* layout) {
     };
     DcState state;
     std::vector<DcState> saved;
+    ObjectTables tables(objects);
 
     // Walk the records once: keep every sound one, stop at the end record or at the first fault.
     QByteArray records;
@@ -279,8 +354,40 @@ bool ReadWmfLayout(const QByteArray& bytes, WmfLayout* layout) {
         default:
             break;
         }
+        // Object numbers: the writer's become the player's (see ObjectTables).
+        const qsizetype at = records.size();
         records.append(reinterpret_cast<const char*>(data + pos), qsizetype(words) * 2);
         if (words > largest) largest = words;
+        auto setParam = [&records, at](int i, int value) {
+            records[at + 6 + 2 * i] = char(value & 0xFF);
+            records[at + 7 + 2 * i] = char((value >> 8) & 0xFF);
+        };
+        bool objectFault = false;
+        int release = -1;
+        if (const int kind = CreatedKind(function)) {
+            objectFault = !tables.Create(kind);
+        } else if (function == kDeleteObject) {
+            const int player = tables.Map(U16(params));
+            if (player < 0) objectFault = true;
+            else if (tables.Delete(U16(params))) setParam(0, player);
+            else records.chop(qsizetype(words) * 2);  // kept alive until deselected
+        } else if (function == kSelectObject || function == kSelectPalette || function == kSelectClipRegion ||
+                   function == kInvertRegion || function == kPaintRegion || function == kFillRegion ||
+                   function == kFrameRegion) {
+            const int count = function == kFillRegion || function == kFrameRegion ? 2 : 1;
+            for (int i = 0; i < count && !objectFault; ++i) {
+                const int player = tables.Map(U16(params + 2 * i));
+                if (player < 0) objectFault = true;
+                else setParam(i, player);
+            }
+            if (!objectFault && function == kSelectObject) release = tables.Select(tables.Map(U16(params)));
+        }
+        if (objectFault) {
+            records.truncate(at);
+            layout->damaged = true;
+            break;
+        }
+        if (release >= 0) PutRecord(records, kDeleteObject, {std::int16_t(release)});
         switch (function) {
         case kSetTextAlign: state.textAlign = S16(params); break;
         case kSetBkMode: state.bkMode = S16(params); break;
@@ -350,7 +457,7 @@ bool ReadWmfLayout(const QByteArray& bytes, WmfLayout* layout) {
     PutU16(out, 9);
     PutU16(out, 0x0300);
     PutU32(out, totalWords);
-    PutU16(out, std::uint16_t(objects));
+    PutU16(out, std::uint16_t(tables.PlayerSize()));
     PutU32(out, largest);
     PutU16(out, 0);
     out.append(prologue);
