@@ -11,11 +11,15 @@ PACKAGES=(
   # sound and pictures
   portaudio19-dev libasound2-dev libwmf-dev
   libasound2-plugins  # ALSA's pulse plugin: PortAudio reaches a PulseAudio server through it
+  # voxletter-cli's options (header-only)
+  libcli11-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   python3 python3-aiosmtpd iproute2 procps
   pulseaudio pulseaudio-utils espeak-ng sox
   curl xvfb xauth x11-apps imagemagick
+  libwmf-bin gsfonts  # wmf2gd and its fonts: the benchmark renders the same metafile with libwmf's own renderer
+  spamassassin chromium  # what a filter and a browser make of the mails
 )
 
 missing=()

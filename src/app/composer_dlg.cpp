@@ -35,7 +35,7 @@
 #include "dialogs/file_chooser.h"
 #include "dialogs/font_dlg.h"
 #include "dialogs/message_box.h"
-#include "sound/program_folder.h"
+#include "base/program_folder.h"
 
 namespace vox {
 

@@ -1,16 +1,12 @@
 #pragma once
-// One entry per subcommand of voxletter-cli. Each takes the arguments after the subcommand's name and
-// returns the process exit status.
+// The commands of voxletter-cli. Each adds itself, its options and what it runs to the command line.
 
-#include <string>
-#include <vector>
+#include "cli/command_line.h"
 
 namespace vox::cli {
 
-using Args = std::vector<std::string>;
-
-int RunCompose(const Args& args);
-int RunSend(const Args& args);
-int RunRecord(const Args& args);
+void AddComposeCommand(CommandLine& cli);
+void AddSendCommand(CommandLine& cli);
+void AddRecordCommand(CommandLine& cli);
 
 }  // namespace vox::cli

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_draft.h"
@@ -12,16 +13,14 @@ bool WriteAll(std::FILE* f, const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
 }
 
-}  // namespace
+int RunCompose(DraftRequest& req) {
+    MailDraft& draft = req.draft;
+    if (!CheckDraft(draft, "compose")) return kExitRefused;
+    AssembleDraft(draft, "compose");
 
-int RunCompose(const Args& args) {
-    std::string outputPath;
-    int exitCode = 0;
-    std::optional<MailDraft> draft = PrepareDraft(args, &outputPath, exitCode, "compose");
-    if (!draft) return exitCode;
-
+    const std::string& outputPath = req.outputPath;
     if (outputPath.empty()) {
-        if (!WriteAll(stdout, draft->m_strMime)) {
+        if (!WriteAll(stdout, draft.m_strMime)) {
             std::fprintf(stderr, "voxletter-cli compose: cannot write to standard output: %s\n",
                          std::strerror(errno));
             return kExitRefused;
@@ -34,7 +33,7 @@ int RunCompose(const Args& args) {
                      std::strerror(errno));
         return kExitRefused;
     }
-    const bool written = WriteAll(f, draft->m_strMime);
+    const bool written = WriteAll(f, draft.m_strMime);
     const int saved = errno;
     if (std::fclose(f) != 0 || !written) {
         std::fprintf(stderr, "voxletter-cli compose: cannot write \"%s\": %s\n", outputPath.c_str(),
@@ -42,6 +41,20 @@ int RunCompose(const Args& args) {
         return kExitRefused;
     }
     return 0;
+}
+
+}  // namespace
+
+void AddComposeCommand(CommandLine& cli) {
+    auto req = std::make_shared<DraftRequest>();
+    CLI::App& command = cli.AddCommand("compose", "Build the mail the composer sends and write it out.",
+                                       [req] { return RunCompose(*req); });
+    AddDraftOptions(command, *req, true);
+    command.footer(
+        std::string(kDraftRulesNote) +
+        "Writes the mail (MIME, CR LF line ends) to FILE or to standard output.\n"
+        "Exit status: 0 written; 2 an option or the field check refused the input (the reason is on\n"
+        "standard error).");
 }
 
 }  // namespace vox::cli

@@ -10,115 +10,24 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <set>
 #include <sstream>
 
+#include "base/program_folder.h"
+#include "base/text_rules.h"
 #include "compose/address_list.h"
-#include "sound/program_folder.h"
 
 namespace vox::cli {
 namespace fs = std::filesystem;
 
-const char kFieldsHelp[] =
-    "FIELDS\n"
-    "  --from ADDR  --to LIST  --cc LIST  --bcc LIST  --subject TEXT\n"
-    "                                    LIST: addresses separated by \";\"\n"
-    "  --body TEXT | --body-file FILE    body text; LF line ends become CR LF\n"
-    "  --font FACE (default 宋体)  --size POINTS (default 12)  --color RRGGBB (default 000000)\n"
-    "  --bold  --italic  --underline  --strikeout  --align left|center|right (default left)\n"
-    "  --background-color RRGGBB | --background-picture FILE\n"
-    "  --sound FILE | --recording        --recording: the marker for \"Sound.wav\" in the program folder\n"
-    "  --loops N                         0 (the default) plays endlessly\n"
-    "  --attach FILE                     repeatable; kept sorted and unique, as the attachment list is\n"
-    "Every option but --attach may be given once. A value may also be written --option=VALUE, which is\n"
-    "the way to give a value that is itself one of these options.\n"
-    "Exit status: 0 done; 1 some recipient was not delivered; 2 an option or the field check refused the\n"
-    "input (the reason is on standard error).\n";
+const char kDraftRulesNote[] =
+    "Every option but --attach may be given once. A value may also be written --option=VALUE, which is the\n"
+    "way to give a value that begins with \"-\".\n";
 
 namespace {
 
-enum class Opt {
-    From,
-    To,
-    Cc,
-    Bcc,
-    Subject,
-    Body,
-    BodyFile,
-    Font,
-    Size,
-    Color,
-    Bold,
-    Italic,
-    Underline,
-    Strikeout,
-    Align,
-    BackgroundColor,
-    BackgroundPicture,
-    Sound,
-    Recording,
-    Loops,
-    Attach,
-    Output,
-};
-
-struct OptionSpec {
-    const char* name;
-    Opt opt;
-    bool takesValue;
-};
-
-constexpr OptionSpec kOptions[] = {
-    {"--from", Opt::From, true},
-    {"--to", Opt::To, true},
-    {"--cc", Opt::Cc, true},
-    {"--bcc", Opt::Bcc, true},
-    {"--subject", Opt::Subject, true},
-    {"--body", Opt::Body, true},
-    {"--body-file", Opt::BodyFile, true},
-    {"--font", Opt::Font, true},
-    {"--size", Opt::Size, true},
-    {"--color", Opt::Color, true},
-    {"--bold", Opt::Bold, false},
-    {"--italic", Opt::Italic, false},
-    {"--underline", Opt::Underline, false},
-    {"--strikeout", Opt::Strikeout, false},
-    {"--align", Opt::Align, true},
-    {"--background-color", Opt::BackgroundColor, true},
-    {"--background-picture", Opt::BackgroundPicture, true},
-    {"--sound", Opt::Sound, true},
-    {"--recording", Opt::Recording, false},
-    {"--loops", Opt::Loops, true},
-    {"--attach", Opt::Attach, true},
-    {"-o", Opt::Output, true},
-};
-
-// Pairs of which only one may be given: they set the same field.
-constexpr std::pair<Opt, Opt> kExclusive[] = {
-    {Opt::Body, Opt::BodyFile},
-    {Opt::BackgroundColor, Opt::BackgroundPicture},
-    {Opt::Sound, Opt::Recording},
-};
-
-const OptionSpec* FindOption(std::string_view name) {
-    for (const OptionSpec& known : kOptions) {
-        if (name == known.name) return &known;
-    }
-    return nullptr;
-}
-
-const char* NameOf(Opt opt) {
-    for (const OptionSpec& known : kOptions) {
-        if (known.opt == opt) return known.name;
-    }
-    return "?";
-}
-
-void Complain(std::string_view command, const std::string& text) {
-    std::fprintf(stderr, "voxletter-cli %.*s: %s\n", static_cast<int>(command.size()), command.data(),
-                 text.c_str());
-}
+constexpr char kFieldsGroup[] = "Fields";
+constexpr char kFormatGroup[] = "Body format";
+constexpr char kExtrasGroup[] = "Background, sound and attachments";
 
 // The composer's editor separates lines with CR LF; a file or argument from a Unix shell has bare LFs.
 std::string WithCrLf(std::string_view text) {
@@ -160,18 +69,6 @@ bool ParseColor(std::string_view text, COLORREF& color) {
     return true;
 }
 
-bool ParseCount(std::string_view text, int& value) {
-    if (text.empty() || text.size() > 10) return false;
-    long long v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + (c - '0');
-    }
-    if (v > INT_MAX) return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
 // Point sizes as the font window offers them, halves included (10.5). The height is kept in twips.
 bool ParsePoints(const std::string& text, int& twips) {
     if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])))) return false;
@@ -199,10 +96,8 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& erro
     return true;
 }
 
-// A value that is itself one of our options means the value was left out ("--to --cc x@y.z"). Anything
-// else is taken as it stands, so a subject may begin with "--".
-bool LooksLikeOption(std::string_view arg) {
-    return arg == "--help" || arg == "-h" || FindOption(arg.substr(0, arg.find('='))) != nullptr;
+void RequireFile(const std::string& option, const std::string& value) {
+    if (value.empty()) throw Refusal("option " + option + " needs a file");
 }
 
 class StderrSink : public AssemblySink {
@@ -221,153 +116,135 @@ private:
 
 }  // namespace
 
-std::optional<DraftRequest> ParseDraftArgs(const Args& args, bool allowOutput, std::string_view command) {
-    DraftRequest req;
+void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
     MailDraft& d = req.draft;
-    std::set<Opt> seen;
-    const auto refuse = [&](const std::string& text) -> std::optional<DraftRequest> {
-        Complain(command, text + " (--help lists the options)");
-        return std::nullopt;
+    const auto text = [&](const char* name, std::string& field, const char* type, const char* help) {
+        command.add_option(name, field, help)->type_name(type)->group(kFieldsGroup);
+    };
+    const auto value = [&](const char* name, const char* type, const char* group, const char* help,
+                           std::function<void(const std::string&)> take) {
+        return command.add_option_function<std::string>(name, std::move(take), help)
+            ->type_name(type)
+            ->group(group);
+    };
+    const auto flag = [&](const char* name, const char* group, const char* help, std::function<void()> take) {
+        return command.add_flag_callback(name, std::move(take), help)
+            ->group(group)
+            ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
     };
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            req.help = true;
-            return req;
-        }
-        std::string name = arg;
-        std::optional<std::string> value;
-        if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-            const std::size_t eq = arg.find('=');
-            if (eq != std::string::npos) {
-                name = arg.substr(0, eq);
-                value = arg.substr(eq + 1);
+    text("--from", d.m_strFrom, "ADDR", "the sender");
+    text("--to", d.m_strTo, "LIST", "recipients; LIST: addresses separated by \";\"");
+    text("--cc", d.m_strCc, "LIST", "copies");
+    text("--bcc", d.m_strBcc, "LIST", "blind copies");
+    text("--subject", d.m_strSubject, "TEXT", "the subject");
+    CLI::Option* body =
+        value("--body", "TEXT", kFieldsGroup, "the body text, or --body-file; LF line ends become CR LF",
+              [&d](const std::string& v) { d.m_strBody = WithCrLf(v); });
+    CLI::Option* bodyFile =
+        value("--body-file", "FILE", kFieldsGroup, "the body text from a file", [&d](const std::string& v) {
+            std::string read, error;
+            if (v.empty() || !ReadWholeFile(v, read, error)) {
+                throw Refusal("cannot read the body file \"" + v + "\"" +
+                              (error.empty() ? "" : ": " + error));
             }
-        }
-        const OptionSpec* known = FindOption(name);
-        if (known == nullptr || (known->opt == Opt::Output && !allowOutput)) {
-            if (arg.empty() || arg[0] != '-') return refuse("unexpected argument \"" + arg + "\"");
-            return refuse("unknown option \"" + name + "\"");
-        }
-        if (!known->takesValue && value) return refuse("option " + name + " takes no value");
-        if (known->takesValue && !value) {
-            if (i + 1 >= args.size() || LooksLikeOption(args[i + 1]))
-                return refuse("option " + name + " needs a value");
-            value = args[++i];
-        }
-        if (known->opt != Opt::Attach && !seen.insert(known->opt).second) {
-            return refuse("option " + name + " given more than once");
-        }
-        for (const auto& [a, b] : kExclusive) {
-            const Opt other = known->opt == a ? b : known->opt == b ? a : known->opt;
-            if (other != known->opt && seen.count(other) != 0) {
-                return refuse(std::string("options ") + NameOf(a) + " and " + NameOf(b) +
-                              " exclude each other");
-            }
-        }
+            d.m_strBody = WithCrLf(read);
+        });
+    body->excludes(bodyFile);
 
-        const std::string v = value.value_or(std::string());
-        switch (known->opt) {
-            case Opt::From:
-                d.m_strFrom = v;
-                break;
-            case Opt::To:
-                d.m_strTo = v;
-                break;
-            case Opt::Cc:
-                d.m_strCc = v;
-                break;
-            case Opt::Bcc:
-                d.m_strBcc = v;
-                break;
-            case Opt::Subject:
-                d.m_strSubject = v;
-                break;
-            case Opt::Body:
-                d.m_strBody = WithCrLf(v);
-                break;
-            case Opt::BodyFile: {
-                std::string text, error;
-                if (v.empty() || !ReadWholeFile(v, text, error)) {
-                    return refuse("cannot read the body file \"" + v + "\"" +
-                                  (error.empty() ? "" : ": " + error));
+    value("--font", "FACE", kFormatGroup, "the face (default 宋体)", [&d](const std::string& v) {
+        if (v.empty()) throw Refusal("option --font needs a face name");
+        d.m_charFormat.szFaceName = v;
+    });
+    value("--size", "POINTS", kFormatGroup, "the size, 1 to 1638, halves allowed (default 12)",
+          [&d](const std::string& v) {
+              if (!ParsePoints(v, d.m_charFormat.yHeight))
+                  RefuseValue("--size", "a point size from 1 to 1638", v);
+          });
+    value("--color", "RRGGBB", kFormatGroup, "the text colour (default 000000)", [&d](const std::string& v) {
+        if (!ParseColor(v, d.m_charFormat.crTextColor)) RefuseValue("--color", "RRGGBB in hexadecimal", v);
+    });
+    flag("--bold", kFormatGroup, "bold", [&d] { d.m_charFormat.dwEffects |= CFE_BOLD; });
+    flag("--italic", kFormatGroup, "italic", [&d] { d.m_charFormat.dwEffects |= CFE_ITALIC; });
+    flag("--underline", kFormatGroup, "underlined", [&d] { d.m_charFormat.dwEffects |= CFE_UNDERLINE; });
+    flag("--strikeout", kFormatGroup, "struck out", [&d] { d.m_charFormat.dwEffects |= CFE_STRIKEOUT; });
+    value("--align", "left|center|right", kFormatGroup, "the alignment (default left)",
+          [&d](const std::string& v) {
+              if (v == "left")
+                  d.m_paraFormat.wAlignment = PFA_LEFT;
+              else if (v == "center")
+                  d.m_paraFormat.wAlignment = PFA_CENTER;
+              else if (v == "right")
+                  d.m_paraFormat.wAlignment = PFA_RIGHT;
+              else
+                  RefuseValue("--align", "left, center or right", v);
+          });
+
+    CLI::Option* backgroundColor =
+        value("--background-color", "RRGGBB", kExtrasGroup, "the page colour, or --background-picture",
+              [&d](const std::string& v) {
+                  if (!ParseColor(v, d.m_crBackground))
+                      RefuseValue("--background-color", "RRGGBB in hexadecimal", v);
+                  d.m_nBackgroundMode = 0;
+              });
+    CLI::Option* backgroundPicture = value("--background-picture", "FILE", kExtrasGroup,
+                                           "a picture tiled behind the page", [&d](const std::string& v) {
+                                               RequireFile("--background-picture", v);
+                                               d.m_nBackgroundMode = 1;
+                                               d.m_strPicture = FullPath(v);
+                                           });
+    backgroundColor->excludes(backgroundPicture);
+    CLI::Option* sound = value("--sound", "FILE", kExtrasGroup, "the sound the page plays, or --recording",
+                               [&d](const std::string& v) {
+                                   RequireFile("--sound", v);
+                                   d.m_strSound = FullPath(v);
+                               });
+    CLI::Option* recording =
+        flag("--recording", kExtrasGroup, "the recording, \"Sound.wav\" in the program folder",
+             [&d] { d.m_strSound = kRecordingMarker; });
+    sound->excludes(recording);
+    command
+        .add_option("--loops", d.m_nSoundLoops, "how often the sound plays; 0 (the default) plays endlessly")
+        ->type_name("N")
+        ->group(kExtrasGroup)
+        ->transform(WholeNumber(0, INT_MAX, "a whole number from 0 up"));
+    command
+        .add_option_function<std::vector<std::string>>(
+            "--attach",
+            [&d](const std::vector<std::string>& files) {
+                for (const std::string& v : files) {
+                    RequireFile("--attach", v);
+                    // Kept as the attachment list keeps them: sorted, each once.
+                    const std::string path = FullPath(v);
+                    const auto at = std::lower_bound(d.m_attachments.begin(), d.m_attachments.end(), path);
+                    if (at == d.m_attachments.end() || *at != path) d.m_attachments.insert(at, path);
                 }
-                d.m_strBody = WithCrLf(text);
-                break;
-            }
-            case Opt::Font:
-                if (v.empty()) return refuse("option --font needs a face name");
-                d.m_charFormat.szFaceName = v;
-                break;
-            case Opt::Size:
-                if (!ParsePoints(v, d.m_charFormat.yHeight)) {
-                    return refuse("option --size needs a point size from 1 to 1638, not \"" + v + "\"");
-                }
-                break;
-            case Opt::Color:
-                if (!ParseColor(v, d.m_charFormat.crTextColor)) {
-                    return refuse("option --color needs RRGGBB in hexadecimal, not \"" + v + "\"");
-                }
-                break;
-            case Opt::Bold:
-                d.m_charFormat.dwEffects |= CFE_BOLD;
-                break;
-            case Opt::Italic:
-                d.m_charFormat.dwEffects |= CFE_ITALIC;
-                break;
-            case Opt::Underline:
-                d.m_charFormat.dwEffects |= CFE_UNDERLINE;
-                break;
-            case Opt::Strikeout:
-                d.m_charFormat.dwEffects |= CFE_STRIKEOUT;
-                break;
-            case Opt::Align:
-                if (v == "left")
-                    d.m_paraFormat.wAlignment = PFA_LEFT;
-                else if (v == "center")
-                    d.m_paraFormat.wAlignment = PFA_CENTER;
-                else if (v == "right")
-                    d.m_paraFormat.wAlignment = PFA_RIGHT;
-                else
-                    return refuse("option --align needs left, center or right, not \"" + v + "\"");
-                break;
-            case Opt::BackgroundColor:
-                if (!ParseColor(v, d.m_crBackground)) {
-                    return refuse("option --background-color needs RRGGBB in hexadecimal, not \"" + v + "\"");
-                }
-                d.m_nBackgroundMode = 0;
-                break;
-            case Opt::BackgroundPicture:
-                if (v.empty()) return refuse("option --background-picture needs a file");
-                d.m_nBackgroundMode = 1;
-                d.m_strPicture = FullPath(v);
-                break;
-            case Opt::Sound:
-                if (v.empty()) return refuse("option --sound needs a file");
-                d.m_strSound = FullPath(v);
-                break;
-            case Opt::Recording:
-                d.m_strSound = kRecordingMarker;
-                break;
-            case Opt::Loops:
-                if (!ParseCount(v, d.m_nSoundLoops)) {
-                    return refuse("option --loops needs a whole number from 0 up, not \"" + v + "\"");
-                }
-                break;
-            case Opt::Attach: {
-                if (v.empty()) return refuse("option --attach needs a file");
-                const std::string path = FullPath(v);
-                const auto at = std::lower_bound(d.m_attachments.begin(), d.m_attachments.end(), path);
-                if (at == d.m_attachments.end() || *at != path) d.m_attachments.insert(at, path);
-                break;
-            }
-            case Opt::Output:
-                if (v.empty()) return refuse("option -o needs a file");
-                req.outputPath = v;
-                break;
-        }
+            },
+            "a file to attach; repeatable, kept sorted and unique")
+        ->type_name("FILE")
+        ->group(kExtrasGroup)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
+    if (allowOutput) {
+        command
+            .add_option_function<std::string>(
+                "-o",
+                [&req](const std::string& v) {
+                    RequireFile("-o", v);
+                    req.outputPath = v;
+                },
+                "write the mail to FILE instead of standard output")
+            ->type_name("FILE");
     }
+}
+
+std::optional<DraftRequest> ParseDraftArgs(const Args& args, bool allowOutput, std::string_view command) {
+    DraftRequest req;
+    CLI::App app("", std::string(command));
+    ApplyRules(app);
+    AddDraftOptions(app, req, allowOutput);
+    if (ParseCommand(app, args)) return std::nullopt;
     return req;
 }
 
@@ -387,7 +264,7 @@ bool CheckDraft(MailDraft& draft, std::string_view command) {
     }
     // The window's subject field is one line; here it is an argument, and a line break would end the
     // Subject header and start another.
-    if (draft.m_strSubject.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+    if (HasLineBreakOrNul(draft.m_strSubject)) {
         Complain(command, "the subject must not contain a line break");
         return false;
     }
@@ -398,34 +275,6 @@ bool CheckDraft(MailDraft& draft, std::string_view command) {
 void AssembleDraft(MailDraft& draft, std::string_view command, const std::function<void()>& onStep) {
     StderrSink sink(command, onStep);
     AssembleMessage(draft, ProgramFolder(), sink);
-}
-
-std::optional<MailDraft> PrepareDraft(const Args& args, std::string* outputPath, int& exitCode,
-                                      std::string_view command) {
-    std::optional<DraftRequest> req = ParseDraftArgs(args, outputPath != nullptr, command);
-    if (!req) {
-        exitCode = kExitRefused;
-        return std::nullopt;
-    }
-    if (req->help) {
-        std::printf("usage: voxletter-cli %.*s [FIELDS]%s\n", static_cast<int>(command.size()),
-                    command.data(), outputPath != nullptr ? " [-o FILE]" : "");
-        if (outputPath != nullptr)
-            std::fputs(
-                "  -o FILE                           write the mail there instead of to standard output\n",
-                stdout);
-        std::fputs(kFieldsHelp, stdout);
-        exitCode = 0;
-        return std::nullopt;
-    }
-    if (!CheckDraft(req->draft, command)) {
-        exitCode = kExitRefused;
-        return std::nullopt;
-    }
-    AssembleDraft(req->draft, command);
-    if (outputPath != nullptr) *outputPath = req->outputPath;
-    exitCode = 0;
-    return std::move(req->draft);
 }
 
 }  // namespace vox::cli

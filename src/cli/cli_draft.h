@@ -1,35 +1,33 @@
 #pragma once
-// What "compose" and "send" share: the FIELDS options turned into a draft exactly as the composer window
-// would fill it, the same field check, and assembly on the calling thread. Every refusal is printed on
-// standard error as "voxletter-cli COMMAND: text".
+// What "compose" and "send" share: the FIELDS options, which fill a draft exactly as the composer window
+// would, the same field check, and assembly on the calling thread.
 
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "cli/cli_commands.h"
+#include "cli/command_line.h"
 #include "compose/assembly.h"
 #include "compose/mail_draft.h"
 
 namespace vox::cli {
 
-// Exit status when an option or the field check refused the input.
-inline constexpr int kExitRefused = 2;
-
-// The FIELDS part of --help, shared by every command that takes them.
-extern const char kFieldsHelp[];
-
 // The command line after the command's name, parsed.
 struct DraftRequest {
     MailDraft draft;  // the fields, the formats, background, sound and attachments; nothing checked yet
     std::string outputPath;  // -o FILE (only where allowed); empty: standard output
-    bool help = false;       // --help: print the usage, do nothing else
 };
 
-// Parses FIELDS (and "-o FILE" when allowOutput). Unknown options, missing or malformed values, options
-// given twice (all but --attach) and exclusive pairs given together are refused: the message goes to
-// standard error and the result is empty. Paths become absolute; body line ends become CR LF.
+// What the help of a command with FIELDS says about them.
+extern const char kDraftRulesNote[];
+
+// Declares FIELDS on a command (and "-o FILE" when allowOutput); the parse fills req, which must outlive
+// the command. Malformed values are refused; paths become absolute; body line ends become CR LF.
+void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput);
+
+// The FIELDS of one command line on their own (the command's name is only for messages). Nothing after a
+// refusal (printed on standard error) or after --help (printed on standard output).
 std::optional<DraftRequest> ParseDraftArgs(const Args& args, bool allowOutput, std::string_view command);
 
 // The composer's field check; a refusal prints its message (and the offending entry) on standard error.
@@ -41,11 +39,5 @@ bool CheckDraft(MailDraft& draft, std::string_view command);
 // recording marker becomes ProgramFolder()/"Sound.wav". onStep, when given, is called after every step
 // (m_nExpectedSteps calls in all).
 void AssembleDraft(MailDraft& draft, std::string_view command, const std::function<void()>& onStep = {});
-
-// All three in one. Returns the assembled draft (m_recipients and m_strMime filled), or nothing with
-// exitCode set: 0 after --help (the usage went to standard output), kExitRefused after a refusal.
-// outputPath: where -o is allowed, receives its value (empty: standard output); null: -o is refused.
-std::optional<MailDraft> PrepareDraft(const Args& args, std::string* outputPath, int& exitCode,
-                                      std::string_view command);
 
 }  // namespace vox::cli

@@ -2,75 +2,29 @@
 // HIMETRIC and pixel sizes, and writes the tile as PNG, so a picture can be checked before it is sent.
 // Qt is started here only, on its offscreen platform: the other commands never touch it.
 
+#include "cli/cli_picture.h"
+
 #include <QGuiApplication>
 #include <QImage>
 #include <QString>
 
 #include <cstdio>
-#include <cstdlib>
-#include <optional>
+#include <memory>
 #include <string>
 
-#include "base/number_text.h"
-#include "cli/cli_picture.h"
 #include "picture/picture_image.h"
 
 namespace vox::cli {
 
 namespace {
 
-const char kPictureUsage[] =
-    "usage: voxletter-cli picture FILE [--dpi N] [-o OUT.png]\n"
-    "  Decodes a JPEG, GIF, BMP or WMF picture, renders it as the composer tiles it behind the body, prints\n"
-    "  its size in HIMETRIC (0.01 mm) and in pixels, and writes the tile as PNG.\n"
-    "  --dpi N   screen resolution in pixels per inch, 1 to 2400 (default 96)\n"
-    "  -o FILE   where to write the PNG\n";
+struct PictureRequest {
+    std::string path;
+    uint32_t dpi = 96;
+    std::string out;
+};
 
-}  // namespace
-
-int RunPicture(const std::vector<std::string>& args) {
-    std::string path, out;
-    unsigned dpi = 96;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kPictureUsage, stdout);
-            return 0;
-        }
-        if (a == "--dpi" || a == "-o") {
-            if (i + 1 >= args.size()) {
-                std::fprintf(stderr, "voxletter-cli picture: %s needs a value\n%s", a.c_str(), kPictureUsage);
-                return 2;
-            }
-            const std::string& value = args[++i];
-            if (a == "-o") {
-                out = value;
-                continue;
-            }
-            const std::optional<uint32_t> n = ParseUnsignedDecimal(value);
-            if (!n || *n < 1 || *n > 2400) {
-                std::fprintf(stderr, "voxletter-cli picture: --dpi wants a number from 1 to 2400, not \"%s\"\n",
-                             value.c_str());
-                return 2;
-            }
-            dpi = *n;
-            continue;
-        }
-        if (!a.empty() && a[0] == '-') {
-            std::fprintf(stderr, "voxletter-cli picture: unknown option \"%s\"\n%s", a.c_str(), kPictureUsage);
-            return 2;
-        }
-        if (!path.empty()) {
-            std::fprintf(stderr, "voxletter-cli picture: one picture at a time\n%s", kPictureUsage);
-            return 2;
-        }
-        path = a;
-    }
-    if (path.empty()) {
-        std::fputs(kPictureUsage, stderr);
-        return 2;
-    }
-
+int RunPicture(const PictureRequest& req) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     int argc = 1;
     char name[] = "voxletter-cli";
@@ -78,18 +32,36 @@ int RunPicture(const std::vector<std::string>& args) {
     QGuiApplication app(argc, argv);
 
     CPictureImage picture;
-    if (!picture.LoadFromFile(QString::fromLocal8Bit(path.c_str()), int(dpi), int(dpi))) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), picture.ErrorText().toUtf8().constData());
+    if (!picture.LoadFromFile(QString::fromLocal8Bit(req.path.c_str()), int(req.dpi), int(req.dpi))) {
+        std::fprintf(stderr, "%s: %s\n", req.path.c_str(), picture.ErrorText().toUtf8().constData());
         return 1;
     }
     const QImage tile = picture.TakeBitmap();
     std::printf("HIMETRIC %d x %d\n", picture.HimetricWidth(), picture.HimetricHeight());
-    std::printf("pixels %d x %d at %u dpi\n", tile.width(), tile.height(), dpi);
-    if (!out.empty() && !tile.save(QString::fromLocal8Bit(out.c_str()), "PNG")) {
-        std::fprintf(stderr, "voxletter-cli picture: cannot write %s\n", out.c_str());
+    std::printf("pixels %d x %d at %u dpi\n", tile.width(), tile.height(), req.dpi);
+    if (!req.out.empty() && !tile.save(QString::fromLocal8Bit(req.out.c_str()), "PNG")) {
+        std::fprintf(stderr, "voxletter-cli picture: cannot write %s\n", req.out.c_str());
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+void AddPictureCommand(CommandLine& cli) {
+    auto req = std::make_shared<PictureRequest>();
+    CLI::App& command = cli.AddCommand(
+        "picture", "Render a background picture (JPEG, GIF, BMP or WMF) as the composer tiles it behind the body.",
+        [req] { return RunPicture(*req); });
+    command.add_option("FILE", req->path, "the picture")->required()->type_name("FILE");
+    command.add_option("--dpi", req->dpi, "screen resolution in pixels per inch, 1 to 2400 (default 96)")
+        ->type_name("N")
+        ->transform(WholeNumber(1, 2400, "a whole number from 1 to 2400"));
+    command.add_option("-o", req->out, "write the tile to this PNG file")->type_name("OUT.png");
+    command.footer(
+        "Prints the picture's size in HIMETRIC (0.01 mm) and the tile's size in pixels.\n"
+        "Exit status: 0 rendered; 1 the picture was refused (\"无法打开文件\" or \"不支持的文件格式\" on standard\n"
+        "error) or the PNG could not be written; 2 an option was refused.");
 }
 
 }  // namespace vox::cli

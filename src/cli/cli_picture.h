@@ -1,11 +1,10 @@
 #pragma once
 // voxletter-cli picture, in a library of its own so that Qt stays out of the rest of the command line.
 
-#include <string>
-#include <vector>
+#include "cli/command_line.h"
 
 namespace vox::cli {
 
-int RunPicture(const std::vector<std::string>& args);
+void AddPictureCommand(CommandLine& cli);
 
 }  // namespace vox::cli

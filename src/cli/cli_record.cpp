@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "base/program_folder.h"
 #include "cli/cli_commands.h"
-#include "sound/program_folder.h"
+#include "cli/interrupt_watch.h"
 #include "sound/record_values.h"
 #include "sound/wave_recorder.h"
 
@@ -19,18 +21,13 @@ namespace vox::cli {
 
 namespace {
 
-const char kRecordUsage[] =
-    "usage: voxletter-cli record [--seconds 10] [--rate 8000] [--bits 8] [--channels 1]\n"
-    "  Records from the default input device, echoing to the default output device, until the length is\n"
-    "  reached or Ctrl+C; then writes Sound.wav in the program folder and prints its path.\n"
-    "  --seconds N   record length, 0 or more (0 records one twentieth of a second)\n"
-    "  --rate HZ     8000, 11025, 22050 or 44100\n"
-    "  --bits N      8 or 16\n"
-    "  --channels N  1 (mono) or 2 (stereo)\n";
-
-volatile sig_atomic_t g_bInterrupted = 0;
-
-void OnInterrupt(int) { g_bInterrupted = 1; }
+// The record format as the recording window offers it.
+struct RecordRequest {
+    uint32_t seconds = 10;
+    uint32_t rate = 8000;
+    uint32_t bits = 8;
+    uint32_t channels = 1;
+};
 
 // The engine's notifications, queued with their values for the main thread, as the window queues them
 // for its own thread.
@@ -48,7 +45,8 @@ public:
     // Waits up to a tenth of a second for the next event.
     bool Next(Event& event) {
         std::unique_lock<std::mutex> lock(m_mu);
-        if (!m_cv.wait_for(lock, std::chrono::milliseconds(100), [this] { return !m_events.empty(); })) return false;
+        if (!m_cv.wait_for(lock, std::chrono::milliseconds(100), [this] { return !m_events.empty(); }))
+            return false;
         event = m_events.front();
         m_events.pop_front();
         return true;
@@ -68,68 +66,16 @@ private:
     std::deque<Event> m_events;
 };
 
-bool ParseNumber(const std::string& text, uint64_t& value) {
-    if (text.empty() || text.size() > 18) return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return true;
-}
-
-}  // namespace
-
-int RunRecord(const Args& args) {
-    uint64_t seconds = 10, rate = 8000, bits = 8, channels = 1;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& opt = args[i];
-        if (opt == "--help" || opt == "-h") {
-            std::fputs(kRecordUsage, stdout);
-            return 0;
-        }
-        uint64_t* target = opt == "--seconds"    ? &seconds
-                           : opt == "--rate"     ? &rate
-                           : opt == "--bits"     ? &bits
-                           : opt == "--channels" ? &channels
-                                                 : nullptr;
-        if (target == nullptr) {
-            std::fprintf(stderr, "voxletter-cli record: unknown option \"%s\"\n%s", opt.c_str(), kRecordUsage);
-            return 2;
-        }
-        if (i + 1 >= args.size()) {
-            std::fprintf(stderr, "voxletter-cli record: %s needs a value\n", opt.c_str());
-            return 2;
-        }
-        if (!ParseNumber(args[++i], *target)) {
-            std::fprintf(stderr, "voxletter-cli record: %s wants a whole number, not \"%s\"\n", opt.c_str(),
-                         args[i].c_str());
-            return 2;
-        }
-    }
-    if (rate != 8000 && rate != 11025 && rate != 22050 && rate != 44100) {
-        std::fprintf(stderr, "voxletter-cli record: --rate must be 8000, 11025, 22050 or 44100\n");
-        return 2;
-    }
-    if (bits != 8 && bits != 16) {
-        std::fprintf(stderr, "voxletter-cli record: --bits must be 8 or 16\n");
-        return 2;
-    }
-    if (channels != 1 && channels != 2) {
-        std::fprintf(stderr, "voxletter-cli record: --channels must be 1 or 2\n");
-        return 2;
-    }
-    const auto r = static_cast<uint32_t>(rate), b = static_cast<uint32_t>(bits), c = static_cast<uint32_t>(channels);
-    const std::optional<int32_t> limit = RecordLimitBytes(seconds, r, b, c);
+int RunRecord(const RecordRequest& req) {
+    const uint32_t r = req.rate, b = req.bits, c = req.channels;
+    const std::optional<int32_t> limit = RecordLimitBytes(req.seconds, r, b, c);
     if (!limit) {
-        std::fprintf(stderr,
-                     "voxletter-cli record: %llu seconds is too long; at %u Hz, %u bits, %u channel(s) a recording "
-                     "can last at most %llu seconds\n",
-                     static_cast<unsigned long long>(seconds), r, b, c,
-                     static_cast<unsigned long long>(MaxRecordSeconds(r, b, c)));
-        return 2;
+        Complain("record", std::to_string(req.seconds) + " seconds is too long; at " + std::to_string(r) +
+                               " Hz, " + std::to_string(b) + " bits, " + std::to_string(c) +
+                               " channel(s) a recording can last at most " +
+                               std::to_string(MaxRecordSeconds(r, b, c)) + " seconds");
+        return kExitRefused;
     }
-
     NotifyQueue notify;
     CWaveRecorder recorder;
     recorder.SetMessageFunction([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
@@ -140,13 +86,8 @@ int RunRecord(const Args& args) {
     recorder.SetMaxBytes(*limit);
     if (recorder.Open() != 0) return 1;  // the engine has said why
 
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sa.sa_flags = SA_RESETHAND;  // a second Ctrl+C ends the program the usual way
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-
+    // Ctrl+C stops and attaches; a second one ends the program the usual way.
+    const InterruptWatch interrupt({SIGINT, SIGTERM});
     recorder.StartRecord();
     std::string shown;
     for (;;) {
@@ -162,7 +103,7 @@ int RunRecord(const Args& args) {
                 }
             }
         }
-        if (g_bInterrupted) {
+        if (interrupt.Raised()) {
             recorder.StopRecord();  // Stop, then Attach
             break;
         }
@@ -178,6 +119,34 @@ int RunRecord(const Args& args) {
     }
     std::printf("%s\n", path.c_str());
     return 0;
+}
+
+}  // namespace
+
+void AddRecordCommand(CommandLine& cli) {
+    auto req = std::make_shared<RecordRequest>();
+    CLI::App& command =
+        cli.AddCommand("record", "Record from the default input device into Sound.wav in the program folder.",
+                       [req] { return RunRecord(*req); });
+    command
+        .add_option("--seconds", req->seconds,
+                    "record length, 0 or more (default 10; 0 records one twentieth of a second)")
+        ->type_name("N")
+        ->transform(WholeNumber(0, UINT32_MAX, "a whole number from 0 up"));
+    command.add_option("--rate", req->rate, "samples per second: 8000 (the default), 11025, 22050 or 44100")
+        ->type_name("HZ")
+        ->transform(OneOf({8000, 11025, 22050, 44100}, "8000, 11025, 22050 or 44100"));
+    command.add_option("--bits", req->bits, "bits per sample: 8 (the default) or 16")
+        ->type_name("N")
+        ->transform(OneOf({8, 16}, "8 or 16"));
+    command.add_option("--channels", req->channels, "1 (mono, the default) or 2 (stereo)")
+        ->type_name("N")
+        ->transform(OneOf({1, 2}, "1 or 2"));
+    command.footer(
+        "Echoes to the default output device while recording, until the length is reached or Ctrl+C; then\n"
+        "writes Sound.wav in the program folder and prints its path.\n"
+        "Exit status: 0 written; 1 no recording device, or the file could not be written; 2 an option was\n"
+        "refused (the reason is on standard error).");
 }
 
 }  // namespace vox::cli

@@ -3,48 +3,17 @@
 // exactly as the report box would show it, to standard output.
 
 #include <signal.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstring>
+#include <memory>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_draft.h"
+#include "cli/interrupt_watch.h"
 #include "delivery/delivery_job.h"
 
 namespace vox::cli {
 namespace {
-
-// Ctrl+C plays the Cancel button. A signal handler can reach only process-wide state, hence this one.
-std::atomic<bool> g_bCancel{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void OnInterrupt(int) {
-    g_bCancel = true;
-    static const char note[] = "voxletter-cli send: cancelling (Ctrl+C again to stop at once)\n";
-    (void)!::write(STDERR_FILENO, note, sizeof note - 1);
-}
-
-// Installs the handler for one delivery; the next Ctrl+C (SA_RESETHAND) ends the process, for a lookup
-// or connect that the cancel request cannot reach.
-class InterruptCancels {
-public:
-    InterruptCancels() {
-        g_bCancel = false;
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
-        ::sigaction(SIGINT, &action, &m_previous);
-    }
-    ~InterruptCancels() { ::sigaction(SIGINT, &m_previous, nullptr); }
-    InterruptCancels(const InterruptCancels&) = delete;
-    InterruptCancels& operator=(const InterruptCancels&) = delete;
-
-private:
-    struct sigaction m_previous {};
-};
 
 // One line per status change: "recipient: status".
 class StderrProgress : public DeliveryObserver {
@@ -61,18 +30,18 @@ private:
     std::string m_recipient;
 };
 
-}  // namespace
-
-int RunSend(const Args& args) {
-    int exitCode = 0;
-    std::optional<MailDraft> draft = PrepareDraft(args, nullptr, exitCode, "send");
-    if (!draft) return exitCode;
+int RunSend(DraftRequest& req) {
+    MailDraft& draft = req.draft;
+    if (!CheckDraft(draft, "send")) return kExitRefused;
+    AssembleDraft(draft, "send");
 
     StderrProgress progress;
     FailureList failures;
     {
-        InterruptCancels interrupt;
-        DeliveryJob job(draft->m_strMime, draft->m_recipients, progress, g_bCancel);
+        // Ctrl+C plays the Cancel button; the next one ends the process, for a lookup or connect that the
+        // cancel request cannot reach.
+        InterruptWatch interrupt({SIGINT}, "voxletter-cli send: cancelling (Ctrl+C again to stop at once)\n");
+        DeliveryJob job(draft.m_strMime, draft.m_recipients, progress, interrupt.Flag());
         job.RunDelivery();
         failures = job.Failures();
     }
@@ -80,6 +49,22 @@ int RunSend(const Args& args) {
     std::fwrite(report.text.data(), 1, report.text.size(), stdout);
     std::fflush(stdout);
     return report.allDelivered ? 0 : 1;
+}
+
+}  // namespace
+
+void AddSendCommand(CommandLine& cli) {
+    auto req = std::make_shared<DraftRequest>();
+    CLI::App& command =
+        cli.AddCommand("send", "Build the mail and deliver it to every recipient's mail exchangers.",
+                       [req] { return RunSend(*req); });
+    AddDraftOptions(command, *req, false);
+    command.footer(
+        std::string(kDraftRulesNote) +
+        "Progress goes to standard error, one line per status change; then the report to standard output.\n"
+        "Ctrl+C cancels like the Cancel button; a second Ctrl+C stops at once.\n"
+        "Exit status: 0 every recipient delivered; 1 some recipient was not; 2 an option or the field check\n"
+        "refused the input (the reason is on standard error).");
 }
 
 }  // namespace vox::cli

@@ -1,8 +1,7 @@
 #include "compose/address_list.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "base/regular_file.h"
+#include "base/text_rules.h"
 
 namespace vox {
 namespace {
@@ -21,22 +20,6 @@ DraftCheck Refuse(std::string message, int field) {
     return check;
 }
 
-// A line break or NUL in an address text would end the header line it is written into, or the SMTP
-// command it is sent in, and let the rest pass as something else.
-bool HasLineBreakOrNul(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
-}
-
-// The same test as reading the file at assembly: it opens, and it is a regular file.
-bool IsReadableFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st {};
-    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    return ok;
-}
-
 struct ListField {
     const std::string& text;
     const char* message;
@@ -52,6 +35,21 @@ bool IsValidAddress(std::string_view text) {
     return at != text.npos && at > 0 && at != last && dot != text.npos && dot > 0 && dot != last && dot > at;
 }
 
+std::vector<ListEntry> SplitAddressList(std::string_view text) {
+    std::vector<ListEntry> entries;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t sep = text.find(';', start);
+        // After the last separator, an empty rest is no entry: "a@b.c;" holds one address.
+        if (sep == text.npos && start == text.size() && start != 0) break;
+        const std::size_t end = sep == text.npos ? text.size() : sep;
+        entries.push_back({text.substr(start, end - start), start});
+        if (sep == text.npos) break;
+        start = sep + 1;
+    }
+    return entries;
+}
+
 DraftCheck ParseRecipients(MailDraft& draft) {
     draft.m_recipients.clear();
     const ListField fields[] = {
@@ -61,24 +59,15 @@ DraftCheck ParseRecipients(MailDraft& draft) {
     };
     for (const ListField& f : fields) {
         if (f.field != kFieldTo && f.text.empty()) continue;
-        const std::string_view text = f.text;
-        std::size_t start = 0;
-        while (start <= text.size()) {
-            const std::size_t sep = text.find(';', start);
-            // After the last separator, an empty rest is no entry: "a@b.c;" holds one address.
-            if (sep == text.npos && start == text.size() && start != 0) break;
-            const std::size_t end = sep == text.npos ? text.size() : sep;
-            const std::string_view entry = text.substr(start, end - start);
-            if (!IsValidAddress(entry)) {
+        for (const ListEntry& entry : SplitAddressList(f.text)) {
+            if (!IsValidAddress(entry.text)) {
                 DraftCheck check = Refuse(f.message, f.field);
                 check.hasSelection = true;
-                check.selStart = start;
-                check.selEnd = end;
+                check.selStart = entry.start;
+                check.selEnd = entry.start + entry.text.size();
                 return check;
             }
-            draft.m_recipients.emplace_back(entry);
-            if (sep == text.npos) break;
-            start = sep + 1;
+            draft.m_recipients.emplace_back(entry.text);
         }
     }
     DraftCheck ok;
@@ -104,12 +93,12 @@ DraftCheck ValidateDraft(MailDraft& draft) {
         return Refuse(kBadBcc, kFieldBcc);
     }
     if (!draft.m_strSound.empty() && draft.m_strSound != kRecordingMarker &&
-        !IsReadableFile(draft.m_strSound)) {
+        !IsReadableRegularFile(draft.m_strSound)) {
         DraftCheck check = Refuse(kBadSound, 0);
         check.followUp = FollowUp::OpenSound;
         return check;
     }
-    if (draft.m_nBackgroundMode == 1 && !IsReadableFile(draft.m_strPicture)) {
+    if (draft.m_nBackgroundMode == 1 && !IsReadableRegularFile(draft.m_strPicture)) {
         DraftCheck check = Refuse(kBadPicture, 0);
         check.followUp = FollowUp::OpenBackground;
         return check;

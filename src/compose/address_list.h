@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "compose/mail_draft.h"
 
@@ -24,8 +25,8 @@ enum class FollowUp {
 
 struct DraftCheck {
     bool ok = false;
-    std::string message;    // shown with the caption "错误" and the exclamation icon; empty when ok
-    int focusField = 0;     // kFieldFrom .. kFieldBcc, or 0
+    std::string message;  // shown with the caption "错误" and the exclamation icon; empty when ok
+    int focusField = 0;   // kFieldFrom .. kFieldBcc, or 0
     bool hasSelection = false;
     std::size_t selStart = 0;  // byte offsets into that field's UTF-8 text: the offending entry
     std::size_t selEnd = 0;
@@ -38,6 +39,16 @@ DraftCheck ValidateDraft(MailDraft& draft);
 
 // Splits To, Cc and Bcc into draft.m_recipients; the first invalid entry ends it with its field's message.
 DraftCheck ParseRecipients(MailDraft& draft);
+
+// One entry of a ";"-separated field: its text exactly as typed and where it starts in the field.
+struct ListEntry {
+    std::string_view text;
+    std::size_t start = 0;
+};
+
+// The entries of a field in order, empty ones included, except that a field ending with ";" has no empty
+// last entry. An empty field is one empty entry.
+std::vector<ListEntry> SplitAddressList(std::string_view text);
 
 // At least one character before the first "@", one after it, and a "." after it that is not the last.
 bool IsValidAddress(std::string_view text);

@@ -1,7 +1,6 @@
 #include "compose/assembly.h"
 
-#include <sys/stat.h>
-
+#include "base/regular_file.h"
 #include "compose/base64.h"
 #include "compose/html_body.h"
 #include "compose/mime_writer.h"
@@ -12,18 +11,18 @@ namespace {
 constexpr const char kPictureFailed[] = "添加背景失败";
 constexpr const char kSoundFailed[] = "添加声音失败";
 
+// Only files that will be attached count: those that open as regular files.
 std::size_t FileSizeOrZero(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    return static_cast<std::size_t>(st.st_size);
+    const std::optional<RegularFile> file = RegularFile::Open(path);
+    return file ? static_cast<std::size_t>(file->Size()) : 0;
 }
 
 // Room for every part at once: the text is then written in place and never moved while it grows, which
 // keeps the peak near one copy of the finished mail.
 std::size_t MessageSizeHint(const MailDraft& draft, const std::string& soundPath, std::size_t pageSize) {
-    std::size_t total = 1024 + 2 * (draft.m_strFrom.size() + draft.m_strTo.size() + draft.m_strCc.size() +
+    std::size_t total = 1024 + 4 * (draft.m_strFrom.size() + draft.m_strTo.size() + draft.m_strCc.size() +
                                     draft.m_strSubject.size());
-    total += 512 + Base64EncodedSize(pageSize);
+    total += 1024 + Base64EncodedSize(pageSize);
     const auto addFile = [&](const std::string& path) {
         total += FilePartSizeHint(FileSizeOrZero(path), path.size());
     };
@@ -44,25 +43,34 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
 }
 
 void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink,
-                     const MailClock& clock) {
+                     const MailClock& clock, const MessageIdSource& uniqueId) {
     // The last send's text is not needed any more; freeing it first keeps two mails from sharing memory.
     std::string().swap(draft.m_strMime);
 
     const std::string page = BuildHtmlBody(draft);
+    const std::string plainText = BuildPlainText(draft);
     sink.Step();
 
     const std::string recording = (programFolder / "Sound.wav").string();
     const bool isRecording = draft.m_strSound == kRecordingMarker;
 
     CMimeWriter writer;
-    writer.WriteMessageHeader(draft.m_strFrom, draft.m_strTo, draft.m_strCc, draft.m_strSubject, clock());
-    writer.Reserve(MessageSizeHint(draft, isRecording ? recording : draft.m_strSound, page.size()));
+    const std::time_t now = clock();
+    const std::string messageId =
+        MessageIdFor(draft.m_strFrom, uniqueId ? uniqueId() : NewMessageIdUnique(now));
+    writer.WriteMessageHeader(draft.m_strFrom, draft.m_strTo, draft.m_strCc, draft.m_strSubject, now,
+                              messageId);
+    writer.Reserve(
+        MessageSizeHint(draft, isRecording ? recording : draft.m_strSound, page.size() + plainText.size()));
     sink.Step();
 
-    writer.WriteHtmlPart(page);
+    writer.WriteHtmlPart(plainText, page);
     sink.Step();
 
-    if (draft.m_nBackgroundMode == 1 && !writer.WriteFilePart(draft.m_strPicture, kPictureContentId)) {
+    // The picture is shown by the page; the sound is also listed, so that readers without a player in
+    // the page still offer it to be played.
+    if (draft.m_nBackgroundMode == 1 &&
+        !writer.WriteFilePart(draft.m_strPicture, kPictureContentId, PartDisposition::Inline)) {
         sink.ShowError(kPictureFailed);
     }
     sink.Step();

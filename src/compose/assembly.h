@@ -27,11 +27,13 @@ public:
 // programFolder / "Sound.wav".
 void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink);
 
-// The time the Date header is taken from; the overload above uses the system clock. Tests pass a fixed one
-// so that whole messages can be compared byte for byte.
+// The time the Date header is taken from, and the unique part of the Message-ID (random when not given);
+// the overload above uses the system clock. Tests pass fixed ones so that whole messages can be compared
+// byte for byte.
 using MailClock = std::function<std::time_t()>;
+using MessageIdSource = std::function<std::string()>;
 void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink,
-                     const MailClock& clock);
+                     const MailClock& clock, const MessageIdSource& uniqueId = {});
 
 // "文件%s附加失败" with the attachment's path in it.
 std::string AttachFailedText(const std::string& path);

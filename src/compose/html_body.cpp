@@ -1,7 +1,10 @@
 #include "compose/html_body.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 
+#include "base/text_rules.h"
 #include "compose/mail_charset.h"
 #include "compose/mime_writer.h"
 
@@ -13,11 +16,26 @@ namespace {
 std::string FaceNameForMail(const std::string& face) {
     std::string name = face;
     while (ToMailHtml(name).size() > 31 && !name.empty()) {
-        std::size_t end = name.size() - 1;
-        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-        name.resize(end);
+        TruncateUtf8(name, name.size() - 1);  // one character less
     }
     return name;
+}
+
+// An unquoted attribute value ends at whitespace and cannot hold these; a face such as
+// "WenQuanYi Micro Hei" would otherwise be read as "WenQuanYi" and two stray attributes.
+std::string FaceAttribute(const std::string& face) {
+    if (face.find_first_of(" \t\r\n\f\"'=<>`") == std::string::npos) return face;
+    std::string quoted = "\"";
+    for (const char c : face) {
+        if (c == '"') {
+            quoted += "&quot;";
+        } else if (c == '&') {
+            quoted += "&amp;";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
 }
 
 }  // namespace
@@ -30,11 +48,34 @@ std::string ColorText(COLORREF color) {
 }
 
 int HtmlFontSize(int twips) {
-    static constexpr int kPoints[] = {8, 10, 12, 14, 18, 24, 36};
-    const int points = twips / 20;
-    int i = 0;
-    while (i < 7 && kPoints[i] != points) ++i;
-    return i + 1;
+    // Readers know seven sizes only; a height between two of them takes the nearer, and the smaller
+    // when both are as near, so that the text never shows larger than chosen by a whole step.
+    static constexpr int kTwips[] = {160, 200, 240, 280, 360, 480, 720};
+    int best = 0;
+    for (int i = 1; i < 7; ++i) {
+        if (std::abs(twips - kTwips[i]) < std::abs(twips - kTwips[best])) best = i;
+    }
+    return best + 1;
+}
+
+std::string BuildPlainText(const MailDraft& draft) {
+    // What a reader of the page sees of the text: whatever it takes for a tag is not shown.
+    // The text part is labelled UTF-8; bytes that are not become "?", as they do in the page.
+    const std::string body = WellFormedUtf8(draft.m_strBody);
+    std::string text;
+    text.reserve(body.size());
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        const char next = i + 1 < body.size() ? body[i + 1] : '\0';
+        const bool tagStart = body[i] == '<' && (std::isalpha(static_cast<unsigned char>(next)) ||
+                                                 next == '/' || next == '!' || next == '?');
+        const std::size_t close = tagStart ? body.find('>', i) : std::string::npos;
+        if (close == std::string::npos) {
+            text += body[i];
+        } else {
+            i = close;
+        }
+    }
+    return text;
 }
 
 std::string BuildHtmlBody(const MailDraft& draft) {
@@ -60,6 +101,11 @@ std::string BuildHtmlBody(const MailDraft& draft) {
         page += "\" loop=";
         page += draft.m_nSoundLoops == 0 ? std::string("INFINITE") : std::to_string(draft.m_nSoundLoops);
         page += ">\r\n";
+        // Only old readers play BGSOUND; every current one shows a player for this.
+        page += "<AUDIO controls src=\"cid:";
+        page += kSoundContentId;
+        page += draft.m_nSoundLoops == 0 ? "\" loop>" : "\">";
+        page += "</AUDIO>\r\n";
     }
     if (!draft.m_strBody.empty()) {
         const CharFormat& cf = draft.m_charFormat;
@@ -79,7 +125,7 @@ std::string BuildHtmlBody(const MailDraft& draft) {
         }
         page += ">\r\n";
         page += "<FONT face=";
-        page += FaceNameForMail(cf.szFaceName);
+        page += FaceAttribute(FaceNameForMail(cf.szFaceName));
         page += " size=";
         page += std::to_string(HtmlFontSize(cf.yHeight));
         page += " color=#";

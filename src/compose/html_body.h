@@ -15,7 +15,12 @@ std::string BuildHtmlBody(const MailDraft& draft);
 // "rrggbb", lower case, of a 0x00BBGGRR colour.
 std::string ColorText(COLORREF color);
 
-// The page's font size (1 to 7) for a height in twips; 8 for a point size the size table does not hold.
+// The page's font size (1 to 7) for a height in twips: the size of 8, 10, 12, 14, 18, 24 or 36 points
+// nearest to it, the smaller of two as near.
 int HtmlFontSize(int twips);
+
+// The body as the plain-text alternative shows it (UTF-8): the typed text with whatever a reader of the
+// page takes for a tag left out, line breaks kept.
+std::string BuildPlainText(const MailDraft& draft);
 
 }  // namespace vox

@@ -101,6 +101,23 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t pos, char32_t& codePoi
     return len;
 }
 
+std::string WellFormedUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        char32_t cp = 0;
+        const std::size_t len = DecodeUtf8(text, pos, cp);
+        if (len == 0) {
+            out += '?';
+            ++pos;
+        } else {
+            out.append(text.substr(pos, len));
+            pos += len;
+        }
+    }
+    return out;
+}
+
 std::string ToMailText(std::string_view utf8) {
     return Convert(utf8, [](std::string&, std::size_t, char32_t) {});
 }

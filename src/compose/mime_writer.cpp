@@ -1,17 +1,21 @@
 #include "compose/mime_writer.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
+#include "base/regular_file.h"
+#include "compose/address_list.h"
 #include "compose/base64.h"
-#include "compose/mail_charset.h"
+#include "compose/content_type.h"
+#include "compose/header_encoding.h"
 
 namespace vox {
 namespace {
@@ -21,20 +25,6 @@ constexpr const char kCrLf[] = "\r\n";
 // Files are read in pieces of whole Base64 lines, so the pieces' encodings join up exactly and the file
 // never has to sit in memory next to its encoding.
 constexpr std::size_t kReadChunk = kBase64LineBytes * 16384;  // 912 KiB
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Reads up to size bytes; returns the count (short only at the end of the file), or -1 on an error.
 ssize_t ReadFull(int fd, unsigned char* buf, std::size_t size) {
@@ -71,24 +61,50 @@ std::string FormatMailDate(std::time_t when) {
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
+std::string MessageIdFor(std::string_view from, std::string_view unique) {
+    const std::string_view address = EntryAddress(from);
+    const std::size_t at = address.rfind('@');
+    std::string_view domain = at == address.npos ? std::string_view() : address.substr(at + 1);
+    const bool plain = !domain.empty() && domain.front() != '.' && domain.back() != '.' &&
+                       domain.find("..") == domain.npos &&
+                       std::all_of(domain.begin(), domain.end(), [](char c) {
+                           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                  (c >= '0' && c <= '9') || c == '-' || c == '.';
+                       });
+    if (!plain) domain = "voxletter.invalid";
+    return "<" + std::string(unique) + "@" + std::string(domain) + ">";
+}
+
+std::string NewMessageIdUnique(std::time_t now) {
+    unsigned char random[16] = {};
+    std::size_t got = 0;
+    while (got < sizeof random) {
+        const ssize_t n = ::getrandom(random + got, sizeof random - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    char text[64];
+    int n = std::snprintf(text, sizeof text, "%lld.", static_cast<long long>(now));
+    for (const unsigned char b : random) n += std::snprintf(text + n, sizeof text - n, "%02x", b);
+    return std::string(text, static_cast<std::size_t>(n));
+}
+
 void CMimeWriter::WriteMessageHeader(std::string_view from, std::string_view to, std::string_view cc,
-                                     std::string_view subject, std::time_t now) {
+                                     std::string_view subject, std::time_t now, std::string_view messageId) {
+    const auto entries = [](std::string_view list) {
+        std::vector<std::string_view> out;
+        for (const ListEntry& e : SplitAddressList(list)) {
+            if (e.text.find_first_not_of(" \t") != std::string_view::npos) out.push_back(e.text);
+        }
+        return out;
+    };
     std::string& m = m_strMessage;
     m.clear();
-    m += "From: ";
-    m += ToMailText(from);
-    m += kCrLf;
-    m += "To: ";
-    m += ToMailText(to);
-    m += kCrLf;
-    if (!cc.empty()) {
-        m += "Cc: ";
-        m += ToMailText(cc);
-        m += kCrLf;
-    }
-    m += "Subject: ";
-    m += ToMailText(subject);
-    m += kCrLf;
+    m += AddressHeader("From", {from});
+    m += AddressHeader("To", entries(to));
+    if (!cc.empty()) m += AddressHeader("Cc", entries(cc));
+    m += UnstructuredHeader("Subject", subject);
     m += "Content-Type: multipart/mixed;\r\n";
     m += "    boundary=\"";
     m += kOuterBoundary;
@@ -96,15 +112,18 @@ void CMimeWriter::WriteMessageHeader(std::string_view from, std::string_view to,
     m += "Date: ";
     m += FormatMailDate(now);
     m += kCrLf;
+    m += "Message-ID: ";
+    m += messageId;
+    m += kCrLf;
     m += "Mime-Version: 1.0\r\n";
     m += kCrLf;
     m += "This is a multi-part message in MIME format.\r\n";
     m += kCrLf;
 }
 
-void CMimeWriter::WriteHtmlPart(std::string_view page) {
+void CMimeWriter::WriteHtmlPart(std::string_view plainText, std::string_view page) {
     std::string& m = m_strMessage;
-    m.reserve(m.size() + 256 + Base64EncodedSize(page.size()));
+    m.reserve(m.size() + 512 + Base64EncodedSize(plainText.size()) + Base64EncodedSize(page.size()));
     m += "--";
     m += kOuterBoundary;
     m += kCrLf;
@@ -113,6 +132,16 @@ void CMimeWriter::WriteHtmlPart(std::string_view page) {
     m += kInnerBoundary;
     m += "\"\r\n";
     m += kCrLf;
+    // Readers that show no HTML, and filters that compare the two, get the same text without the page.
+    m += "--";
+    m += kInnerBoundary;
+    m += kCrLf;
+    m += "Content-Type: text/plain;\r\n";
+    m += "    charset=\"utf-8\"\r\n";
+    m += "Content-Transfer-Encoding: base64\r\n";
+    m += kCrLf;
+    AppendBase64(m, reinterpret_cast<const unsigned char*>(plainText.data()), plainText.size());
+    m += "\r\n\r\n";
     m += "--";
     m += kInnerBoundary;
     m += kCrLf;
@@ -128,55 +157,55 @@ void CMimeWriter::WriteHtmlPart(std::string_view page) {
     m += kCrLf;
 }
 
-bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view contentId) {
-    // O_NONBLOCK keeps a FIFO from hanging the open; only regular files are attached (a device such as
-    // /dev/zero would never end).
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0) return false;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view contentId,
+                                PartDisposition disposition) {
+    const std::optional<RegularFile> file = RegularFile::Open(path);
+    if (!file) return false;
+
+    const std::size_t fileSize = static_cast<std::size_t>(file->Size());
+    const std::size_t chunk =
+        fileSize < kReadChunk ? (fileSize / kBase64LineBytes + 1) * kBase64LineBytes : kReadChunk;
+    const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(chunk);
+    // The first piece is read before the header is written: its bytes tell the part's type.
+    ssize_t got = ReadFull(file->Descriptor(), buffer.get(), chunk);
+    if (got < 0) return false;
 
     std::string& m = m_strMessage;
     const std::size_t before = m.size();
-    const std::size_t fileSize = static_cast<std::size_t>(st.st_size);
     Reserve(FilePartSizeHint(fileSize, path.size()));
 
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name =
+        slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+    const std::string_view head(reinterpret_cast<const char*>(buffer.get()), static_cast<std::size_t>(got));
     m += "--";
     m += kOuterBoundary;
     m += kCrLf;
-    m += "Content-Type: application/octet-stream;\r\n";
-    if (contentId.empty()) {
-        const std::size_t slash = path.rfind('/');
-        const std::string name = ToMailText(slash == std::string::npos ? path : path.substr(slash + 1));
-        m += "   name=\"";
-        m += name;
-        m += "\"\r\n";
-        m += "Content-Transfer-Encoding: base64\r\n";
-        m += "Content-Disposition: attachment;\r\n";
-        m += "    filename=\"";
-        m += name;
-        m += "\"\r\n";
-    } else {
-        m += "Content-Transfer-Encoding: base64\r\n";
+    m += "Content-Type: ";
+    m += ContentTypeOf(name, head, static_cast<std::size_t>(got) < chunk);
+    m += ";\r\n";
+    m += NameParameterLines("   ", name);
+    m += "Content-Transfer-Encoding: base64\r\n";
+    m += disposition == PartDisposition::Inline ? "Content-Disposition: inline;\r\n"
+                                                : "Content-Disposition: attachment;\r\n";
+    m += FilenameParameterLines("    ", name);
+    if (!contentId.empty()) {
         m += "Content-ID: <";
         m += contentId;
         m += ">\r\n";
     }
     m += kCrLf;
 
-    const std::size_t chunk =
-        fileSize < kReadChunk ? (fileSize / kBase64LineBytes + 1) * kBase64LineBytes : kReadChunk;
-    const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(chunk);
     for (;;) {
-        const ssize_t got = ReadFull(fd.get(), buffer.get(), chunk);
+        AppendBase64(m, buffer.get(), static_cast<std::size_t>(got));
+        if (static_cast<std::size_t>(got) < chunk) break;
+        got = ReadFull(file->Descriptor(), buffer.get(), chunk);
         if (got < 0) {
             // A file that fails part-way counts as one that could not be opened: the message keeps no
             // half part.
             m.resize(before);
             return false;
         }
-        AppendBase64(m, buffer.get(), static_cast<std::size_t>(got));
-        if (static_cast<std::size_t>(got) < chunk) break;
     }
     m += "\r\n\r\n";
     return true;
@@ -207,7 +236,7 @@ void CMimeWriter::Reserve(std::size_t moreBytes) {
 }
 
 std::size_t FilePartSizeHint(std::size_t fileSize, std::size_t pathLength) {
-    return 256 + 2 * pathLength + Base64EncodedSize(fileSize) + 4;
+    return 512 + 8 * pathLength + Base64EncodedSize(fileSize) + 4;
 }
 
 }  // namespace vox

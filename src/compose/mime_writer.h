@@ -19,20 +19,33 @@ inline constexpr const char kSoundContentId[] = "VoxLetterYourSound";
 // Empty when the time cannot be converted.
 std::string FormatMailDate(std::time_t when);
 
+// "<unique@domain>" with the domain of the sender's address, or "voxletter.invalid" when that is no
+// plain domain name. unique must be made of characters allowed in a Message-ID.
+std::string MessageIdFor(std::string_view from, std::string_view unique);
+
+// A unique part for a Message-ID: the time and 128 random bits.
+std::string NewMessageIdUnique(std::time_t now);
+
+// How a file part is offered: as an attachment the reader lists, or inline, shown by the page only.
+enum class PartDisposition { Attachment, Inline };
+
 class CMimeWriter {
 public:
-    // Starts a new message: the header block (values are UTF-8 and written as GB18030) and the preamble.
-    // Whatever the writer held before is discarded. There is no Bcc header.
+    // Starts a new message: the header block and the preamble. Values are UTF-8; what is not plain ASCII
+    // is written as encoded-words, To and Cc (";"-separated as typed) as comma-separated lists, and long
+    // lines are folded. Whatever the writer held before is discarded. There is no Bcc header.
     void WriteMessageHeader(std::string_view from, std::string_view to, std::string_view cc,
-                            std::string_view subject, std::time_t now);
+                            std::string_view subject, std::time_t now, std::string_view messageId);
 
-    // Appends the alternative container with the page (already in the mail's bytes) as its only part.
-    void WriteHtmlPart(std::string_view page);
+    // Appends the alternative container: the body as plain text (UTF-8), then the page (already in the
+    // mail's bytes).
+    void WriteHtmlPart(std::string_view plainText, std::string_view page);
 
-    // Appends one file as an application/octet-stream part: an inline part when contentId is not empty,
-    // else an attachment named after the text after the last "/". Returns false, with nothing appended,
+    // Appends one file as a Base64 part, typed after its content or name and named after the text after
+    // the last "/"; with a Content-ID when contentId is not empty. Returns false, with nothing appended,
     // when the file cannot be opened or read to its end, or is not a regular file.
-    bool WriteFilePart(const std::string& path, std::string_view contentId);
+    bool WriteFilePart(const std::string& path, std::string_view contentId,
+                       PartDisposition disposition = PartDisposition::Attachment);
 
     // Appends the closing boundary and hands the finished text over; the writer is empty afterwards.
     std::string FinishMessage();

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "base/text_rules.h"
 #include "delivery/delivery_failure.h"
 
 namespace vox {
@@ -68,7 +69,7 @@ bool CSmtpSession::ReadReply(SmtpStage stage) {
 bool CSmtpSession::Command(const char* verb, const std::string& argument, const char* tail, SmtpStage stage) {
     // An argument with a line end would smuggle a second command onto the wire; one that does not fit the
     // command buffer is refused rather than cut, since a cut address names someone else.
-    if (argument.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+    if (HasLineBreakOrNul(argument)) {
         m_strError = kReasonBadArgument;
         return false;
     }

@@ -54,8 +54,8 @@ bool CPictureImage::LoadFromFile(const QString& path, int dpiX, int dpiY) {
         m_errorText = QString::fromUtf8(kCannotOpenText);
         return false;
     }
-    // Anything that cannot be a picture we could tile is refused before its bytes are read.
-    const QByteArray bytes = file.size() <= qint64(1) << 30 ? file.readAll() : QByteArray();
+    // A file far larger than any picture we could tile is refused before its bytes are read.
+    const QByteArray bytes = file.size() <= qint64(256) << 20 ? file.readAll() : QByteArray();
     file.close();
     // An empty file has nothing to decode: the same answer as a file nothing decodes.
     if (bytes.isEmpty() || !LoadFromMemory(bytes)) {

@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <optional>
+#include <tuple>
 #include <string>
 
 #include "picture/picture_image.h"
@@ -30,7 +33,7 @@ constexpr int kMmIsotropic = 7;
 constexpr int kMmAnisotropic = 8;
 
 // The bitmaps inside a metafile are bounded like the tile itself.
-constexpr qint64 kMaxDibPixels = qint64(64) * 1024 * 1024;
+constexpr qint64 kMaxDibPixels = qint64(16) * 1024 * 1024;
 
 class Device {
 public:
@@ -330,6 +333,9 @@ private:
     double m_kx = 1;
     double m_ky = 1;
 
+    std::optional<QFont> m_font;
+    std::optional<QFontMetricsF> m_metrics;
+
     // A double-byte character split over two calls (the player draws spaced text one byte at a time).
     bool m_leadPending = false;
     char m_lead = 0;
@@ -369,8 +375,28 @@ bool LeadByte(int charset, unsigned char byte) {
     return byte >= 0x81 && byte <= 0xFE;
 }
 
+// One converter per character set, opened on first use and kept for the thread's life: a metafile may
+// hold thousands of texts.
+class Converters {
+public:
+    ~Converters() {
+        for (auto& [charset, cd] : m_open)
+            if (cd != iconv_t(-1)) iconv_close(cd);
+    }
+    iconv_t For(int charset) {
+        auto it = m_open.find(charset);
+        if (it == m_open.end()) it = m_open.emplace(charset, iconv_open("UTF-8", CodePage(charset))).first;
+        else iconv(it->second, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+        return it->second;
+    }
+
+private:
+    std::map<int, iconv_t> m_open;
+};
+
 QString Decode(const QByteArray& bytes, int charset) {
-    iconv_t cd = iconv_open("UTF-8", CodePage(charset));
+    thread_local Converters converters;
+    iconv_t cd = converters.For(charset);
     if (cd == iconv_t(-1)) return QString::fromLatin1(bytes);
     std::string out(bytes.size() * 4 + 8, '\0');
     char* in = const_cast<char*>(bytes.constData());
@@ -386,7 +412,6 @@ QString Decode(const QByteArray& bytes, int charset) {
         ++in;
         --inLeft;
     }
-    iconv_close(cd);
     out.resize(out.size() - outLeft);
     return QString::fromStdString(out);
 }
@@ -431,8 +456,14 @@ void Device::Text(wmfDrawText_t* t) {
 
     UseDc(dc);
     const double heightD = t->font_height;
-    const QFont qfont = MakeFont(font, heightD * std::fabs(m_ky));
-    const QFontMetricsF metrics(qfont);
+    // Spaced text comes one character at a time in the same font: keep the last font and its metrics.
+    const QFont wanted = MakeFont(font, heightD * std::fabs(m_ky));
+    if (!m_font || !(*m_font == wanted)) {
+        m_font = wanted;
+        m_metrics.emplace(wanted);
+    }
+    const QFont& qfont = *m_font;
+    const QFontMetricsF& metrics = *m_metrics;
     const double angle = font->lfEscapement / 10.0;
     const double theta = -angle * M_PI / 180;
     // For top-aligned text the player guessed the baseline one font height below the reference point;
@@ -472,16 +503,28 @@ void Device::Text(wmfDrawText_t* t) {
 // --- the player's side: plain functions that find our device through the API's device data.
 struct DeviceData {
     Device* device;
+    bool scanning;  // the player's first pass, which only measures
 };
 Device* D(wmfAPI* api) { return static_cast<DeviceData*>(api->device_data)->device; }
 
 void MapFontNothing(wmfAPI*, wmfFont* font) { font->user_data = nullptr; }
 
 // Width of the text in units of the font's height, for the player's alignment arithmetic.
-float StringWidth(wmfAPI*, wmfFont* font, char* str) {
+float StringWidth(wmfAPI* api, wmfFont* font, char* str) {
+    // The measuring pass only wants a bounding box, which we never use.
+    if (static_cast<DeviceData*>(api->device_data)->scanning) return 0;
     if (!CanUseFonts() || !str || !font) return 0;
     constexpr double kProbe = 100;
-    const QFontMetricsF metrics(MakeFont(font, kProbe));
+    // Metrics per font face and style, kept for the thread's life (bounded).
+    thread_local std::map<std::tuple<QString, int, bool>, QFontMetricsF> cache;
+    const QFont probe = MakeFont(font, kProbe);
+    const auto key = std::make_tuple(probe.family(), int(probe.weight()), probe.italic());
+    auto it = cache.find(key);
+    if (it == cache.end()) {
+        if (cache.size() > 64) cache.clear();
+        it = cache.emplace(key, QFontMetricsF(probe)).first;
+    }
+    const QFontMetricsF& metrics = it->second;
     const double ratio = font->lfHeight ? double(font->lfWidth) / font->lfHeight : 1;
     const double width = metrics.horizontalAdvance(Decode(QByteArray(str), font->lfCharSet)) / kProbe;
     return float(ratio > 0 ? width / ratio : width);
@@ -562,7 +605,10 @@ void DeviceFunction(wmfAPI* api) {
     fr->region_clip = [](wmfAPI* a, wmfPolyRectangle_t* p) { D(a)->RegionClip(p); };
 
     auto* data = static_cast<DeviceData*>(wmf_malloc(api, sizeof(DeviceData)));
-    if (data) data->device = nullptr;
+    if (data) {
+        data->device = nullptr;
+        data->scanning = false;
+    }
     api->device_data = data;
     auto* fonts = static_cast<wmfFontData*>(wmf_malloc(api, sizeof(wmfFontData)));
     if (fonts) {
@@ -587,12 +633,16 @@ bool CWmfDevice::Play(const WmfLayout& layout, QImage* target) {
     }
     QByteArray bytes = layout.playable;  // the player wants a writable buffer
     Device device(target, layout);
-    static_cast<DeviceData*>(api->device_data)->device = &device;
+    auto* data = static_cast<DeviceData*>(api->device_data);
+    data->device = &device;
     bool started = false;
     if (wmf_mem_open(api, reinterpret_cast<unsigned char*>(bytes.data()), long(bytes.size())) == wmf_E_None) {
         wmfD_Rect box;
         // A fault part-way stops the player; what it drew so far stays in the tile.
-        if (wmf_scan(api, 0, &box) == wmf_E_None) {
+        data->scanning = true;
+        const wmf_error_t scanned = wmf_scan(api, 0, &box);
+        data->scanning = false;
+        if (scanned == wmf_E_None) {
             started = true;
             wmf_play(api, 0, &box);
         }

@@ -8,8 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/program_folder.h"
+#include "base/text_rules.h"
 #include "sound/port_audio_device.h"
-#include "sound/program_folder.h"
 #include "sound/wav_file.h"
 
 namespace vox {
@@ -18,11 +19,7 @@ namespace {
 
 // Device texts are shown the way the wave services return them: at most 39 bytes, cut at a character.
 std::string ShortErrorText(std::string text) {
-    constexpr size_t kMax = 39;
-    if (text.size() <= kMax) return text;
-    size_t cut = kMax;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    text.resize(cut);
+    TruncateUtf8(text, 39);
     return text;
 }
 

@@ -18,7 +18,8 @@ protected:
         return d;
     }
     void Assemble(MailDraft& d) {
-        AssembleMessage(d, dir.path(), sink, [] { return test::kFixedTime; });
+        AssembleMessage(
+            d, dir.path(), sink, [] { return test::kFixedTime; }, [] { return std::string("fixed"); });
     }
 
     test::TempDir dir;

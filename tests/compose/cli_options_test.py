@@ -16,16 +16,17 @@ failures = []
 
 def page_of(mail):
     """The Base64 text of the HTML part."""
-    start = mail.index(b"Content-Transfer-Encoding: base64\r\n\r\n") + 37
+    start = mail.index(b"text/html;")
+    start = mail.index(b"Content-Transfer-Encoding: base64\r\n\r\n", start) + 37
     return mail[start:mail.index(b"\r\n\r\n", start)]
 
 
-def run(args, cwd):
-    return subprocess.run([CLI, "compose", *args], cwd=cwd, capture_output=True, timeout=30)
+def run(args, cwd, command="compose"):
+    return subprocess.run([CLI, command, *args], cwd=cwd, capture_output=True, timeout=30)
 
 
-def expect(args, code, stderr_has=None, cwd=None):
-    r = run(args, cwd)
+def expect(args, code, stderr_has=None, cwd=None, command="compose"):
+    r = run(args, cwd, command)
     err = r.stderr.decode("utf-8", "replace")
     if r.returncode != code or (stderr_has is not None and stderr_has not in err):
         failures.append(f"{args}: exit {r.returncode}, stderr {err!r}; wanted {code} and {stderr_has!r}")
@@ -41,6 +42,9 @@ with tempfile.TemporaryDirectory() as tmp:
         (GOOD + ["extra"], 'unexpected argument "extra"'),
         (GOOD + ["--subject"], "option --subject needs a value"),
         (["--from", "--to", "a@b.com"], "option --from needs a value"),
+        # A value that begins with "-" is written --option=VALUE; on its own it is the next option.
+        (GOOD + ["--subject", "--x"], "option --subject needs a value"),
+        (GOOD + ["--bold=yes"], "option --bold takes no value"),
         (GOOD + ["--to", "c@d.com"], "option --to given more than once"),
         (GOOD + ["--italic", "--italic"], "option --italic given more than once"),
         (GOOD + ["--sound", "s.wav", "--recording"], "options --sound and --recording exclude each other"),
@@ -63,6 +67,27 @@ with tempfile.TemporaryDirectory() as tmp:
     for args, message in cases:
         expect(args, 2, message, cwd=tmp)
 
+    # record reads its options by the same rules (refused before any sound device is opened).
+    for args, message in [
+        (["--seconds=x"], 'option --seconds needs a whole number from 0 up, not "x"'),
+        (["--seconds", "1", "--seconds=2"], "option --seconds given more than once"),
+        (["--rate", "8001"], "option --rate needs 8000, 11025, 22050 or 44100"),
+        (["--bits"], "option --bits needs a value"),
+        (["--channels", "1", "stereo"], 'unexpected argument "stereo"'),
+        (["--seconds", "4000", "--rate=44100", "--bits=16", "--channels=2"], "4000 seconds is too long; at 44100 Hz, 16 bits, 2 channel(s) a recording can last at most 3043 seconds"),
+    ]:
+        expect(args, 2, "voxletter-cli record: " + message, cwd=tmp, command="record")
+    expect(["--sound=x"], 2, 'unknown option "--sound"', cwd=tmp, command="record")
+    for args, message in [([], "Usage: voxletter-cli"), (["mail"], 'unknown command "mail"')]:
+        r = subprocess.run([CLI, *args], capture_output=True, timeout=30)
+        if r.returncode != 2 or message not in r.stderr.decode() or r.stdout:
+            failures.append(f"{args}: exit {r.returncode}, stderr {r.stderr!r}; wanted 2 and {message!r}")
+
+    # --subject=VALUE takes the value as it stands.
+    r = expect(GOOD + ["--subject=--x"], 0, cwd=tmp)
+    if b"\r\nSubject: --x\r\n" not in r.stdout:
+        failures.append("--subject=--x did not become the subject")
+
     # --help goes to standard output and succeeds.
     r = expect(["--help"], 0, cwd=tmp)
     if b"--background-picture FILE" not in r.stdout or b"-o FILE" not in r.stdout:
@@ -72,7 +97,8 @@ with tempfile.TemporaryDirectory() as tmp:
     r = expect(GOOD + ["--sound", "s.wav", "--attach", "s.wav", "--attach", "./s.wav"], 0, cwd=tmp)
     if not r.stdout.startswith(b"From: me@x.org\r\nTo: a@b.com\r\nSubject: \r\n"):
         failures.append("no mail on standard output")
-    if r.stdout.count(b'filename="s.wav"') != 1:
+    # The sound part is named too; it is the one with a Content-ID.
+    if r.stdout.count(b'filename="s.wav"\r\n\r\n') != 1:
         failures.append("the attachment list is not unique")
     out = os.path.join(tmp, "out.eml")
     expect(GOOD + ["-o", out], 0, cwd=tmp)

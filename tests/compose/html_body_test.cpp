@@ -29,10 +29,11 @@ TEST(HtmlBody, BodyTagAndSound) {
         {0, kWhite, "", 0, "<BODY>\r\n"},
         {0, 0xFF0000, "", 0, "<BODY BGCOLOR=0000ff>\r\n"},
         {0, 0x00FF00, "/x.wav", 3,
-         "<BODY BGCOLOR=00ff00>\r\n<BGSOUND SRC=\"cid:VoxLetterYourSound\" loop=3>\r\n"},
+         "<BODY BGCOLOR=00ff00>\r\n<BGSOUND SRC=\"cid:VoxLetterYourSound\" loop=3>\r\n"
+         "<AUDIO controls src=\"cid:VoxLetterYourSound\"></AUDIO>\r\n"},
         {1, 0xFF0000, kRecordingMarker, 0,
          "<BODY BACKGROUND=cid:VoxLetterYourPictue>\r\n<BGSOUND SRC=\"cid:VoxLetterYourSound\" "
-         "loop=INFINITE>\r\n"},
+         "loop=INFINITE>\r\n<AUDIO controls src=\"cid:VoxLetterYourSound\" loop></AUDIO>\r\n"},
     };
     for (const Case& c : cases) {
         MailDraft d;
@@ -46,9 +47,45 @@ TEST(HtmlBody, BodyTagAndSound) {
 }
 
 TEST(HtmlBody, FontSizeTable) {
-    const std::pair<int, int> cases[] = {{160, 1}, {200, 2}, {210, 2}, {240, 3}, {280, 4}, {360, 5},
-                                         {480, 6}, {720, 7}, {180, 8}, {220, 8}, {400, 8}, {1440, 8}};
+    // Exact entries, then the nearest entry with ties to the smaller: 9 pt lies between 8 and 10, 11
+    // between 10 and 12, 16 between 14 and 18.
+    const std::pair<int, int> cases[] = {{160, 1}, {200, 2}, {210, 2}, {240, 3}, {280, 4},  {360, 5},
+                                         {480, 6}, {720, 7}, {180, 1}, {220, 2}, {230, 3},  {320, 4},
+                                         {330, 5}, {400, 5}, {600, 6}, {601, 7}, {1440, 7}, {20, 1}};
     for (const auto& [twips, size] : cases) EXPECT_EQ(HtmlFontSize(twips), size) << twips;
+}
+
+TEST(HtmlBody, FaceIsQuotedOnlyWhenAnUnquotedValueWouldEnd) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Arial", "face=Arial "},
+        {"宋体", "face=\xCB\xCE\xCC\xE5 "},
+        {"Noto-Sans_CJK,serif", "face=Noto-Sans_CJK,serif "},
+        {"WenQuanYi Micro Hei", "face=\"WenQuanYi Micro Hei\" "},
+        {"a\tb", "face=\"a\tb\" "},
+        {"Say \"x\" & 'y'", "face=\"Say &quot;x&quot; &amp; 'y'\" "},
+        {"a=b<c>`", "face=\"a=b<c>`\" "},
+    };
+    for (const auto& [face, attribute] : cases) {
+        MailDraft d;
+        d.m_strBody = "x";
+        d.m_charFormat.szFaceName = face;
+        EXPECT_NE(BuildHtmlBody(d).find("<FONT " + attribute + "size=3"), std::string::npos) << face;
+    }
+}
+
+TEST(HtmlBody, PlainTextLeavesOutTags) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Hello\r\nWorld", "Hello\r\nWorld"},
+        {"a <b>bold</b> and <br/>\r\n<!-- c --> 你好", "a bold and \r\n 你好"},
+        {"1 < 2 > 0, a<3, <<x>", "1 < 2 > 0, a<3, <"},
+        {"open <tag never closed", "open <tag never closed"},
+        {"GB \xC4\xE3\xBA\xC3 <b>", "GB ???? "},  // not UTF-8
+    };
+    for (const auto& [body, text] : cases) {
+        MailDraft d;
+        d.m_strBody = body;
+        EXPECT_EQ(BuildPlainText(d), text) << body;
+    }
 }
 
 TEST(HtmlBody, ColorTextIsRedGreenBlue) {
@@ -65,7 +102,7 @@ TEST(HtmlBody, TextBlock) {
     d.m_paraFormat.wAlignment = PFA_CENTER;
     EXPECT_EQ(BuildHtmlBody(d),
               kHead +
-                  "<BODY>\r\n<DIV align=center>\r\n<FONT face=Noto Sans size=3 color=#ff0000>\r\n"
+                  "<BODY>\r\n<DIV align=center>\r\n<FONT face=\"Noto Sans\" size=3 color=#ff0000>\r\n"
                   "<B><U>a < b & \"c\"\r\n\xB5\xDA\xB6\xFE\xD0\xD0 &#x1F600;\r\n</U></B>\r\n"
                   "</FONT>\r\n</DIV>\r\n</BODY>\r\n</HTML>");
 }

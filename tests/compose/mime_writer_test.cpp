@@ -17,25 +17,41 @@ protected:
 };
 
 TEST_F(MimeWriterTest, HeaderBlock) {
-    writer.WriteMessageHeader("me@x.org", "a@b.com;c@d.com", "e@f.com", "Hello", test::kFixedTime);
+    writer.WriteMessageHeader("me@x.org", "a@b.com;c@d.com", "e@f.com", "Hello", test::kFixedTime,
+                              "<1@x.org>");
     EXPECT_EQ(writer.Text(),
               "From: me@x.org\r\n"
-              "To: a@b.com;c@d.com\r\n"
+              "To: a@b.com, c@d.com\r\n"
               "Cc: e@f.com\r\n"
               "Subject: Hello\r\n"
               "Content-Type: multipart/mixed;\r\n"
               "    boundary=\"==VoxLetter_Multipart==\";\r\n"
               "Date: Mon, 07 Dec 2026 13:14:05 +0800\r\n"
+              "Message-ID: <1@x.org>\r\n"
               "Mime-Version: 1.0\r\n"
               "\r\n"
               "This is a multi-part message in MIME format.\r\n"
               "\r\n");
 }
 
-TEST_F(MimeWriterTest, NoCcLineAndEmptySubjectAndGbValues) {
-    writer.WriteMessageHeader("我@x.org", "a@b.com", "", "", test::kFixedTime);
-    EXPECT_TRUE(
-        writer.Text().starts_with("From: \xCE\xD2@x.org\r\nTo: a@b.com\r\nSubject: \r\nContent-Type:"));
+TEST_F(MimeWriterTest, NoCcLineAndEmptySubjectAndEncodedName) {
+    writer.WriteMessageHeader("我 <me@x.org>", "a@b.com", "", "", test::kFixedTime, "<1@x.org>");
+    EXPECT_TRUE(writer.Text().starts_with(
+        "From: =?UTF-8?B?5oiR?= <me@x.org>\r\nTo: a@b.com\r\nSubject: \r\nContent-Type:"));
+}
+
+TEST_F(MimeWriterTest, MessageIdTakesTheSendersDomain) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"me@x.org", "<u@x.org>"},
+        {"张三 <zs@mail.example.cn>", "<u@mail.example.cn>"},
+        {"me@localhost", "<u@localhost>"},
+        {"me@例子.中国", "<u@voxletter.invalid>"},
+        {"me@[10.0.0.1]", "<u@voxletter.invalid>"},
+        {"me@x..org", "<u@voxletter.invalid>"},
+    };
+    for (const auto& [from, id] : cases) EXPECT_EQ(MessageIdFor(from, "u"), id) << from;
+    // Two mails in the same second still differ.
+    EXPECT_NE(NewMessageIdUnique(test::kFixedTime), NewMessageIdUnique(test::kFixedTime));
 }
 
 TEST_F(MimeWriterTest, DateHasNumericZoneAndEnglishNames) {
@@ -50,11 +66,18 @@ TEST_F(MimeWriterTest, DateHasNumericZoneAndEnglishNames) {
 }
 
 TEST_F(MimeWriterTest, HtmlPart) {
-    writer.WriteHtmlPart("<HTML></HTML>");
+    writer.WriteHtmlPart("hi", "<HTML></HTML>");
     EXPECT_EQ(writer.Text(),
               "--==VoxLetter_Multipart==\r\n"
               "Content-Type: multipart/alternative;\r\n"
               "    boundary=\"==VoxLetter_Plume==\"\r\n"
+              "\r\n"
+              "--==VoxLetter_Plume==\r\n"
+              "Content-Type: text/plain;\r\n"
+              "    charset=\"utf-8\"\r\n"
+              "Content-Transfer-Encoding: base64\r\n"
+              "\r\n"
+              "aGk=\r\n"
               "\r\n"
               "--==VoxLetter_Plume==\r\n"
               "Content-Type: text/html;\r\n"
@@ -73,21 +96,25 @@ TEST_F(MimeWriterTest, AttachmentAndInlineParts) {
     EXPECT_EQ(writer.Text(),
               "--==VoxLetter_Multipart==\r\n"
               "Content-Type: application/octet-stream;\r\n"
-              "   name=\"\xB1\xA8\xB8\xE6.bin\"\r\n"
+              "   name=\"=?UTF-8?B?5oql5ZGKLmJpbg==?=\"\r\n"
               "Content-Transfer-Encoding: base64\r\n"
               "Content-Disposition: attachment;\r\n"
-              "    filename=\"\xB1\xA8\xB8\xE6.bin\"\r\n"
+              "    filename*=UTF-8''%E6%8A%A5%E5%91%8A.bin\r\n"
               "\r\n"
               "YWJj\r\n\r\n");
     CMimeWriter inlined;
-    ASSERT_TRUE(inlined.WriteFilePart(path, kSoundContentId));
+    ASSERT_TRUE(
+        inlined.WriteFilePart(dir.Write("tile.gif", "GIF89a"), kPictureContentId, PartDisposition::Inline));
     EXPECT_EQ(inlined.Text(),
               "--==VoxLetter_Multipart==\r\n"
-              "Content-Type: application/octet-stream;\r\n"
+              "Content-Type: image/gif;\r\n"
+              "   name=\"tile.gif\"\r\n"
               "Content-Transfer-Encoding: base64\r\n"
-              "Content-ID: <VoxLetterYourSound>\r\n"
+              "Content-Disposition: inline;\r\n"
+              "    filename=\"tile.gif\"\r\n"
+              "Content-ID: <VoxLetterYourPictue>\r\n"
               "\r\n"
-              "YWJj\r\n\r\n");
+              "R0lGODlh\r\n\r\n");
 }
 
 TEST_F(MimeWriterTest, EmptyFileAndFullLastLine) {
@@ -114,7 +141,7 @@ TEST_F(MimeWriterTest, LargeFileEqualsOneEncoding) {
 }
 
 TEST_F(MimeWriterTest, UnreadableFilesAppendNothing) {
-    writer.WriteHtmlPart("x");
+    writer.WriteHtmlPart("x", "x");
     const std::string before = writer.Text();
     const std::string fifo = (dir.path() / "fifo").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -128,10 +155,10 @@ TEST_F(MimeWriterTest, UnreadableFilesAppendNothing) {
 }
 
 TEST_F(MimeWriterTest, FinishHandsOverAndNextMessageStartsAfresh) {
-    writer.WriteMessageHeader("a@b.c", "d@e.f", "", "first", test::kFixedTime);
+    writer.WriteMessageHeader("a@b.c", "d@e.f", "", "first", test::kFixedTime, "<1@b.c>");
     const std::string first = writer.FinishMessage();
     EXPECT_TRUE(first.ends_with("\r\n--==VoxLetter_Multipart==--\r\n"));
-    writer.WriteMessageHeader("a@b.c", "d@e.f", "", "second", test::kFixedTime);
+    writer.WriteMessageHeader("a@b.c", "d@e.f", "", "second", test::kFixedTime, "<1@b.c>");
     const std::string second = writer.FinishMessage();
     EXPECT_EQ(second.find("first"), std::string::npos);
     EXPECT_EQ(second.size(), first.size() + 1);

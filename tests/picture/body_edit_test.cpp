@@ -74,6 +74,26 @@ private slots:
         }
     }
 
+    // One picture of each kind: the viewport shows its tile repeated from the corner, in steps of its size.
+    void everyKindOfPictureTiles() {
+        for (const char* name : {"base-96dpi.jpg", "transparent.gif", "pal8.bmp", "libuemf-records.wmf"}) {
+            CBodyEdit edit;
+            edit.resize(900, 700);
+            edit.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&edit));
+            QVERIFY2(edit.SetBackgroundPicture(QStringLiteral(VOX_PICTURE_DATA "/") + name), name);
+            QVERIFY(m_shown.empty());
+            const QImage tile = edit.Tile().convertToFormat(QImage::Format_RGB32);
+            const QImage shown = Viewport(edit);
+            for (const QPoint at : {QPoint(3, 3), QPoint(tile.width() + 3, 3), QPoint(3, tile.height() + 5),
+                                    QPoint(2 * tile.width() + 7, tile.height() + 9)}) {
+                if (at.x() >= shown.width() || at.y() >= shown.height()) continue;
+                QCOMPARE(shown.pixel(at) & 0xFFFFFF,
+                         tile.pixel(at.x() % tile.width(), at.y() % tile.height()) & 0xFFFFFF);
+            }
+        }
+    }
+
     void failedLoadKeepsTheTileAndSaysWhy() {
         QTemporaryDir dir;
         CBodyEdit edit;

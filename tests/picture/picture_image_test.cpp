@@ -219,6 +219,29 @@ TEST(PictureImage, MetafileShapesLandOnTheExpectedPixels) {
                            Probe{49, 60, 0xFFFFFF}, Probe{50, 78, 0x000000}, Probe{50, 82, 0x000000},
                            Probe{50, 77, 0xFFFFFF}, Probe{50, 83, 0xFFFFFF}, Probe{0, 0, 0xFFFFFF}})
         EXPECT_EQ(At(tile, p.x, p.y), p.rgb) << p.x << "," << p.y;
+
+    // Clipping inside a saved context: a band cut to x 0..50 with 20..30 taken out, then the context
+    // restored and a second band drawn unclipped.
+    const QByteArray clipped = WmfBuilder()
+                                   .Record(0x02FA, {5, 0, 0, 0, 0})
+                                   .Record(0x02FC, {0, 0x00FF, 0, 0})
+                                   .Record(0x02FC, {0, 0, 0x00FF, 0})  // solid blue
+                                   .Record(0x012D, {0}).Record(0x012D, {1})
+                                   .Record(0x001E, {})                  // SAVEDC
+                                   .Record(0x0416, {100, 50, 0, 0})     // INTERSECTCLIPRECT (0,0)-(50,100)
+                                   .Record(0x0415, {100, 30, 0, 20})    // EXCLUDECLIPRECT (20,0)-(30,100)
+                                   .Record(0x041B, {10, 100, 0, 0})     // RECTANGLE (0,0)-(100,10)
+                                   .Record(0x0127, {-1})                // RESTOREDC
+                                   .Record(0x012D, {2})
+                                   .Record(0x041B, {30, 100, 20, 0})    // RECTANGLE (0,20)-(100,30)
+                                   .Bytes(true, 100, 100, 96);
+    CPictureImage clip;
+    ASSERT_TRUE(clip.LoadFromFile(WriteTemp(dir, "clip.wmf", clipped), 96, 96));
+    const QImage band = clip.TakeBitmap();
+    for (const Probe& p : {Probe{10, 5, 0xFF0000}, Probe{19, 5, 0xFF0000}, Probe{20, 5, 0xFFFFFF},
+                           Probe{29, 5, 0xFFFFFF}, Probe{30, 5, 0xFF0000}, Probe{49, 5, 0xFF0000},
+                           Probe{50, 5, 0xFFFFFF}, Probe{25, 25, 0x0000FF}, Probe{90, 25, 0x0000FF}})
+        EXPECT_EQ(At(band, p.x, p.y), p.rgb) << "clip " << p.x << "," << p.y;
 }
 
 // Each sample metafile against another program's rendering of it. Renderers differ in antialiasing, fonts

@@ -1,5 +1,5 @@
 // Writes pictures of the windows with sample contents, for the README and for looking at the layout:
-// composer.png, sending.png, about.png and font.png in the folder given as the only argument.
+// composer.png, body-wmf.png (the body over a metafile tile), sending.png, about.png and font.png in the folder given as the only argument.
 // Run under a real X server (scripts/screenshot.sh uses Xvfb), not in a test.
 
 #include <QApplication>
@@ -139,6 +139,10 @@ int main(int argc, char* argv[]) {
         QApplication::sendEvent(send, &enter);
         Settle(100);
         ok = Save(composer, folder, "composer.png") && ok;
+        // The same letter over a metafile tile, as SetBackgroundPicture shows it.
+        composer.Body()->SetBackgroundPicture(QStringLiteral(VOX_PICTURE_DATA "/libreoffice-shapes.wmf"));
+        Settle(200);
+        ok = Save(*composer.Body(), folder, "body-wmf.png") && ok;
     }
 
     {

@@ -17,8 +17,7 @@ TEST(CliDraft, FillsTheDraftAsTheComposerWould) {
                             "--to",
                             "a@b.c;d@e.f",
                             "--cc=c@d.e",
-                            "--subject",
-                            "--hi",
+                            "--subject=--hi",
                             "--body",
                             "one\ntwo\r\nthree\n",
                             "--font",
@@ -41,7 +40,7 @@ TEST(CliDraft, FillsTheDraftAsTheComposerWould) {
     ASSERT_TRUE(req);
     const MailDraft& d = req->draft;
     EXPECT_EQ(d.m_strCc, "c@d.e");
-    EXPECT_EQ(d.m_strSubject, "--hi");  // a value is taken as it stands, even one that looks like an option
+    EXPECT_EQ(d.m_strSubject, "--hi");  // a value that begins with "-" is given with "="
     EXPECT_EQ(d.m_strBody, "one\r\ntwo\r\nthree\r\n");
     EXPECT_EQ(d.m_charFormat.szFaceName, "黑体");
     EXPECT_EQ(d.m_charFormat.yHeight, 210);
@@ -84,6 +83,8 @@ TEST(CliDraft, Refusals) {
         {"stray"},
         {"--to"},
         {"--to", "--cc", "x@y.z"},
+        {"--subject", "--hi"},  // a left-out value, not the subject "--hi"
+        {"--subject", "-x"},
         {"--bold=yes"},
         {"--to", "a@b.c", "--to", "d@e.f"},
         {"--bold", "--bold"},

@@ -1,4 +1,4 @@
-#include "sound/program_folder.h"
+#include "base/program_folder.h"
 
 #include <unistd.h>
 

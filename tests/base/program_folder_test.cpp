@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "sound/program_folder.h"
+#include "base/program_folder.h"
 
 namespace fs = std::filesystem;
 

@@ -1,0 +1,16 @@
+#include "base/text_rules.h"
+
+namespace vox {
+
+bool HasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
+}
+
+void TruncateUtf8(std::string& text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return;
+    std::size_t cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // a continuation byte
+    text.resize(cut);
+}
+
+}  // namespace vox
