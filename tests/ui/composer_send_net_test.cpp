@@ -256,7 +256,7 @@ void ComposerSendNetTest::styledVoiceMail() {
     const QByteArray page = test::FindPart(parts, "content-type: text/html").body;
     QVERIFY(page.contains("<BODY BACKGROUND=cid:VoxLetterYourPictue>\r\n"));
     QVERIFY(page.contains("<BGSOUND SRC=\"cid:VoxLetterYourSound\" loop=2>\r\n"));
-    QVERIFY(page.contains("<DIV align=center>\r\n<FONT face=DejaVu Sans Mono size=4 color=#800020>\r\n<B>"));
+    QVERIFY(page.contains("<DIV align=center>\r\n<FONT face=\"DejaVu Sans Mono\" size=4 color=#800020>\r\n<B>"));
     QVERIFY(page.contains("\r\n</B>\r\n</FONT>"));
     const auto bytesOf = [](const QString& path) {
         QFile file(path);
