@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Pictures of the composer, the delivery window, the about box and the font window, rendered by a real X
-# server (Xvfb) with the program's Chinese font, and of a voice mail's page as a recipient sees it,
-# written to screenshots/.
+# Pictures of the composer, the delivery window, the about box, the font window and the recording window,
+# rendered by a real X server (Xvfb) with the program's Chinese font, and of a voice mail's page as a
+# recipient sees it, written to screenshots/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

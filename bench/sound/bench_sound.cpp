@@ -20,6 +20,7 @@
 
 #include "pulse_server.h"
 #include "scripted_wave_device.h"
+#include "sound/port_audio_device.h"
 #include "sound/wave_recorder.h"
 
 namespace fs = std::filesystem;
@@ -173,15 +174,20 @@ void MeasureEcho(benchmark::State& state, Echo&& startEcho) {
 
 void BM_EchoLatencyEngine(benchmark::State& state) {
     std::unique_ptr<CWaveRecorder> rec;
+    vox::PortAudioDevice* device = nullptr;
     const fs::path dir = TempFolder();
     MeasureEcho(state, [&]() -> std::function<void()> {
-        rec = std::make_unique<CWaveRecorder>();
+        auto owned = std::make_unique<vox::PortAudioDevice>();
+        device = owned.get();
+        rec = std::make_unique<CWaveRecorder>(std::move(owned));
         rec->SetTempFolder(dir);
         rec->SetFormat(2, 44100, 16);
         rec->SetMaxBytes(176400 * 60);
         if (rec->Open() != 0) return {};
         rec->StartRecord();
         return [&] {
+            state.counters["underruns"] = static_cast<double>(device->OutputUnderruns());
+            state.counters["host_underflows"] = static_cast<double>(device->HostUnderflows());
             rec->StopRecord();
             rec->Close();
             rec.reset();
@@ -217,6 +223,45 @@ void BM_RealCaptureWithEcho(benchmark::State& state) {
     state.SetLabel("one iteration = one second of sound");
 }
 BENCHMARK(BM_RealCaptureWithEcho)->Iterations(3)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// A minute of speech recorded with echo, as a user records a message: does the echo ever run dry?
+void BM_EchoUnderrunsOverAMinute(benchmark::State& state) {
+    if (!StartServer()) {
+        state.SkipWithError(("no private sound server: " + g_skip).c_str());
+        return;
+    }
+    const fs::path dir = TempFolder();
+    const fs::path speech = dir / "speech.wav";
+    if (PulseServer::Run({"espeak-ng", "-v", "zh", "-s", "150", "-w", speech.string(),
+                          "你好，这是一段一分钟的语音留言，用来检查回声在整个录音里是否一直连续。"}) != 0) {
+        state.SkipWithError("espeak-ng cannot speak");
+        return;
+    }
+    auto owned = std::make_unique<vox::PortAudioDevice>();
+    vox::PortAudioDevice* device = owned.get();
+    auto rec = std::make_unique<CWaveRecorder>(std::move(owned));
+    rec->SetTempFolder(dir);
+    rec->SetFormat(2, 44100, 16);
+    rec->SetMaxBytes(176400 * 61);
+    if (rec->Open() != 0) {
+        state.SkipWithError("open failed");
+        return;
+    }
+    rec->StartRecord();
+    for (auto _ : state) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < end) g_server->Play(speech, "mic");
+    }
+    rec->StopRecord();
+    state.counters["seconds"] = rec->GetRecordedBytes() / 176400.0;
+    state.counters["underruns"] = static_cast<double>(device->OutputUnderruns());
+    state.counters["host_underflows"] = static_cast<double>(device->HostUnderflows());
+    state.counters["input_overruns"] = static_cast<double>(device->InputOverruns());
+    rec->Close();
+    rec.reset();
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_EchoUnderrunsOverAMinute)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 void BM_EchoLatencyPulseLoopbackPeer(benchmark::State& state) {
     MeasureEcho(state, []() -> std::function<void()> {

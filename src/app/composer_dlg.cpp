@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 
 #include "app/about_dlg.h"
@@ -36,6 +37,7 @@
 #include "dialogs/font_dlg.h"
 #include "dialogs/message_box.h"
 #include "base/program_folder.h"
+#include "sound/add_sound_dlg.h"
 
 namespace vox {
 
@@ -325,8 +327,12 @@ void CComposerDlg::OnFont() {
     m_body->setCurrentCharFormat(chosen);
 }
 
-// The sound command comes with its own window.
-void CComposerDlg::OnSound() {}
+void CComposerDlg::OnSound() {
+    CAddSoundDlg sound(m_draft.m_strSound, static_cast<uint32_t>(std::max(0, m_draft.m_nSoundLoops)), this);
+    if (sound.exec() != QDialog::Accepted) return;
+    m_draft.m_strSound = sound.Sound();
+    m_draft.m_nSoundLoops = static_cast<int>(std::min<uint32_t>(sound.RepeatCount(), INT32_MAX));
+}
 
 void CComposerDlg::OnFormat() {
     CAlignDlg dlg(ParaFormatFromQt(m_body->alignment()).wAlignment, this);

@@ -1,6 +1,9 @@
 #include "sound/port_audio_device.h"
 
 #include <alsa/asoundlib.h>
+#include <pa_linux_alsa.h>
+#include <pthread.h>
+#include <sched.h>
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -12,6 +15,18 @@
 namespace vox {
 
 namespace {
+
+// Each block is moved by the real-time callbacks in this many pieces (2 ms at a 50 ms block), and the
+// streams ask for little latency: the echo then lags its voice by little more than the block itself.
+// The callbacks wake the service thread only when a block is complete. The output keeps a few
+// milliseconds more than the input: on a busy machine less than about 14 ms lets the sound system run
+// short now and then, which the listener hears as a click.
+constexpr unsigned long kPiecesPerBlock = 25;
+constexpr double kInputLatency = 0.003;
+constexpr double kOutputLatency = 0.014;
+// Silence in front of an echo that starts on an empty output, in milliseconds: it covers the jitter with
+// which the capture blocks come in (5 ms still let one block in a minute come too late).
+constexpr uint64_t kPrimeMs = 8;
 
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 void QuietJack(const char*) {}
@@ -32,6 +47,18 @@ public:
 };
 
 PaSampleFormat SampleFormat(const WaveFormatEx& format) { return format.wBitsPerSample == 8 ? paUInt8 : paInt16; }
+
+int64_t NowMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The silence in front of an echo that starts on an empty output: enough to cover the jitter with which
+// capture blocks arrive, whole frames.
+size_t PrimeBytes(const WaveFormatEx& format, uint32_t align) {
+    const size_t bytes = static_cast<size_t>(uint64_t{format.nAvgBytesPerSec} * kPrimeMs / 1000);
+    return bytes - bytes % align;
+}
 
 }  // namespace
 
@@ -111,20 +138,29 @@ PaError PortAudioDevice::OpenStream(PaStream** stream, bool input, const WaveFor
     params.device = dev;
     params.channelCount = format.nChannels;
     params.sampleFormat = SampleFormat(format);
-    // Capture cannot hand over anything before a whole block is in, so the input wakes once per block
-    // with a relaxed latency; the output moves half a block at a time at low latency, which keeps the
-    // echo as prompt as with the smallest buffers at a fraction of the wake-ups.
+    // The echo waits for nothing but the block itself: both streams move small pieces at the device's
+    // low latency, so a block is handed over as soon as its last frame is in, and its sound reaches the
+    // speaker right behind the little silence that primes the output (PrimeBytes).
     const unsigned long frames = blockBytes / std::max<uint32_t>(1, format.nBlockAlign);
-    const unsigned long framesPerBuffer = input ? frames : std::max<unsigned long>(1, frames / 2);
-    params.suggestedLatency = 0.05;
-    if (info != nullptr) params.suggestedLatency = input ? info->defaultHighInputLatency : info->defaultLowOutputLatency;
+    const unsigned long framesPerBuffer = std::max<unsigned long>(1, frames / kPiecesPerBlock);
+    params.suggestedLatency = input ? kInputLatency : kOutputLatency;
     QuietSoundLibraries quiet;
-    return Pa_OpenStream(stream, input ? &params : nullptr, input ? nullptr : &params, format.nSamplesPerSec,
-                         framesPerBuffer, paClipOff, input ? InputCallback : OutputCallback, this);
+    err = Pa_OpenStream(stream, input ? &params : nullptr, input ? nullptr : &params, format.nSamplesPerSec,
+                        framesPerBuffer, paClipOff, input ? InputCallback : OutputCallback, this);
+    // With buffers this small, a busy machine would starve the callbacks now and then: ask for real-time
+    // scheduling where the system grants it (the request simply fails elsewhere).
+    const PaHostApiInfo* api = info != nullptr ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    if (err == paNoError && api != nullptr && api->type == paALSA) PaAlsa_EnableRealtimeScheduling(*stream, 1);
+    return err;
 }
 
 void PortAudioDevice::StartService() {
-    if (!m_service.joinable()) m_service = std::thread([this] { ServiceLoop(); });
+    if (m_service.joinable()) return;
+    m_service = std::thread([this] { ServiceLoop(); });
+    // The service thread hands over every echo block: below the callbacks, above everything else.
+    sched_param param{};
+    param.sched_priority = 1;
+    pthread_setschedparam(m_service.native_handle(), SCHED_FIFO, &param);
 }
 
 std::string PortAudioDevice::ErrorText(int code) {
@@ -147,12 +183,12 @@ int PortAudioDevice::InputCallback(const void* input, void*, unsigned long frame
         dev->m_inRing.Write(static_cast<const uint8_t*>(input), bytes);
     else
         dev->m_inOverruns.fetch_add(1, std::memory_order_relaxed);
-    dev->Wake();
+    if (dev->m_inRing.WritePos() >= dev->m_inWakeAt.load(std::memory_order_acquire)) dev->Wake();
     return paContinue;
 }
 
 int PortAudioDevice::OutputCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                                    PaStreamCallbackFlags, void* self) {
+                                    PaStreamCallbackFlags flags, void* self) {
     auto* dev = static_cast<PortAudioDevice*>(self);
     auto* out = static_cast<uint8_t*>(output);
     const size_t bytes = frames * dev->m_outAlign;
@@ -161,7 +197,17 @@ int PortAudioDevice::OutputCallback(const void*, void* output, unsigned long fra
     dev->m_outRing.Read(out, take);
     std::memset(out + take, dev->m_silence, bytes - take);
     dev->m_outPlayed.fetch_add(take, std::memory_order_release);
-    dev->Wake();
+    // The moment the sound ran out; a block that follows within a block's time came too late.
+    if (take < bytes && dev->m_outPlayed.load(std::memory_order_relaxed) > 0 &&
+        dev->m_dryAt.load(std::memory_order_relaxed) == 0)
+        dev->m_dryAt.store(NowMicros(), std::memory_order_relaxed);
+    // The sound system ran short while sound was flowing (not while it played silence anyway).
+    if ((flags & paOutputUnderflow) && dev->m_outPlayed.load(std::memory_order_relaxed) > 0 &&
+        dev->m_dryAt.load(std::memory_order_relaxed) == 0)
+        dev->m_hostUnderflows.fetch_add(1, std::memory_order_relaxed);
+    // The service thread hands a block back once it has been played.
+    if (dev->m_outPlayed.load(std::memory_order_relaxed) >= dev->m_outWakeAt.load(std::memory_order_acquire))
+        dev->Wake();
     return paContinue;
 }
 
@@ -180,14 +226,15 @@ void PortAudioDevice::ServiceLoop() {
             }
         } else {
             // The timeout lets a lone split frame at the end of the output be completed (PumpOutputLocked).
+            // It runs on the monotonic clock: a change of the wall clock must not stall the output.
             timespec until{};
-            clock_gettime(CLOCK_REALTIME, &until);
+            clock_gettime(CLOCK_MONOTONIC, &until);
             until.tv_nsec += 20 * 1000 * 1000;
             if (until.tv_nsec >= 1000000000L) {
                 until.tv_sec += 1;
                 until.tv_nsec -= 1000000000L;
             }
-            while (sem_timedwait(&m_wake, &until) != 0 && errno == EINTR) {
+            while (sem_clockwait(&m_wake, CLOCK_MONOTONIC, &until) != 0 && errno == EINTR) {
             }
         }
         // Several wake-ups may have piled up; one pass serves them all.
@@ -240,13 +287,26 @@ void PortAudioDevice::PumpInputLocked() {
         const size_t n = std::min<size_t>(m_inRing.Readable(), head->nLength - m_inFill);
         m_inRing.Read(head->pData + m_inFill, n);
         m_inFill += static_cast<uint32_t>(n);
-        if (m_inFill < head->nLength) return;
+        if (m_inFill < head->nLength) break;
         head->nBytesRecorded = head->nLength;
         m_inKept += head->nLength;
         m_inFill = 0;
         m_inQueue.pop_front();
         m_inDone.push_back(head);
     }
+    SetInputWakeLocked();
+}
+
+void PortAudioDevice::SetInputWakeLocked() {
+    // The input callback wakes the service thread when the ring holds what completes the block being
+    // filled (or a whole block's worth while none is queued).
+    size_t need = m_inBlock;
+    if (!m_inQueue.empty()) {
+        const size_t carried = m_inFill == 0 ? m_carry.size() : 0;
+        const size_t missing = m_inQueue.front()->nLength - m_inFill;
+        need = missing > carried ? missing - carried : 1;
+    }
+    m_inWakeAt.store(m_inRing.ReadPos() + std::max<size_t>(need, 1), std::memory_order_release);
 }
 
 void PortAudioDevice::ReturnInputLocked(bool all) {
@@ -265,6 +325,13 @@ void PortAudioDevice::ReturnInputLocked(bool all) {
     }
 }
 
+void PortAudioDevice::SetOutputWakeLocked() {
+    // The output callback wakes the service thread when the oldest block in the ring has been played.
+    uint64_t at = UINT64_MAX;
+    if (!m_outQueue.empty()) at = m_outQueue.front().end - m_outQueue.front().end % m_outAlign;
+    m_outWakeAt.store(at, std::memory_order_release);
+}
+
 void PortAudioDevice::PumpOutputLocked() {
     const uint64_t played = m_outPlayed.load(std::memory_order_acquire);
     while (!m_outQueue.empty()) {
@@ -273,17 +340,19 @@ void PortAudioDevice::PumpOutputLocked() {
         m_outDone.push_back(m_outQueue.front().block);
         m_outQueue.pop_front();
     }
+    SetOutputWakeLocked();
 
     const auto now = std::chrono::steady_clock::now();
     while (!m_outPending.empty()) {
         WaveBlock* b = m_outPending.front();
-        // Starting from an empty ring, two blocks of silence go first, so that the next block has a tenth
-        // of a second to arrive before the output runs dry.
+        // Starting from an empty ring, a little silence goes first, so that the next block may come a
+        // little late without the output running dry.
         if (m_pendingOff == 0 && m_outRing.Readable() == 0) {
-            const size_t prime = (2 * m_outBlock) - (2 * m_outBlock) % m_outAlign;
-            if (m_outRing.Writable() < prime + b->nLength) return;
-            m_outRing.Fill(m_silence, prime);
-            m_outWritten += prime;
+            if (m_outRing.Writable() < m_prime + b->nLength) return;
+            const int64_t dry = m_dryAt.exchange(0, std::memory_order_relaxed);
+            if (dry != 0 && NowMicros() - dry < m_blockTime.count()) ++m_underruns;
+            m_outRing.Fill(m_silence, m_prime);
+            m_outWritten += m_prime;
         }
         const size_t n = std::min<size_t>(m_outRing.Writable(), b->nLength - m_pendingOff);
         m_outRing.Write(b->pData + m_pendingOff, n);
@@ -294,6 +363,7 @@ void PortAudioDevice::PumpOutputLocked() {
         m_outPending.pop_front();
         m_outQueue.push_back({b, m_outWritten});
         m_lastWrite = now;
+        SetOutputWakeLocked();
     }
 
     // A block that ends inside a frame leaves that frame's first bytes waiting for the next block. When no
@@ -310,23 +380,30 @@ void PortAudioDevice::PumpOutputLocked() {
 // ---- input ---------------------------------------------------------------------------------------------
 
 int PortAudioDevice::OpenInput(const WaveFormatEx& format, uint32_t blockBytes, WaveDeviceClient* client) {
-    if (m_inStream != nullptr) return paDeviceUnavailable;
-    m_inAlign = std::max<uint32_t>(1, format.nBlockAlign);
+    {
+        std::lock_guard<std::mutex> lock(m_mu);
+        if (m_inStream != nullptr) return paDeviceUnavailable;
+    }
+    // The stream is opened aside and published under the lock with everything the service thread
+    // reads: that thread may already be running for the output.
+    PaStream* stream = nullptr;
+    const PaError err = OpenStream(&stream, true, format, blockBytes);
+    if (err != paNoError) return err;
+    const uint32_t align = std::max<uint32_t>(1, format.nBlockAlign);
     // A second of sound, or 16 blocks if more: room for the service thread to fall behind a little.
     size_t capacity = std::max<size_t>(format.nAvgBytesPerSec, 16u * blockBytes);
-    capacity -= capacity % m_inAlign;
-    m_inRing.Allocate(capacity);
-    const PaError err = OpenStream(&m_inStream, true, format, blockBytes);
-    if (err != paNoError) {
-        m_inStream = nullptr;
-        return err;
-    }
+    capacity -= capacity % align;
     std::lock_guard<std::mutex> lock(m_mu);
+    m_inAlign = align;
+    m_inBlock = blockBytes;
+    m_inRing.Allocate(capacity);
     m_inClient = client;
     m_inQueue.clear();
     m_inFill = 0;
     m_inKept = 0;
     m_carry.clear();
+    SetInputWakeLocked();
+    m_inStream = stream;
     StartService();
     return paNoError;
 }
@@ -346,6 +423,7 @@ int PortAudioDevice::AddInputBuffer(WaveBlock* block) {
     if (m_inStream == nullptr) return paBadStreamPtr;
     block->nBytesRecorded = 0;
     m_inQueue.push_back(block);
+    if (m_inQueue.size() == 1) SetInputWakeLocked();
     return paNoError;
 }
 
@@ -356,6 +434,7 @@ int PortAudioDevice::StartInput() {
     if (m_inStream == nullptr) return paBadStreamPtr;
     if (m_inRunning) return paNoError;
     m_inRing.Reset();
+    SetInputWakeLocked();
     const PaError err = Pa_StartStream(m_inStream);
     if (err == paNoError) m_inRunning = true;
     return err;
@@ -384,6 +463,7 @@ int PortAudioDevice::StopInput() {
     m_carry = std::move(rest);
     m_inRing.Reset();
     ReturnInputLocked(false);
+    SetInputWakeLocked();
     FlushDone(lock);
     return err;
 }
@@ -399,6 +479,7 @@ int PortAudioDevice::ResetInput() {
     m_inRing.Reset();
     m_carry.clear();
     ReturnInputLocked(true);
+    SetInputWakeLocked();
     FlushDone(lock);
     return err;
 }
@@ -415,28 +496,44 @@ int PortAudioDevice::CloseInput() {
 // ---- output --------------------------------------------------------------------------------------------
 
 int PortAudioDevice::OpenOutput(const WaveFormatEx& format, uint32_t blockBytes, WaveDeviceClient* client) {
-    if (m_outStream != nullptr) return paDeviceUnavailable;
-    m_outAlign = std::max<uint32_t>(1, format.nBlockAlign);
-    m_outBlock = blockBytes;
-    m_silence = format.wBitsPerSample == 8 ? 0x80 : 0x00;
-    m_blockTime = std::chrono::microseconds(
-        format.nAvgBytesPerSec > 0 ? uint64_t{blockBytes} * 1000000u / format.nAvgBytesPerSec : 50000u);
+    {
+        std::lock_guard<std::mutex> lock(m_mu);
+        if (m_outStream != nullptr) return paDeviceUnavailable;
+    }
+    // As for the input: the service thread runs already (it serves the input) and reads the stream, the
+    // ring and the silence value under the lock, so they are set only there, all at once.
+    PaStream* stream = nullptr;
+    const PaError err = OpenStream(&stream, false, format, blockBytes);
+    if (err != paNoError) return err;
+    const uint32_t align = std::max<uint32_t>(1, format.nBlockAlign);
     // Two seconds, or 32 blocks if more: echo and playback never queue nearly that much.
     size_t capacity = std::max<size_t>(2u * format.nAvgBytesPerSec, 32u * blockBytes);
-    capacity -= capacity % m_outAlign;
-    m_outRing.Allocate(capacity);
-    const PaError err = OpenStream(&m_outStream, false, format, blockBytes);
-    if (err != paNoError) {
-        m_outStream = nullptr;
-        return err;
-    }
+    capacity -= capacity % align;
+    const uint64_t avg = format.nAvgBytesPerSec;
     std::lock_guard<std::mutex> lock(m_mu);
+    m_outAlign = align;
+    m_outBlock = blockBytes;
+    m_silence = format.wBitsPerSample == 8 ? 0x80 : 0x00;
+    m_blockTime = std::chrono::microseconds(avg > 0 ? uint64_t{blockBytes} * 1000000u / avg : 50000u);
+    m_prime = PrimeBytes(format, align);
+    m_outRing.Allocate(capacity);
     m_outClient = client;
     m_outPending.clear();
     m_outQueue.clear();
     m_pendingOff = 0;
     m_outWritten = 0;
     m_outPlayed = 0;
+    m_dryAt = 0;
+    m_outWakeAt = UINT64_MAX;
+    // The stream plays silence from the start: the sound system fills its own buffer now, not out of
+    // the first echo block, which would leave the output short right after it.
+    const PaError started = Pa_StartStream(stream);
+    if (started != paNoError) {
+        Pa_CloseStream(stream);
+        return started;
+    }
+    m_outRunning = true;
+    m_outStream = stream;
     StartService();
     return paNoError;
 }
@@ -454,17 +551,14 @@ int PortAudioDevice::UnprepareOutput(WaveBlock* block) {
 int PortAudioDevice::WriteOutput(WaveBlock* block) {
     std::lock_guard<std::mutex> lock(m_mu);
     if (m_outStream == nullptr) return paBadStreamPtr;
-    m_outPending.push_back(block);
-    PumpOutputLocked();
-    // The stream runs from the first block on; until then there is nothing to play.
+    // Normally running since the open; after a reset it starts again with the next block.
     if (!m_outRunning) {
         const PaError err = Pa_StartStream(m_outStream);
-        if (err != paNoError) {
-            m_outPending.pop_back();
-            return err;
-        }
+        if (err != paNoError) return err;
         m_outRunning = true;
     }
+    m_outPending.push_back(block);
+    PumpOutputLocked();
     return paNoError;
 }
 
@@ -484,6 +578,8 @@ int PortAudioDevice::ResetOutput() {
     m_outRing.Reset();
     m_outWritten = 0;
     m_outPlayed = 0;
+    m_dryAt = 0;
+    m_outWakeAt = UINT64_MAX;
     FlushDone(lock);
     return err;
 }

@@ -54,6 +54,10 @@ public:
 
     // Callback buffers that found the input ring full (the service thread fell behind).
     uint64_t InputOverruns() const { return m_inOverruns.load(); }
+    // Echo or playback blocks that came after the output had run dry in the middle of a stream (a gap
+    // the listener hears), and callbacks in which the sound system itself reported an underflow.
+    uint64_t OutputUnderruns() const { return m_underruns.load(); }
+    uint64_t HostUnderflows() const { return m_hostUnderflows.load(); }
 
 private:
     // Single producer, single consumer; positions only grow. Reset only while no callback runs.
@@ -65,6 +69,8 @@ private:
         void Write(const uint8_t* data, size_t n);
         void Fill(uint8_t value, size_t n);
         void Read(uint8_t* out, size_t n);
+        size_t ReadPos() const { return m_read.load(std::memory_order_acquire); }
+        size_t WritePos() const { return m_write.load(std::memory_order_acquire); }
         void Reset() {
             m_read = 0;
             m_write = 0;
@@ -88,6 +94,8 @@ private:
     void PumpInputLocked();
     void PumpOutputLocked();
     void ReturnInputLocked(bool all);
+    void SetInputWakeLocked();
+    void SetOutputWakeLocked();
     void DeliverDone();
     // Hands back what is waiting: inline on the service thread, otherwise waits until it has.
     void FlushDone(std::unique_lock<std::mutex>& lock);
@@ -115,6 +123,8 @@ private:
     bool m_inRunning = false;
     WaveDeviceClient* m_inClient = nullptr;
     uint32_t m_inAlign = 1;
+    uint32_t m_inBlock = 1;
+    std::atomic<size_t> m_inWakeAt{0};  // input ring position at which the service thread is woken
     ByteRing m_inRing;
     std::deque<WaveBlock*> m_inQueue;
     uint32_t m_inFill = 0;
@@ -135,8 +145,13 @@ private:
     std::deque<Written> m_outQueue;
     uint64_t m_outWritten = 0;
     std::atomic<uint64_t> m_outPlayed{0};
+    std::atomic<uint64_t> m_outWakeAt{UINT64_MAX};  // played position at which the service thread is woken
     std::chrono::steady_clock::time_point m_lastWrite;
     std::chrono::microseconds m_blockTime{50000};
+    size_t m_prime = 0;                        // bytes of silence in front of a stream
+    std::atomic<int64_t> m_dryAt{0};          // when the output last ran dry (microseconds), 0: not dry
+    std::atomic<uint64_t> m_underruns{0};
+    std::atomic<uint64_t> m_hostUnderflows{0};
 };
 
 }  // namespace vox

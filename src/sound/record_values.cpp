@@ -1,5 +1,6 @@
 #include "sound/record_values.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -20,6 +21,22 @@ int32_t ProgressScale(int32_t limitBytes) {
     int32_t scale = 1;
     while (limitBytes / scale > 1000) scale *= 10;
     return scale;
+}
+
+uint32_t BlockPeak(const uint8_t* data, size_t bytes, uint32_t bitsPerSample) {
+    uint32_t peak = 0;
+    if (bitsPerSample == 8) {
+        for (size_t i = 0; i < bytes; ++i) {
+            const int v = data[i] - 128;
+            peak = std::max<uint32_t>(peak, static_cast<uint32_t>(v < 0 ? -v : v) << 8);
+        }
+        return peak;
+    }
+    for (size_t i = 0; i + 1 < bytes; i += 2) {
+        const int v = static_cast<int16_t>(static_cast<uint16_t>(data[i] | data[i + 1] << 8));
+        peak = std::max<uint32_t>(peak, static_cast<uint32_t>(v < 0 ? -v : v));
+    }
+    return peak;
 }
 
 std::string RecordSizeText(uint32_t bytes) {

@@ -11,6 +11,7 @@
 #include "base/program_folder.h"
 #include "base/text_rules.h"
 #include "sound/port_audio_device.h"
+#include "sound/record_values.h"
 #include "sound/wav_file.h"
 
 namespace vox {
@@ -25,6 +26,8 @@ std::string ShortErrorText(std::string text) {
 
 }  // namespace
 
+void WaveNotify::OnWaveError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
 CWaveRecorder::CWaveRecorder() : CWaveRecorder(std::make_unique<PortAudioDevice>()) {}
 
 CWaveRecorder::CWaveRecorder(std::unique_ptr<WaveDevice> device) : m_pDevice(std::move(device)) {}
@@ -32,6 +35,7 @@ CWaveRecorder::CWaveRecorder(std::unique_ptr<WaveDevice> device) : m_pDevice(std
 CWaveRecorder::~CWaveRecorder() {
     // The device goes first: it may still hand back output blocks, which the handler releases, and no
     // completion may arrive once the buffers below are gone.
+    SetNotifying(false);
     m_bOpen = false;
     m_pDevice.reset();
     if (m_fileTemp >= 0) ::close(m_fileTemp);
@@ -70,12 +74,24 @@ void CWaveRecorder::ShowText(const std::string& text) {
 
 void CWaveRecorder::ReportError(int code) { ShowText(ShortErrorText(m_pDevice->ErrorText(code))); }
 
+void CWaveRecorder::SetNotifying(bool on) {
+    std::lock_guard<std::mutex> lock(m_notifyMutex);
+    m_bNotify = on;
+}
+
 void CWaveRecorder::NotifyProgress(uint32_t bytes, int kind) {
-    if (m_hNotifyWnd != nullptr) m_hNotifyWnd->OnWaveProgress(bytes, kind);
+    std::lock_guard<std::mutex> lock(m_notifyMutex);
+    if (m_bNotify && m_hNotifyWnd != nullptr) m_hNotifyWnd->OnWaveProgress(bytes, kind);
+}
+
+void CWaveRecorder::NotifyLevel(uint32_t peak) {
+    std::lock_guard<std::mutex> lock(m_notifyMutex);
+    if (m_bNotify && m_hNotifyWnd != nullptr) m_hNotifyWnd->OnWaveLevel(peak);
 }
 
 void CWaveRecorder::NotifyDone() {
-    if (m_hNotifyWnd != nullptr) m_hNotifyWnd->OnWaveDone();
+    std::lock_guard<std::mutex> lock(m_notifyMutex);
+    if (m_bNotify && m_hNotifyWnd != nullptr) m_hNotifyWnd->OnWaveDone();
 }
 
 int CWaveRecorder::Open() {
@@ -124,6 +140,7 @@ int CWaveRecorder::Open() {
         return code;
     }
     m_bOutputOpen = true;
+    SetNotifying(true);
     m_bOpen = true;
     return 0;
 }
@@ -136,10 +153,21 @@ void CWaveRecorder::StartRecord() {
     if (code != 0) ReportError(code);
 }
 
-void CWaveRecorder::StopRecord() {
+void CWaveRecorder::StopRecord() { StopCapture(false); }
+
+void CWaveRecorder::StopCapture(bool fromService) {
     if (m_bInputOpen) {
         const int code = m_pDevice->StopInput();
-        if (code != 0) ReportError(code);
+        if (code != 0) {
+            const std::string text = ShortErrorText(m_pDevice->ErrorText(code));
+            if (!fromService) {
+                ShowText(text);
+            } else {
+                // The service thread must not wait for a message box: the window queues this one.
+                std::lock_guard<std::mutex> lock(m_notifyMutex);
+                if (m_bNotify && m_hNotifyWnd != nullptr) m_hNotifyWnd->OnWaveError(text);
+            }
+        }
     }
     m_bRecording = false;
 }
@@ -168,6 +196,7 @@ void CWaveRecorder::WaveInProc(WaveBlock* block) {
             left -= static_cast<size_t>(n);
         }
         m_nRecorded += static_cast<int32_t>(block->nLength);
+        NotifyLevel(BlockPeak(block->pData, block->nLength, m_wfx.wBitsPerSample));
         NotifyProgress(static_cast<uint32_t>(m_nRecorded.load()), kWaveProgressCapture);
     }
 
@@ -177,7 +206,7 @@ void CWaveRecorder::WaveInProc(WaveBlock* block) {
     } else if (kept) {
         // Only the block that reached the limit ends the capture; blocks handed back after it stay out.
         NotifyDone();
-        StopRecord();
+        StopCapture(true);
     }
 }
 
@@ -274,28 +303,31 @@ int CWaveRecorder::SaveWave(const std::filesystem::path& path) {
 
 int CWaveRecorder::Close() {
     if (!m_bOpen) return 0;
-    // From here on the handlers ignore everything the resets hand back.
+    // No notification after this: one under way finishes first, and the handlers ignore everything
+    // the resets hand back.
+    SetNotifying(false);
     m_bOpen = false;
+    // Every step is tried even after one fails: a device left open would refuse the next Open. The
+    // first failure is the one reported and returned.
+    int first = 0;
+    auto step = [&](int code) {
+        if (code != 0 && first == 0) first = code;
+    };
     if (m_bOutputOpen) {
-        int code = m_pDevice->ResetOutput();
-        if (code == 0) code = m_pDevice->CloseOutput();
-        if (code != 0) {
-            ReportError(code);
-            return code;
-        }
+        step(m_pDevice->ResetOutput());
+        step(m_pDevice->CloseOutput());
         m_bOutputOpen = false;
     }
     if (m_bInputOpen) {
-        int code = m_pDevice->StopInput();
-        if (code == 0) code = m_pDevice->ResetInput();
-        if (code == 0) code = m_pDevice->CloseInput();
-        if (code != 0) {
-            ReportError(code);
-            return code;
-        }
+        step(m_pDevice->StopInput());
+        step(m_pDevice->ResetInput());
+        step(m_pDevice->CloseInput());
         m_bInputOpen = false;
     }
-    return 0;
+    m_bRecording = false;
+    m_bPlaying = false;
+    if (first != 0) ReportError(first);
+    return first;
 }
 
 }  // namespace vox

@@ -7,7 +7,8 @@
 // handlers run on the device's service thread; they report to the window through WaveNotify, whose
 // implementation must not wait for the window thread (the recording window queues the calls with their
 // values). Notifications arrive in block order: a block's progress always comes before a done that
-// follows it.
+// follows it. Every notification goes through WaveNotify, and none is made once Close() has returned
+// (nor during or after destruction), so a window may go away right after closing its engine.
 
 #include <atomic>
 #include <cstdint>
@@ -34,12 +35,17 @@ public:
     virtual void OnWaveProgress(uint32_t bytes, int kind) = 0;
     // Capture reached its limit, or playback reached the end of the recording.
     virtual void OnWaveDone() = 0;
+    // How loud a kept capture block was, 0 to 32768 (BlockPeak), just before its progress. Optional.
+    virtual void OnWaveLevel(uint32_t peak) { (void)peak; }
+    // A device error met on the service thread (the input could not be stopped at the limit), with the
+    // device's text. Without an override the text goes to standard error.
+    virtual void OnWaveError(const std::string& text);
 };
 
 // Shows one of the engine's error texts ("没有录音设备", "打开临时保存文件失败" or a device's text).
 // The recording window plugs in its message box (stop icon); the command-line tool prints to stderr.
-// It is called on the window thread, with one exception: when the input cannot be stopped at the limit,
-// the text comes from the service thread, so a window must queue it rather than block there.
+// It is only called on the window thread, from inside the engine's operations; errors met on the service
+// thread go to WaveNotify::OnWaveError instead.
 using WaveMessageFunction = std::function<void(const std::string& text)>;
 
 class CWaveRecorder : private WaveDeviceClient {
@@ -95,9 +101,14 @@ private:
 
     void ReportError(int code);
     void ShowText(const std::string& text);
+    // Stops capture; fromService: called by the input handler at the limit.
+    void StopCapture(bool fromService);
+    // Opens or closes the gate every notification passes; closing waits for one under way.
+    void SetNotifying(bool on);
     bool QueuePlayBlock(const std::shared_ptr<const std::vector<uint8_t>>& copy, uint32_t gen, uint32_t offset);
     void NotifyProgress(uint32_t bytes, int kind);
     void NotifyDone();
+    void NotifyLevel(uint32_t peak);
     // A fresh copy of the whole temporary file.
     std::shared_ptr<const std::vector<uint8_t>> ReadTempFile() const;
 
@@ -108,14 +119,14 @@ private:
     WaveNotify* m_hNotifyWnd = nullptr;
     std::atomic<bool> m_bOpen{false};
     std::atomic<bool> m_bRecording{false};
-    bool m_bOutputOpen = false;  // the output handle is held
+    std::atomic<bool> m_bOutputOpen{false};  // the output handle is held
     uint32_t m_nBlockSize = 4410;
     WaveBlock m_hdrIn[kCaptureBlocks] = {};
     std::unique_ptr<uint8_t[]> m_pBlocks[kCaptureBlocks];
     std::shared_ptr<const std::vector<uint8_t>> m_pPlayData;
     int m_fileTemp = -1;  // file descriptor of "tempRecord"
     WaveFormatEx m_wfx;
-    bool m_bInputOpen = false;  // the input handle is held
+    std::atomic<bool> m_bInputOpen{false};  // the input handle is held (read by the limit's stop)
 
     // Playback: which Play the queued blocks belong to, and how many bytes this playback covers.
     std::atomic<uint32_t> m_nPlayGen{0};
@@ -123,6 +134,10 @@ private:
     // Held while Play queues its first two blocks, so that a completion cannot queue the third before
     // the second.
     std::mutex m_playMutex;
+    // Notifications pass only while m_bNotify is set; Close clears it under the lock, so one under way
+    // has finished by the time Close returns and none starts afterwards.
+    std::mutex m_notifyMutex;
+    bool m_bNotify = false;
     std::filesystem::path m_tempFolder;
     WaveMessageFunction m_showMessage;
     std::unique_ptr<WaveDevice> m_pDevice;

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -355,17 +358,21 @@ TEST_F(WaveRecorderTest, FailingDeviceCallsAreShownAndReturned) {
         std::string message;
         const char* alsoCalled;  // nullptr: nothing required
         const char* notCalled;
+        int reopen;  // what Open returns once the device works again
     };
+    // A failing step of Close does not keep the others from running: a device left open would refuse
+    // every later Open. Only a device that refuses to close stays busy.
+    const int busy = ScriptedWaveDevice::kBusy;
     const Case cases[] = {
-        {"OpenInput", 0, false, 7, deviceText, nullptr, "AddInputBuffer"},
-        {"AddInputBuffer", 3, false, 7, deviceText, "CloseInput", "OpenOutput"},
-        {"PrepareInput", 0, false, 7, deviceText, "CloseInput", "OpenOutput"},
-        {"OpenOutput", 0, false, 7, deviceText, "CloseInput", "StartInput"},
-        {"ResetOutput", 0, true, 7, deviceText, nullptr, "CloseOutput"},
-        {"CloseOutput", 0, true, 7, deviceText, nullptr, "StopInput"},
-        {"StopInput", 0, true, 7, deviceText, nullptr, "ResetInput"},
-        {"ResetInput", 0, true, 7, deviceText, nullptr, "CloseInput"},
-        {"CloseInput", 0, true, 7, deviceText, nullptr, nullptr},
+        {"OpenInput", 0, false, 7, deviceText, nullptr, "AddInputBuffer", 0},
+        {"AddInputBuffer", 3, false, 7, deviceText, "CloseInput", "OpenOutput", 0},
+        {"PrepareInput", 0, false, 7, deviceText, "CloseInput", "OpenOutput", 0},
+        {"OpenOutput", 0, false, 7, deviceText, "CloseInput", "StartInput", 0},
+        {"ResetOutput", 0, true, 7, deviceText, "CloseInput", nullptr, 0},
+        {"CloseOutput", 0, true, 7, deviceText, "CloseInput", nullptr, busy},
+        {"StopInput", 0, true, 7, deviceText, "CloseInput", nullptr, 0},
+        {"ResetInput", 0, true, 7, deviceText, "CloseInput", nullptr, 0},
+        {"CloseInput", 0, true, 7, deviceText, nullptr, nullptr, busy},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.op);
@@ -393,7 +400,80 @@ TEST_F(WaveRecorderTest, FailingDeviceCallsAreShownAndReturned) {
         EXPECT_EQ(m_dev->Calls().size(), n);
         m_rec->StartRecord();
         EXPECT_EQ(m_dev->Calls().size(), n) << "no capture on a device that is not open";
+        m_dev->ClearFailures();
+        m_messages.clear();
+        EXPECT_EQ(m_rec->Open(), c.reopen);
     }
+}
+
+// Every report goes through the notification interface and none arrives once Close has returned, even
+// from a device that hands blocks back without waiting for them to be delivered.
+TEST_F(WaveRecorderTest, NoNotificationAfterCloseReturns) {
+    class SlowWatcher : public vox::WaveNotify {
+    public:
+        void OnWaveProgress(uint32_t, int) override { Note(); }
+        void OnWaveDone() override { Note(); }
+        void OnWaveLevel(uint32_t) override { Note(); }
+        void OnWaveError(const std::string&) override { Note(); }
+        std::atomic<bool> closed{false};
+        std::atomic<int> late{0}, seen{0};
+
+    private:
+        void Note() {
+            ++seen;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a report under way as Close starts
+            if (closed) ++late;
+        }
+    };
+    for (int round = 0; round < 20; ++round) {
+        TearDown();
+        SetUp();
+        SlowWatcher watcher;
+        m_rec->SetNotifyWindow(&watcher);
+        m_dev->SetWaitForReturns(false);
+        OpenAndRecord(8000, 8, 1, 8000000);
+        m_dev->CaptureBlocks(ScriptedWaveDevice::kUnlimited);
+        while (watcher.seen < 1 + round % 5) std::this_thread::yield();
+        ASSERT_EQ(m_rec->Close(), 0);
+        watcher.closed = true;
+        m_dev->WaitIdle();
+        m_rec.reset();
+        EXPECT_EQ(watcher.late, 0) << round;
+    }
+}
+
+TEST_F(WaveRecorderTest, AStopFailingAtTheLimitIsReportedThroughTheNotifications) {
+    class Errors : public Recorder {
+    public:
+        void OnWaveError(const std::string& text) override { texts.push_back(text); }
+        std::vector<std::string> texts;
+    } errors;
+    m_rec->SetNotifyWindow(&errors);
+    m_dev->FailCall("StopInput", 9);
+    OpenAndRecord(8000, 8, 1, 800);
+    m_dev->CaptureBlocks(ScriptedWaveDevice::kUnlimited);
+    m_dev->WaitIdle();
+    EXPECT_EQ(errors.Take().back(), Done());
+    EXPECT_EQ(errors.texts.size(), 1u);
+    EXPECT_TRUE(m_messages.empty()) << "the message function is for the window thread only";
+}
+
+TEST(RecordValues, BlockPeak) {
+    struct Case {
+        std::vector<uint8_t> bytes;
+        uint32_t bits;
+        uint32_t peak;
+    };
+    const Case cases[] = {
+        {{128, 128, 128}, 8, 0},
+        {{128, 0, 200}, 8, 32768},           // 0 is the loudest 8-bit sample
+        {{128, 255}, 8, 127 << 8},
+        {{0x00, 0x80, 0x10, 0x00}, 16, 32768},  // -32768
+        {{0xFF, 0x7F}, 16, 32767},
+        {{0xFF, 0xFF, 0x05}, 16, 1},         // -1, and a trailing byte that is not a sample
+        {{}, 16, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(vox::BlockPeak(c.bytes.data(), c.bytes.size(), c.bits), c.peak);
 }
 
 TEST_F(WaveRecorderTest, NoInputDeviceAndNoTempFileAreShown) {

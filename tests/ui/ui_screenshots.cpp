@@ -1,5 +1,7 @@
 // Writes pictures of the windows with sample contents, for the README and for looking at the layout:
-// composer.png, body-wmf.png (the body over a metafile tile), sending.png, about.png and font.png in the folder given as the only argument.
+// composer.png (styled: hover buttons, a tiled picture behind centred text), body-wmf.png (the body over
+// a metafile tile), sending.png, about.png, font.png, record.png (a recording under way) and
+// record_advanced.png in the folder given as the only argument.
 // Run under a real X server (scripts/screenshot.sh uses Xvfb), not in a test.
 
 #include <QApplication>
@@ -7,11 +9,11 @@
 #include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QPainter>
-#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextEdit>
@@ -33,6 +35,8 @@
 #include "dialogs/align_dlg.h"
 #include "dialogs/background_dlg.h"
 #include "modal_answer.h"
+#include "scripted_wave_device.h"
+#include "sound/record_dlg.h"
 
 using namespace vox;
 
@@ -180,6 +184,31 @@ int main(int argc, char* argv[]) {
         fontDlg.show();
         Settle(200);
         ok = Save(fontDlg, folder, "font.png") && ok;
+    }
+    {
+        // A recording under way, on the scripted device: 44100 Hz 16-bit stereo, 37 blocks in.
+        QDir temp = QDir::temp();
+        auto device = std::make_unique<vox::testing::ScriptedWaveDevice>();
+        vox::testing::ScriptedWaveDevice* dev = device.get();
+        auto rec = std::make_unique<CWaveRecorder>(std::move(device));
+        rec->SetTempFolder(temp.path().toStdString());
+        CRecordDlg record(std::move(rec));
+        record.show();
+        record.OnAdvanced();
+        record.findChild<QRadioButton*>(QStringLiteral("1029"))->setChecked(true);
+        record.findChild<QRadioButton*>(QStringLiteral("1018"))->setChecked(true);
+        record.findChild<QRadioButton*>(QStringLiteral("1025"))->setChecked(true);
+        Settle(200);
+        ok = Save(record, folder, "record_advanced.png") && ok;
+        record.OnRecord();
+        dev->CaptureBlocks(37);
+        dev->WaitIdle();
+        Settle(200);
+        record.OnWaveLevel(21000);
+        Settle(100);
+        ok = Save(record, folder, "record.png") && ok;
+        record.reject();
+        temp.remove(QStringLiteral("tempRecord"));
     }
     return ok ? 0 : 1;
 }

@@ -24,6 +24,11 @@ void ScriptedWaveDevice::FailCall(const std::string& op, int code, int after) {
     m_failures[op] = {code, after};
 }
 
+void ScriptedWaveDevice::ClearFailures() {
+    std::lock_guard<std::mutex> lock(m_mu);
+    m_failures.clear();
+}
+
 int ScriptedWaveDevice::Call(const std::string& op) {
     std::lock_guard<std::mutex> lock(m_mu);
     m_calls.push_back(op);
@@ -70,6 +75,10 @@ void ScriptedWaveDevice::WaitIdle() {
 
 void ScriptedWaveDevice::WaitDeliveredLocked(std::unique_lock<std::mutex>& lock) {
     if (std::this_thread::get_id() == m_thread.get_id()) return;  // the loop hands them back next
+    if (!m_waitForReturns) {
+        m_cv.notify_all();
+        return;
+    }
     m_cv.notify_all();
     m_cv.wait(lock, [this] { return !m_busy && m_inReturns.empty() && m_outReturns.empty(); });
 }
@@ -124,6 +133,7 @@ bool ScriptedWaveDevice::HasInputDevice() {
 int ScriptedWaveDevice::OpenInput(const WaveFormatEx&, uint32_t, WaveDeviceClient* client) {
     if (int code = Call("OpenInput")) return code;
     std::lock_guard<std::mutex> lock(m_mu);
+    if (m_inOpen) return kBusy;
     m_inClient = client;
     m_inOpen = true;
     return 0;
@@ -191,6 +201,7 @@ int ScriptedWaveDevice::CloseInput() {
 int ScriptedWaveDevice::OpenOutput(const WaveFormatEx&, uint32_t, WaveDeviceClient* client) {
     if (int code = Call("OpenOutput")) return code;
     std::lock_guard<std::mutex> lock(m_mu);
+    if (m_outOpen) return kBusy;
     m_outClient = client;
     m_outOpen = true;
     return 0;

@@ -19,6 +19,7 @@ class ScriptedWaveDevice final : public WaveDevice {
 public:
     static constexpr int kUnlimited = -1;
     static constexpr uint8_t kPartialByte = 0xEE;  // what a block handed back by a stop holds
+    static constexpr int kBusy = 4;                 // opening a device that is already open
 
     ScriptedWaveDevice();
     ~ScriptedWaveDevice() override;
@@ -28,6 +29,10 @@ public:
     // The call named op ("OpenInput", "AddInputBuffer" …) fails with code once it has succeeded `after`
     // times; every later call fails too.
     void FailCall(const std::string& op, int code, int after = 0);
+    void ClearFailures();
+    // Whether stops, resets and closes wait until the blocks they hand back have been delivered (as the
+    // device contract asks); a careless device returns at once.
+    void SetWaitForReturns(bool wait) { m_waitForReturns = wait; }
     // Lets n more capture blocks fill while capture runs (kUnlimited: as fast as they are queued).
     void CaptureBlocks(int n);
     // Holds written output blocks until CompleteOutput lets them finish (default: they finish at once).
@@ -84,6 +89,7 @@ private:
 
     bool m_hasInput = true;
     bool m_partialOnStop = false;
+    bool m_waitForReturns = true;
     bool m_keepPlayed = true;
     std::map<std::string, Failure> m_failures;
     std::map<std::string, int> m_counts;

@@ -1,0 +1,66 @@
+#pragma once
+// The sound selection window: a sound file from disk, a recording made on the spot, or no sound, and how
+// often the recipient's mail reader repeats it.
+
+#include <QDialog>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QButtonGroup;
+class QLineEdit;
+class QPushButton;
+
+namespace vox {
+
+class CRecordDlg;
+
+// The Open File filter of "+", as display text and pattern pairs.
+QString SoundFileFilter();
+
+class CAddSoundDlg : public QDialog {
+    Q_OBJECT
+public:
+    // sound: empty, the recording marker or a file's full path; count: 0 for endless.
+    CAddSoundDlg(const std::string& sound, uint32_t count, QWidget* parent = nullptr);
+    ~CAddSoundDlg() override;
+
+    void OnAddSound();
+    void OnRemoveSound();
+    void OnRecord();
+    void OnInfinite();
+    void OnFinite();
+    void accept() override;
+
+    // Read after IDOK: the sound text, and the repeat count (0 for endless).
+    const std::string& Sound() const { return m_strSound; }
+    uint32_t RepeatCount() const { return m_nRepeat == 1 ? m_nCount : 0; }
+
+    // How each recording window is made (tests give it a scripted engine).
+    using RecordDlgFactory = std::function<std::unique_ptr<CRecordDlg>(QWidget* parent)>;
+    void SetRecordDlgFactory(RecordDlgFactory factory) { m_makeRecordDlg = std::move(factory); }
+
+    // The control with a template id, or null.
+    QWidget* Control(int id) const;
+
+    int m_nRepeat = 0;      // radio group 1017: 0 endless, 1 counted
+    uint32_t m_nCount = 0;  // edit 1019
+    std::string m_strSound; // edit 1015
+
+private:
+    void BuildControls();
+    void ShowSound(const QString& text);
+
+    QPushButton* m_btnOk = nullptr;
+    QLineEdit* m_editSound = nullptr;   // 1015
+    QPushButton* m_btnAdd = nullptr;    // 1012
+    QPushButton* m_btnRemove = nullptr; // 1013
+    QPushButton* m_btnRecord = nullptr; // 1016
+    QButtonGroup* m_grpRepeat = nullptr;
+    QLineEdit* m_editCount = nullptr;   // 1019
+    RecordDlgFactory m_makeRecordDlg;
+};
+
+}  // namespace vox
