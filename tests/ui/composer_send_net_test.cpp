@@ -198,7 +198,7 @@ void ComposerSendNetTest::styledVoiceMail() {
     // A voice, a tiled picture behind centred bold text in a face whose name has spaces, an attachment.
     QTemporaryDir dir;
     const QString sound = dir.filePath(QStringLiteral("问候.wav"));
-    std::string wav = "RIFF\x24\x10\0\0WAVEfmt ";
+    std::string wav("RIFF\x24\x10\0\0WAVEfmt ", 16);
     for (int i = 0; i < 4096; ++i) wav += static_cast<char>(i * 7);
     WriteFile(sound, wav);
     const QString picture = dir.filePath(QStringLiteral("花纹.bmp"));
@@ -264,7 +264,11 @@ void ComposerSendNetTest::styledVoiceMail() {
     };
     QCOMPARE(test::FindPart(parts, "<VoxLetterYourPictue>").body, bytesOf(picture));
     QCOMPARE(test::FindPart(parts, "<VoxLetterYourSound>").body, bytesOf(sound));
-    QCOMPARE(test::FindPart(parts, "content-disposition: attachment").body, bytesOf(attachment));
+    QByteArray attached;
+    for (const test::MailPart& part : parts)
+        if (part.headers.contains("content-disposition: attachment") && !part.headers.contains("<VoxLetter"))
+            attached = part.body;
+    QCOMPARE(attached, bytesOf(attachment));
 }
 
 QTEST_MAIN(ComposerSendNetTest)
