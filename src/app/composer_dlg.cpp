@@ -10,6 +10,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QTextBlockFormat>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <QUrl>
 
@@ -24,9 +26,12 @@
 #include "compose/address_list.h"
 #include "compose/assembly.h"
 #include "controls/body_edit.h"
+#include "controls/hover_button.h"
 #include "controls/text_format.h"
 #include "delivery/delivery_job.h"
 #include "delivery/sending_dlg.h"
+#include "dialogs/align_dlg.h"
+#include "dialogs/background_dlg.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/file_chooser.h"
 #include "dialogs/font_dlg.h"
@@ -95,6 +100,7 @@ CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
 
     BuildControls();
     InitPanes();
+    InitButtonColors();
 
     setWindowIcon(m_hIcon);
     setWindowTitle(QString::fromUtf8(kProductTitle));
@@ -117,7 +123,7 @@ void CComposerDlg::BuildControls() {
         return edit;
     };
     auto button = [this](int id, const QString& text, const QRect& rect) {
-        auto* btn = new QPushButton(text, this);
+        auto* btn = new CHoverButton(text, this);
         btn->setObjectName(QString::number(id));
         btn->setGeometry(rect);
         btn->setAutoDefault(false);
@@ -146,6 +152,8 @@ void CComposerDlg::BuildControls() {
     m_body->setObjectName(QStringLiteral("1005"));
     m_body->setGeometry(DluRect(7, 114, 306, 180));
     m_body->setAcceptRichText(false);  // one format for the whole body
+    // The mail's default format, which the command-line tool starts from as well.
+    m_body->setFont(QtFont(CharFormat{}));
     m_body->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_body->setTabChangesFocus(true);
     bodyLabel->setBuddy(m_body);
@@ -215,6 +223,20 @@ void CComposerDlg::InitPanes() {
     // Just below the help pane, and never into the body, which starts at y 171.
     const int worksY = std::clamp(m_helpPane->geometry().bottom() + 3, 145, 149);
     m_btnOtherWorks->setGeometry(480, worksY, 220, 20);
+}
+
+void CComposerDlg::InitButtonColors() {
+    // Top and bottom of the normal ring; the buttons not listed keep the default blue.
+    const struct {
+        CHoverButton* button;
+        COLORREF top, bottom;
+    } rings[] = {
+        {m_btnOtherWorks, 0xE6EBEC, 0xFBFCFC},
+        {m_btnSend, 0xC7FAE2, 0x24EA91},
+        {m_btnAdd, 0xF1C7F4, 0xD03994},
+        {m_btnRemove, 0xF1C7F4, 0xD03994},
+    };
+    for (const auto& ring : rings) ring.button->SetColors(ring.top, ring.bottom);
 }
 
 QWidget* CComposerDlg::Control(int id) const { return findChild<QWidget*>(QString::number(id)); }
@@ -309,9 +331,34 @@ void CComposerDlg::OnSound() {
     m_draft.m_nSoundLoops = static_cast<int>(std::min<uint32_t>(sound.RepeatCount(), INT32_MAX));
 }
 
-// The styling commands (alignment, background) come with their own windows.
-void CComposerDlg::OnFormat() {}
-void CComposerDlg::OnBackground() {}
+void CComposerDlg::OnFormat() {
+    CAlignDlg dlg(ParaFormatFromQt(m_body->alignment()).wAlignment, this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    // The body has one alignment: every paragraph gets it, whatever was selected, and all of it stays
+    // selected.
+    QTextCursor cursor(m_body->document());
+    cursor.select(QTextCursor::Document);
+    QTextBlockFormat format;
+    format.setAlignment(QtAlignment(dlg.m_nAlignment));
+    cursor.mergeBlockFormat(format);
+    m_body->setTextCursor(cursor);
+}
+
+void CComposerDlg::OnBackground() {
+    CBackgroundDlg dlg(m_draft.m_nBackgroundMode, m_draft.m_crBackground,
+                       QString::fromStdString(m_draft.m_strPicture), this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    m_draft.m_nBackgroundMode = dlg.m_nMode;
+    m_draft.m_crBackground = dlg.m_crColor;
+    m_draft.m_strPicture = dlg.m_strPicture.toStdString();
+    if (dlg.m_nMode == CBackgroundDlg::kColorMode) {
+        m_body->SetBackgroundColor(FromColorRef(m_draft.m_crBackground));
+    } else if (dlg.m_nMode == CBackgroundDlg::kPictureMode) {
+        // A picture that does not load has said so in its own message; the choice stays stored, and the
+        // field check refuses the send while the file cannot be read.
+        m_body->SetBackgroundPicture(dlg.m_strPicture);
+    }
+}
 
 void CComposerDlg::OnOtherWorks() { QDesktopServices::openUrl(QUrl(QString::fromUtf8(kOtherWorksUrl))); }
 
@@ -405,7 +452,7 @@ void CComposerDlg::OnAssemblyStep() {
         DeliveryRequest request;
         request.recipients = sent.m_recipients;
         request.envelopeSender = sent.m_strFrom;
-        request.message = std::make_shared<const std::string>(std::move(m_send->draft.m_strMime));
+        request.message = std::make_shared<const std::string>(std::move(m_sent.m_strMime));
         std::string relayProblem;
         request.relay = LoadRelayConfig(RelayConfigPath(), &relayProblem);
         if (!relayProblem.empty()) {

@@ -15,6 +15,7 @@
 #include "compose/mail_draft.h"
 #include "controls/body_edit.h"
 #include "delivery/delivery_request.h"
+#include "controls/hover_button.h"
 
 class QLabel;
 class QLineEdit;
@@ -87,6 +88,7 @@ protected:
 private:
     void BuildControls();
     void InitPanes();
+    void InitButtonColors();
     void PullTexts();
     void CaptureFormats();
     void ShowRefusal(int field, bool hasSelection, std::size_t selStart, std::size_t selEnd,
@@ -94,14 +96,14 @@ private:
     void FinishSend();
     void OnAssemblyFailed(const QString& reason);
 
-    QPushButton* m_btnOtherWorks = nullptr;  // 1021
-    QPushButton* m_btnRemove = nullptr;      // 1013
-    QPushButton* m_btnFormat = nullptr;      // 1011
-    QPushButton* m_btnFont = nullptr;        // 1007
-    QPushButton* m_btnBackground = nullptr;  // 1008
-    QPushButton* m_btnAdd = nullptr;         // 1012
-    QPushButton* m_btnSound = nullptr;       // 1006
-    QPushButton* m_btnSend = nullptr;        // 1009
+    CHoverButton* m_btnOtherWorks = nullptr;  // 1021
+    CHoverButton* m_btnRemove = nullptr;      // 1013
+    CHoverButton* m_btnFormat = nullptr;      // 1011
+    CHoverButton* m_btnFont = nullptr;        // 1007
+    CHoverButton* m_btnBackground = nullptr;  // 1008
+    CHoverButton* m_btnAdd = nullptr;         // 1012
+    CHoverButton* m_btnSound = nullptr;       // 1006
+    CHoverButton* m_btnSend = nullptr;        // 1009
     QProgressBar* m_progress = nullptr;      // 1032
     CBodyEdit* m_body = nullptr;             // 1005
     QListWidget* m_attachments = nullptr;    // 1010

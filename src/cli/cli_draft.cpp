@@ -121,7 +121,7 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
     const auto text = [&](const char* name, std::string& field, const char* type, const char* help) {
         command.add_option(name, field, help)->type_name(type)->group(kFieldsGroup);
     };
-    const auto value = [&](const char* name, const char* type, const char* group, const char* help,
+    const auto value = [&](const char* name, const char* type, const char* group, const std::string& help,
                            std::function<void(const std::string&)> take) {
         return command.add_option_function<std::string>(name, std::move(take), help)
             ->type_name(type)
@@ -152,11 +152,15 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
         });
     body->excludes(bodyFile);
 
-    value("--font", "FACE", kFormatGroup, "the face (default 宋体)", [&d](const std::string& v) {
+    // The defaults are the draft's own, the ones the composer's body starts with.
+    const std::string fontHelp = std::string("the face (default ") + kDefaultFaceName + ")";
+    const std::string sizeHelp =
+        "the size, 1 to 1638, halves allowed (default " + std::to_string(kDefaultHeight / 20) + ")";
+    value("--font", "FACE", kFormatGroup, fontHelp, [&d](const std::string& v) {
         if (v.empty()) throw Refusal("option --font needs a face name");
         d.m_charFormat.szFaceName = v;
     });
-    value("--size", "POINTS", kFormatGroup, "the size, 1 to 1638, halves allowed (default 12)",
+    value("--size", "POINTS", kFormatGroup, sizeHelp,
           [&d](const std::string& v) {
               if (!ParsePoints(v, d.m_charFormat.yHeight))
                   RefuseValue("--size", "a point size from 1 to 1638", v);

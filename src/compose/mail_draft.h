@@ -27,10 +27,15 @@ inline constexpr int PFA_LEFT = 1;
 inline constexpr int PFA_RIGHT = 2;
 inline constexpr int PFA_CENTER = 3;
 
+// The body's format until the user chooses a font. The composer and the command-line tool both start
+// from it, so the same text makes the same mail from either.
+inline constexpr const char kDefaultFaceName[] = "宋体";
+inline constexpr int kDefaultHeight = 240;  // twips: 12 points, the reader's normal size 3
+
 // The body's one character format, reduced to what the page uses.
 struct CharFormat {
-    std::string szFaceName = "宋体";  // at most 31 bytes once encoded for the mail
-    int yHeight = 240;                // twips (1/20 point)
+    std::string szFaceName = kDefaultFaceName;  // at most 31 bytes once encoded for the mail
+    int yHeight = kDefaultHeight;               // twips (1/20 point)
     COLORREF crTextColor = 0;
     std::uint32_t dwEffects = 0;
 };

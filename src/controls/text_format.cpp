@@ -54,4 +54,25 @@ ParaFormat ParaFormatFromQt(Qt::Alignment alignment) {
     return out;
 }
 
+Qt::Alignment QtAlignment(int wAlignment) {
+    switch (wAlignment) {
+        case PFA_CENTER:
+            return Qt::AlignHCenter;
+        case PFA_RIGHT:
+            return Qt::AlignRight;
+        default:
+            return Qt::AlignLeft;
+    }
+}
+
+QFont QtFont(const CharFormat& format) {
+    QFont font(QString::fromStdString(format.szFaceName));
+    font.setPointSizeF(format.yHeight / 20.0);
+    font.setBold(format.dwEffects & CFE_BOLD);
+    font.setItalic(format.dwEffects & CFE_ITALIC);
+    font.setUnderline(format.dwEffects & CFE_UNDERLINE);
+    font.setStrikeOut(format.dwEffects & CFE_STRIKEOUT);
+    return font;
+}
+
 }  // namespace vox

@@ -21,5 +21,10 @@ CharFormat CharFormatFromQt(const QTextCharFormat& fmt, const QFont& fallback);
 QTextCharFormat QtCharFormat(const QFont& font, const QColor& color);
 
 ParaFormat ParaFormatFromQt(Qt::Alignment alignment);
+// The alignment of a paragraph for a code PFA_LEFT, PFA_RIGHT or PFA_CENTER (left for any other).
+Qt::Alignment QtAlignment(int wAlignment);
+
+// The font of a character format: face, size in points, bold, italic, underline and strike-out.
+QFont QtFont(const CharFormat& format);
 
 }  // namespace vox

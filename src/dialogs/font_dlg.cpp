@@ -1,7 +1,6 @@
 #include "dialogs/font_dlg.h"
 
 #include <QCheckBox>
-#include <QColorDialog>
 #include <QDialogButtonBox>
 #include <QFontDialog>
 #include <QHBoxLayout>
@@ -11,6 +10,8 @@
 #include <QVBoxLayout>
 
 #include <utility>
+
+#include "dialogs/color_chooser.h"
 
 namespace vox {
 
@@ -81,8 +82,8 @@ void CFontDlg::SetSelectedColor(const QColor& color) {
 }
 
 void CFontDlg::OnColor() {
-    QColor picked = QColorDialog::getColor(m_crColor, this, QStringLiteral("颜色"));
-    if (picked.isValid()) SetSelectedColor(picked);
+    QColor picked = m_crColor;
+    if (ChooseColor(this, picked)) SetSelectedColor(picked);
 }
 
 namespace {

@@ -19,6 +19,7 @@
 
 #include "app/about_dlg.h"
 #include "app/composer_dlg.h"
+#include "controls/body_edit.h"
 #include "app/maker_info.h"
 #include "controls/text_format.h"
 #include "delivery/sending_dlg.h"

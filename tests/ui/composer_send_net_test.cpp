@@ -3,9 +3,12 @@
 // report as the user reads it.
 
 #include <QApplication>
+#include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,7 +22,13 @@
 #include <set>
 
 #include "app/composer_dlg.h"
+#include "controls/body_edit.h"
 #include "delivery/sending_dlg.h"
+#include "dialogs/align_dlg.h"
+#include "dialogs/background_dlg.h"
+#include "dialogs/font_dlg.h"
+#include "mail_parts.h"
+#include "modal_answer.h"
 #include "net_world.h"
 #include "ui_test_support.h"
 
@@ -59,6 +68,7 @@ private slots:
     void cleanup();
     void wholeSendReportsEachFailure();
     void cancelDuringALongTransfer();
+    void styledVoiceMail();
 
 private:
     std::unique_ptr<NetWorld> m_world;
@@ -182,6 +192,83 @@ void ComposerSendNetTest::cancelDuringALongTransfer() {
     const auto queries = m_world->DnsQueries();
     QVERIFY(std::none_of(queries.begin(), queries.end(),
                          [](const std::string& q) { return q.rfind("accept.test", 0) == 0; }));
+}
+
+void ComposerSendNetTest::styledVoiceMail() {
+    // A voice, a tiled picture behind centred bold text in a face whose name has spaces, an attachment.
+    QTemporaryDir dir;
+    const QString sound = dir.filePath(QStringLiteral("问候.wav"));
+    std::string wav("RIFF\x24\x10\0\0WAVEfmt ", 16);
+    for (int i = 0; i < 4096; ++i) wav += static_cast<char>(i * 7);
+    WriteFile(sound, wav);
+    const QString picture = dir.filePath(QStringLiteral("花纹.bmp"));
+    QImage tile(24, 12, QImage::Format_RGB32);
+    tile.fill(qRgb(250, 220, 90));
+    QVERIFY(tile.save(picture));
+    const QString attachment = dir.filePath(QStringLiteral("菜单.txt"));
+    WriteFile(attachment, "牛肉面 12\n");
+    FileChooserScript chooser;
+    chooser.answers = {{attachment}};
+    MessageRecorder boxes;
+
+    CComposerDlg dlg;
+    dlg.show();
+    dlg.Field(1000)->setText(QStringLiteral("小明@example.cn"));
+    dlg.Field(1001)->setText(QStringLiteral("a@accept.test"));
+    dlg.Field(1004)->setText(QStringLiteral("听我说"));
+    dlg.Body()->setPlainText(QStringLiteral("老王：\n周六见！"));
+    dlg.OnAddAttachment();
+    dlg.Draft().m_strSound = sound.toStdString();
+    dlg.Draft().m_nSoundLoops = 2;
+    {
+        test::ModalAnswer<CBackgroundDlg> answer([&](CBackgroundDlg& bg) {
+            QTest::mouseClick(bg.findChild<QRadioButton*>(QStringLiteral("1018")), Qt::LeftButton);
+            qobject_cast<QLineEdit*>(bg.Control(1015))->setText(picture);
+            QTest::mouseClick(bg.findChild<QAbstractButton*>(QStringLiteral("1")), Qt::LeftButton);
+        });
+        dlg.OnBackground();
+    }
+    {
+        test::ModalAnswer<CAlignDlg> answer([](CAlignDlg& align) {
+            QTest::mouseClick(align.findChild<QRadioButton*>(QStringLiteral("1018")), Qt::LeftButton);
+            QTest::mouseClick(align.findChild<QAbstractButton*>(QStringLiteral("1")), Qt::LeftButton);
+        });
+        dlg.OnFormat();
+    }
+    FontChooserFunction previous = SetFontChooserFunction([](QWidget*, QFont& font, QColor& color) {
+        font = QFont(QStringLiteral("DejaVu Sans Mono"), 14);
+        font.setBold(true);
+        color = QColor(0x80, 0, 0x20);
+        return true;
+    });
+    dlg.OnFont();
+    SetFontChooserFunction(previous);
+    QCOMPARE(boxes.messages.size(), std::size_t{0});
+
+    dlg.OnSend();
+    QCOMPARE(dlg.Progress()->maximum(), 7);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 60000);
+    QCOMPARE(boxes.messages.size(), std::size_t{1});
+    QCOMPARE(boxes.messages[0].text, QStringLiteral("发送完毕"));
+
+    QVERIFY(m_world->WaitForFile("127.0.0.2/1.eml"));
+    const QList<test::MailPart> parts = test::MailParts(QByteArray::fromStdString(m_world->Read("127.0.0.2/1.eml")));
+    const QByteArray page = test::FindPart(parts, "content-type: text/html").body;
+    QVERIFY(page.contains("<BODY BACKGROUND=cid:VoxLetterYourPictue>\r\n"));
+    QVERIFY(page.contains("<BGSOUND SRC=\"cid:VoxLetterYourSound\" loop=2>\r\n"));
+    QVERIFY(page.contains("<DIV align=center>\r\n<FONT face=\"DejaVu Sans Mono\" size=4 color=#800020>\r\n<B>"));
+    QVERIFY(page.contains("\r\n</B>\r\n</FONT>"));
+    const auto bytesOf = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+    };
+    QCOMPARE(test::FindPart(parts, "<VoxLetterYourPictue>").body, bytesOf(picture));
+    QCOMPARE(test::FindPart(parts, "<VoxLetterYourSound>").body, bytesOf(sound));
+    QByteArray attached;
+    for (const test::MailPart& part : parts)
+        if (part.headers.contains("content-disposition: attachment") && !part.headers.contains("<VoxLetter"))
+            attached = part.body;
+    QCOMPARE(attached, bytesOf(attachment));
 }
 
 QTEST_MAIN(ComposerSendNetTest)

@@ -1,11 +1,15 @@
 // Writes pictures of the windows with sample contents, for the README and for looking at the layout:
-// composer.png, body-wmf.png (the body over a metafile tile), sending.png, about.png, font.png, record.png
-// (a recording under way) and record_advanced.png in the folder given as the only argument.
+// composer.png (styled: hover buttons, a tiled picture behind centred text), body-wmf.png (the body over
+// a metafile tile), sending.png, about.png, font.png, record.png (a recording under way) and
+// record_advanced.png in the folder given as the only argument.
 // Run under a real X server (scripts/screenshot.sh uses Xvfb), not in a test.
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEnterEvent>
+#include <QPainter>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -16,22 +20,51 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 
 #include "app/about_dlg.h"
 #include "app/app_resources.h"
 #include "app/composer_dlg.h"
+#include "controls/body_edit.h"
 #include "delivery/sending_dlg.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/file_chooser.h"
 #include "dialogs/font_dlg.h"
+#include "dialogs/align_dlg.h"
+#include "dialogs/background_dlg.h"
+#include "modal_answer.h"
 #include "scripted_wave_device.h"
 #include "sound/record_dlg.h"
 
 using namespace vox;
 
 namespace {
+
+// A soft repeating pattern for the body's background picture.
+QString WritePatternPicture(const QTemporaryDir& dir) {
+    QImage tile(96, 96, QImage::Format_RGB32);
+    tile.fill(QColor(0xFD, 0xF6, 0xE3));
+    QPainter painter(&tile);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    const QColor petals[] = {QColor(0xF6, 0xD5, 0xDA), QColor(0xD8, 0xE8, 0xF6), QColor(0xE2, 0xF0, 0xD6)};
+    for (int i = 0; i < 3; ++i) {
+        painter.setBrush(petals[i]);
+        const QPointF centre(16 + 32 * i, 20 + 28 * ((i + 1) % 3));
+        for (int k = 0; k < 5; ++k) {
+            const double a = k * 2 * 3.14159265 / 5;
+            painter.drawEllipse(centre + QPointF(7 * std::cos(a), 7 * std::sin(a)), 6, 6);
+        }
+        painter.setBrush(QColor(0xF3, 0xE0, 0x9A));
+        painter.drawEllipse(centre, 3.5, 3.5);
+    }
+    painter.end();
+    const QString path = dir.filePath(QStringLiteral("pattern.bmp"));
+    tile.save(path);
+    return path;
+}
 
 bool Save(QWidget& window, const QDir& folder, const char* name) {
     QApplication::processEvents();
@@ -78,12 +111,37 @@ int main(int argc, char* argv[]) {
         });
         composer.OnAddAttachment();
         SetFileChooserFunction(previous);
+        // Styled: a tiled picture behind centred text, as Background and Format leave it.
+        QTemporaryDir pictures;
+        const QString pattern = WritePatternPicture(pictures);
+        {
+            test::ModalAnswer<CBackgroundDlg> answer([&](CBackgroundDlg& bg) {
+                bg.findChild<QRadioButton*>(QStringLiteral("1018"))->click();
+                qobject_cast<QLineEdit*>(bg.Control(1015))->setText(pattern);
+                bg.OnOK();
+            });
+            composer.OnBackground();
+        }
+        {
+            test::ModalAnswer<CAlignDlg> answer([](CAlignDlg& align) {
+                align.findChild<QRadioButton*>(QStringLiteral("1018"))->click();
+                align.OnOK();
+            });
+            composer.OnFormat();
+        }
+        composer.Body()->moveCursor(QTextCursor::End);
         // Without a window manager nothing maximises: give the window the whole screen by hand.
         for (int id : {1000, 1001, 1002, 1004}) composer.Field(id)->setCursorPosition(0);
         composer.setWindowState(Qt::WindowNoState);
         composer.setGeometry(QApplication::primaryScreen()->availableGeometry());
         composer.show();
         Settle(300);
+        // The pointer over Send: its hover look.
+        auto* send = composer.SendButton();
+        const QPointF inside(send->width() / 2.0, send->height() / 2.0);
+        QEnterEvent enter(inside, send->mapTo(&composer, inside), send->mapToGlobal(inside));
+        QApplication::sendEvent(send, &enter);
+        Settle(100);
         ok = Save(composer, folder, "composer.png") && ok;
         // The same letter over a metafile tile, as SetBackgroundPicture shows it.
         composer.Body()->SetBackgroundPicture(QStringLiteral(VOX_PICTURE_DATA "/libreoffice-shapes.wmf"));
