@@ -116,16 +116,9 @@ CComposerDlg::~CComposerDlg() {
 
 void CComposerDlg::BuildControls() {
     // Created in the template's tab order: the focus chain follows creation order.
-    auto field = [this](int id, const QRect& rect) {
-        auto* edit = new QLineEdit(this);
-        edit->setObjectName(QString::number(id));
-        edit->setGeometry(rect);
-        return edit;
-    };
+    auto field = [this](int id, const QRect& rect) { return MakeControl<QLineEdit>(this, id, rect); };
     auto button = [this](int id, const QString& text, const QRect& rect) {
-        auto* btn = new CHoverButton(text, this);
-        btn->setObjectName(QString::number(id));
-        btn->setGeometry(rect);
+        auto* btn = MakeControl<CHoverButton>(this, id, rect, text);
         btn->setAutoDefault(false);
         return btn;
     };

@@ -47,23 +47,13 @@ CBackgroundDlg::CBackgroundDlg(int mode, COLORREF color, const QString& picture,
 
     // Created in tab order. The two radio buttons take no Tab stop: their mnemonics reach them.
     const auto radio = [this](int id, const QString& text, const QRect& rect) {
-        auto* button = new QRadioButton(text, this);
-        button->setObjectName(QString::number(id));
-        button->setGeometry(rect);
+        auto* button = MakeControl<QRadioButton>(this, id, rect, text);
         button->setFocusPolicy(Qt::ClickFocus);
         return button;
     };
-    const auto edit = [this](int id, const QRect& rect) {
-        auto* field = new QLineEdit(this);
-        field->setObjectName(QString::number(id));
-        field->setGeometry(rect);
-        return field;
-    };
+    const auto edit = [this](int id, const QRect& rect) { return MakeControl<QLineEdit>(this, id, rect); };
     const auto button = [this](int id, const QString& text, const QRect& rect) {
-        auto* btn = new QPushButton(text, this);
-        btn->setObjectName(QString::number(id));
-        btn->setGeometry(rect);
-        return btn;
+        return MakeControl<QPushButton>(this, id, rect, text);
     };
     m_radioColor = radio(1017, QStringLiteral("颜色(&C)"), DluRect(34, 13, 40, 12));
     m_radioPicture = radio(1018, QStringLiteral("图片(&P)"), DluRect(34, 43, 40, 12));

@@ -5,6 +5,9 @@
 #include <QFont>
 #include <QRect>
 #include <QString>
+#include <QWidget>
+
+#include <utility>
 
 namespace vox {
 
@@ -15,6 +18,17 @@ constexpr int Dlu(int units) { return units >= 0 ? (units * 3 + 1) / 2 : -((-uni
 inline QRect DluRect(int x, int y, int width, int height) {
     const int left = Dlu(x), top = Dlu(y);
     return QRect(left, top, Dlu(x + width) - left, Dlu(y + height) - top);
+}
+
+// One control of a template, created on parent and placed at its rectangle. Create the controls in the
+// template's tab order: the focus chain follows creation. The object name is the control's id, which is how
+// handlers and tests find it.
+template <class Control, class... Args>
+Control* MakeControl(QWidget* parent, int id, const QRect& rect, Args&&... args) {
+    auto* control = new Control(std::forward<Args>(args)..., parent);
+    control->setObjectName(QString::number(id));
+    control->setGeometry(rect);
+    return control;
 }
 
 // The templates' font: the system's CJK face at 9 pt.

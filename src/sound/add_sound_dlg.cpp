@@ -66,18 +66,11 @@ CAddSoundDlg::~CAddSoundDlg() = default;
 
 void CAddSoundDlg::BuildControls() {
     auto button = [this](int id, const QString& text, const QRect& rect) {
-        auto* btn = new QPushButton(text, this);
-        btn->setObjectName(QString::number(id));
-        btn->setGeometry(rect);
+        auto* btn = MakeControl<QPushButton>(this, id, rect, text);
         btn->setAutoDefault(false);
         return btn;
     };
-    auto edit = [this](int id, const QRect& rect) {
-        auto* e = new QLineEdit(this);
-        e->setObjectName(QString::number(id));
-        e->setGeometry(rect);
-        return e;
-    };
+    auto edit = [this](int id, const QRect& rect) { return MakeControl<QLineEdit>(this, id, rect); };
 
     m_btnOk = button(1, QStringLiteral("确定"), DluRect(36, 79, 50, 14));
     m_btnOk->setDefault(true);

@@ -107,16 +107,12 @@ void CRecordDlg::PostToWindow(std::function<void()> fn) {
 void CRecordDlg::BuildControls() {
     // Created in the template's tab order: the focus chain follows creation order.
     auto button = [this](int id, const QString& text, const QRect& rect) {
-        auto* btn = new QPushButton(text, this);
-        btn->setObjectName(QString::number(id));
-        btn->setGeometry(rect);
+        auto* btn = MakeControl<QPushButton>(this, id, rect, text);
         btn->setAutoDefault(false);
         return btn;
     };
     auto bar = [this](int id, const QRect& rect) {
-        auto* progress = new QProgressBar(this);
-        progress->setObjectName(QString::number(id));
-        progress->setGeometry(rect);
+        auto* progress = MakeControl<QProgressBar>(this, id, rect);
         progress->setTextVisible(false);
         progress->setRange(0, 100);
         progress->setValue(0);
@@ -133,9 +129,7 @@ void CRecordDlg::BuildControls() {
         return g;
     };
     auto radio = [this](int id, const QString& text, const QRect& rect, QButtonGroup* grp, int index) {
-        auto* r = new QRadioButton(text, this);
-        r->setObjectName(QString::number(id));
-        r->setGeometry(rect);
+        auto* r = MakeControl<QRadioButton>(this, id, rect, text);
         grp->addButton(r, index);
         return r;
     };
