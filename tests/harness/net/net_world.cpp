@@ -80,8 +80,18 @@ NetWorld::NetWorld(const std::string& worldFile) {
 NetWorld::~NetWorld() {
     if (m_pid > 0) {
         ::kill(m_pid, SIGTERM);
+        // A world that does not leave within a few seconds is ended outright: a hung harness must not hang
+        // the test run with it.
         int status;
-        ::waitpid(m_pid, &status, 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
     if (!m_logDir.empty()) {
         std::error_code ec;

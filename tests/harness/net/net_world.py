@@ -479,19 +479,24 @@ async def main():
         if not await wait_listening(address, 25):
             print("postfix did not come up", flush=True)
 
-    def stop(*_):
-        for m in masters:
-            m.terminate()
-            m.wait()
-        sys.exit(0)
-
-    signal.signal(signal.SIGTERM, stop)
+    # SIGTERM only sets an event: an exception raised by a plain signal handler lands in whatever coroutine
+    # runs at that instant, and a server session that catches everything would swallow it and keep us up.
+    stopping = asyncio.Event()
+    loop.add_signal_handler(signal.SIGTERM, stopping.set)
     print("ready", flush=True)
     # A test killed outright cannot end us; leave with it rather than linger in its namespace.
     parent = os.getppid()
-    while os.getppid() == parent:
-        await asyncio.sleep(0.5)
-    stop()
+    while os.getppid() == parent and not stopping.is_set():
+        try:
+            await asyncio.wait_for(stopping.wait(), 0.5)
+        except asyncio.TimeoutError:
+            pass
+    for m in masters:
+        m.terminate()
+        m.wait()
+    # Open sessions are of no interest any more; leave without waiting for them to wind down.
+    sys.stdout.flush()
+    os._exit(0)
 
 
 if __name__ == "__main__":
