@@ -117,6 +117,19 @@ bool DeliveryJob::FitsSizeLimit(const SmtpConversation& session, std::string* re
     return false;
 }
 
+bool DeliveryJob::OpenTransaction(SmtpConversation& session, std::string* sizeRefusal) {
+    Step("正在标示自己...");
+    if (!session.Greet(HelloName())) return false;
+    if (!FitsSizeLimit(session, sizeRefusal)) return false;
+    Step("正在指定发件人...");
+    return session.MailFrom(m_request.envelopeSender, m_request.message->size());
+}
+
+void DeliveryJob::Step(const char* line) {
+    m_observer.SetStepLine(line);
+    m_observer.StepStepBar();
+}
+
 bool DeliveryJob::Transfer(SmtpConversation& session, bool* cut) {
     // TCP is a stream: the server cannot see how the writes were cut, so the kernel gets up to 64 KiB at
     // a time, while the bar and the line still move per 2048 bytes and the cancel request is looked at
@@ -161,22 +174,13 @@ DeliveryJob::Outcome DeliveryJob::Attempt(const std::string& host, const std::st
         return false;
     };
 
-    m_observer.SetStepLine("正在建立连接...");
-    m_observer.StepStepBar();
+    Step("正在建立连接...");
     if (session->Connect(host)) {
         [&] {
-            m_observer.SetStepLine("正在标示自己...");
-            m_observer.StepStepBar();
-            if (!session->Greet(HelloName())) return failed();
-            if (!FitsSizeLimit(*session, &ownReason)) return false;
-            m_observer.SetStepLine("正在指定发件人...");
-            m_observer.StepStepBar();
-            if (!session->MailFrom(m_request.envelopeSender, m_request.message->size())) return failed();
-            m_observer.SetStepLine("正在指定收件人...");
-            m_observer.StepStepBar();
+            if (!OpenTransaction(*session, &ownReason)) return ownReason.empty() ? failed() : false;
+            Step("正在指定收件人...");
             if (!session->RcptTo(address)) return failed();
-            m_observer.SetStepLine("开始传输数据...");
-            m_observer.StepStepBar();
+            Step("开始传输数据...");
             if (!session->Data()) return failed();
             const bool transferred = Transfer(*session, &cutByCancel);
             m_observer.SetStepBar(m_nSteps - 1);
@@ -238,24 +242,16 @@ void DeliveryJob::RunRelay() {
     };
     m_observer.SetRecipientText(recipients[0]);
     m_observer.SetStepBar(0);
-    m_observer.SetStepLine("正在建立连接...");
-    m_observer.StepStepBar();
+    Step("正在建立连接...");
     const bool connected = session->Connect(relay.host);
     if (connected) {
         [&] {
-            m_observer.SetStepLine("正在标示自己...");
-            m_observer.StepStepBar();
-            if (!session->Greet(HelloName())) return failed();
-            if (!FitsSizeLimit(*session, &reason)) return false;
-            m_observer.SetStepLine("正在指定发件人...");
-            m_observer.StepStepBar();
-            if (!session->MailFrom(m_request.envelopeSender, m_request.message->size())) return failed();
+            if (!OpenTransaction(*session, &reason)) return reason.empty() ? failed() : false;
             for (; begun < recipients.size() && !m_cancel; ++begun) {
                 const std::string& address = recipients[begun];
                 m_observer.SetRecipientText(address);
                 m_observer.StepRecipientBar();
-                m_observer.SetStepLine("正在指定收件人...");
-                m_observer.StepStepBar();
+                Step("正在指定收件人...");
                 if (session->RcptTo(address))
                     accepted.push_back(address);
                 else if (m_cancel)
@@ -265,8 +261,7 @@ void DeliveryJob::RunRelay() {
             }
             if (m_cancel) return failed();
             if (accepted.empty()) return true;
-            m_observer.SetStepLine("开始传输数据...");
-            m_observer.StepStepBar();
+            Step("开始传输数据...");
             if (!session->Data()) return failed();
             const bool transferred = Transfer(*session, &cancelled);
             m_observer.SetStepBar(m_nSteps - 1);

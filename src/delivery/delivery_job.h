@@ -76,6 +76,11 @@ private:
     bool Transfer(SmtpConversation& session, bool* cut);
     // False, with the failure filled in, when the server's SIZE limit is below the message.
     bool FitsSizeLimit(const SmtpConversation& session, std::string* reason) const;
+    // The opening every transaction shares: greeting, the size check and the sender. False when a step
+    // failed; *sizeRefusal is filled only when the size limit refused the message.
+    bool OpenTransaction(SmtpConversation& session, std::string* sizeRefusal);
+    // One step of the conversation: its status line, and the step bar moved on.
+    void Step(const char* line);
 
     DeliveryRequest m_request;
     DeliveryObserver& m_observer;
