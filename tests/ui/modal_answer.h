@@ -37,4 +37,18 @@ private:
     std::function<void(Window&)> m_act;
 };
 
+// Runs fn once on the next modal window of type Window, as soon as it is open.
+template <typename Window>
+void OnNextModal(std::function<void(Window&)> fn) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, fn] {
+        if (auto* window = qobject_cast<Window*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            fn(*window);
+        }
+    });
+    timer->start(5);
+}
+
 }  // namespace vox::test

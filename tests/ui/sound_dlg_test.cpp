@@ -22,34 +22,18 @@
 #include "scripted_wave_device.h"
 #include "sound/add_sound_dlg.h"
 #include "sound/record_dlg.h"
+#include "modal_answer.h"
 #include "ui_test_support.h"
 
 using namespace vox;
 using vox::test::FileChooserScript;
 using vox::test::MessageRecorder;
+using vox::test::OnNextModal;
+using vox::test::ReadAll;
 using vox::testing::ScriptedWaveDevice;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Runs fn on the next modal window of type T once it is open.
-template <typename T>
-void OnModal(std::function<void(T&)> fn) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, fn] {
-        if (auto* dlg = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            fn(*dlg);
-        }
-    });
-    timer->start(0);
-}
 
 // A recording window on a scripted device, with its files in a folder of the test's own.
 struct RecordWindow {
@@ -325,13 +309,13 @@ void SoundDlgTest::addSoundEdgeCases() {
         {"plus", "", 0, [&](CAddSoundDlg& d) { click(d, 1012); }, true, "/music/歌.mid", 0},
         {"record over a file", "/a.wav", 0,
          [&](CAddSoundDlg& d) {
-             OnModal<CRecordDlg>([](CRecordDlg& r) { r.done(QDialog::Accepted); });
+             OnNextModal<CRecordDlg>([](CRecordDlg& r) { r.done(QDialog::Accepted); });
              click(d, 1016);
          },
          true, "<录音>", 0},
         {"record cancelled", "/a.wav", 0,
          [&](CAddSoundDlg& d) {
-             OnModal<CRecordDlg>([](CRecordDlg& r) { r.reject(); });
+             OnNextModal<CRecordDlg>([](CRecordDlg& r) { r.reject(); });
              click(d, 1016);
          },
          true, "/a.wav", 0},
@@ -366,7 +350,7 @@ void SoundDlgTest::composerStoresTheChoiceAndReopensOnAMissingFile() {
     CComposerDlg composer;
     composer.show();
 
-    OnModal<CAddSoundDlg>([](CAddSoundDlg& d) {
+    OnNextModal<CAddSoundDlg>([](CAddSoundDlg& d) {
         qobject_cast<QAbstractButton*>(d.Control(1018))->click();
         qobject_cast<QLineEdit*>(d.Control(1019))->setText(QStringLiteral("3"));
         d.accept();
@@ -374,7 +358,7 @@ void SoundDlgTest::composerStoresTheChoiceAndReopensOnAMissingFile() {
     composer.OnSound();
     QCOMPARE(composer.Draft().m_nSoundLoops, 3);
 
-    OnModal<CAddSoundDlg>([](CAddSoundDlg& d) {
+    OnNextModal<CAddSoundDlg>([](CAddSoundDlg& d) {
         qobject_cast<QAbstractButton*>(d.Control(1017))->click();
         d.reject();
     });
@@ -386,7 +370,7 @@ void SoundDlgTest::composerStoresTheChoiceAndReopensOnAMissingFile() {
     composer.Field(1000)->setText(QStringLiteral("me@example.cn"));
     composer.Field(1001)->setText(QStringLiteral("you@example.com"));
     QString shown;
-    OnModal<CAddSoundDlg>([&](CAddSoundDlg& d) {
+    OnNextModal<CAddSoundDlg>([&](CAddSoundDlg& d) {
         shown = qobject_cast<QLineEdit*>(d.Control(1015))->text();
         qobject_cast<QAbstractButton*>(d.Control(1013))->click();
         d.accept();

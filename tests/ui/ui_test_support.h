@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "dialogs/file_chooser.h"
@@ -57,5 +61,11 @@ public:
 private:
     FileChooserFunction m_previous;
 };
+
+// The whole content of a file, as bytes.
+inline std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 }  // namespace vox::test

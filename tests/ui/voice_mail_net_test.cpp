@@ -23,10 +23,13 @@
 #include "sound/add_sound_dlg.h"
 #include "base/program_folder.h"
 #include "sound/record_dlg.h"
+#include "modal_answer.h"
 #include "ui_test_support.h"
 
 using namespace vox;
 using vox::test::MessageRecorder;
+using vox::test::OnNextModal;
+using vox::test::ReadAll;
 using vox::test::NetWorld;
 using vox::testing::PulseServer;
 
@@ -34,25 +37,6 @@ using vox::testing::PulseServer;
 extern "C" int dlclose(void*) { return 0; }
 
 namespace {
-
-// Runs fn on the next modal window of type T once it is open.
-template <typename T>
-void OnModal(std::function<void(T&)> fn) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, fn] {
-        if (auto* dlg = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            fn(*dlg);
-        }
-    });
-    timer->start(10);
-}
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // The Base64 body of the part whose headers name cid, decoded.
 QByteArray PartBody(const std::string& mail, const std::string& cid) {
@@ -96,8 +80,8 @@ void VoiceMailNetTest::recordedVoiceArrivesWhole() {
     std::filesystem::remove(RecordingPath());
     const pid_t speaking = server.StartPlay(speech, "mic");
     bool recorded = false;
-    OnModal<CAddSoundDlg>([&](CAddSoundDlg& sound) {
-        OnModal<CRecordDlg>([&](CRecordDlg& record) {
+    OnNextModal<CAddSoundDlg>([&](CAddSoundDlg& sound) {
+        OnNextModal<CRecordDlg>([&](CRecordDlg& record) {
             // Two seconds at 22050 Hz, 16 bits, mono, then Attach as soon as capture has ended.
             record.OnAdvanced();
             qobject_cast<QLineEdit*>(record.Control(1015))->setText(QStringLiteral("2"));
