@@ -133,24 +133,22 @@ void CMimeWriter::WriteHtmlPart(std::string_view plainText, std::string_view pag
     m += "\"\r\n";
     m += kCrLf;
     // Readers that show no HTML, and filters that compare the two, get the same text without the page.
-    m += "--";
-    m += kInnerBoundary;
-    m += kCrLf;
-    m += "Content-Type: text/plain;\r\n";
-    m += "    charset=\"utf-8\"\r\n";
-    m += "Content-Transfer-Encoding: base64\r\n";
-    m += kCrLf;
-    AppendBase64(m, reinterpret_cast<const unsigned char*>(plainText.data()), plainText.size());
-    m += "\r\n\r\n";
-    m += "--";
-    m += kInnerBoundary;
-    m += kCrLf;
-    m += "Content-Type: text/html;\r\n";
-    m += "    charset=\"gb2312\"\r\n";
-    m += "Content-Transfer-Encoding: base64\r\n";
-    m += kCrLf;
-    AppendBase64(m, reinterpret_cast<const unsigned char*>(page.data()), page.size());
-    m += "\r\n\r\n";
+    // One alternative: its boundary line, type and charset, then the text in Base64.
+    const auto alternative = [&m](const char* type, const char* charset, std::string_view text) {
+        m += "--";
+        m += kInnerBoundary;
+        m += kCrLf;
+        m += "Content-Type: ";
+        m += type;
+        m += ";\r\n    charset=\"";
+        m += charset;
+        m += "\"\r\nContent-Transfer-Encoding: base64\r\n";
+        m += kCrLf;
+        AppendBase64(m, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+        m += "\r\n\r\n";
+    };
+    alternative("text/plain", "utf-8", plainText);
+    alternative("text/html", "gb2312", page);
     m += "--";
     m += kInnerBoundary;
     m += "--\r\n";
