@@ -17,15 +17,16 @@ namespace vox {
 namespace {
 
 // Each block is moved by the real-time callbacks in this many pieces (2 ms at a 50 ms block), and the
-// streams ask for little latency: the echo then lags its voice by little more than the block itself.
-// The callbacks wake the service thread only when a block is complete. The output keeps a few
+// streams ask for little latency. While the input is echoed, every piece wakes the service thread,
+// which passes it straight on to the output: the echo lags its voice by a few pieces, not by a block.
+// Otherwise the callbacks wake the service thread only when a block is complete. The output keeps a few
 // milliseconds more than the input: on a busy machine less than about 14 ms lets the sound system run
 // short now and then, which the listener hears as a click.
 constexpr unsigned long kPiecesPerBlock = 25;
 constexpr double kInputLatency = 0.003;
 constexpr double kOutputLatency = 0.014;
-// Silence in front of an echo that starts on an empty output, in milliseconds: it covers the jitter with
-// which the capture blocks come in (5 ms still let one block in a minute come too late).
+// Silence in front of sound that starts on an empty output, in milliseconds: it covers the jitter with
+// which captured pieces and written blocks come in.
 constexpr uint64_t kPrimeMs = 8;
 
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
@@ -87,12 +88,16 @@ void PortAudioDevice::ByteRing::Fill(uint8_t value, size_t n) {
     m_write.store(w + n, std::memory_order_release);
 }
 
-void PortAudioDevice::ByteRing::Read(uint8_t* out, size_t n) {
-    const size_t r = m_read.load(std::memory_order_relaxed);
-    const size_t at = r % m_buf.size();
+void PortAudioDevice::ByteRing::Peek(size_t pos, uint8_t* out, size_t n) const {
+    const size_t at = pos % m_buf.size();
     const size_t first = std::min(n, m_buf.size() - at);
     std::memcpy(out, m_buf.data() + at, first);
     std::memcpy(out + first, m_buf.data(), n - first);
+}
+
+void PortAudioDevice::ByteRing::Read(uint8_t* out, size_t n) {
+    const size_t r = m_read.load(std::memory_order_relaxed);
+    Peek(r, out, n);
     m_read.store(r + n, std::memory_order_release);
 }
 
@@ -276,6 +281,7 @@ void PortAudioDevice::FlushDone(std::unique_lock<std::mutex>& lock) {
 }
 
 void PortAudioDevice::PumpInputLocked() {
+    EchoLocked();
     while (!m_inQueue.empty()) {
         WaveBlock* head = m_inQueue.front();
         if (m_inFill == 0 && !m_carry.empty()) {
@@ -306,7 +312,10 @@ void PortAudioDevice::SetInputWakeLocked() {
         const size_t missing = m_inQueue.front()->nLength - m_inFill;
         need = missing > carried ? missing - carried : 1;
     }
-    m_inWakeAt.store(m_inRing.ReadPos() + std::max<size_t>(need, 1), std::memory_order_release);
+    size_t at = m_inRing.ReadPos() + std::max<size_t>(need, 1);
+    // An echo goes out piece by piece: the next callback wakes the service thread.
+    if (m_echo) at = std::min(at, m_echoAt + 1);
+    m_inWakeAt.store(at, std::memory_order_release);
 }
 
 void PortAudioDevice::ReturnInputLocked(bool all) {
@@ -345,15 +354,7 @@ void PortAudioDevice::PumpOutputLocked() {
     const auto now = std::chrono::steady_clock::now();
     while (!m_outPending.empty()) {
         WaveBlock* b = m_outPending.front();
-        // Starting from an empty ring, a little silence goes first, so that the next block may come a
-        // little late without the output running dry.
-        if (m_pendingOff == 0 && m_outRing.Readable() == 0) {
-            if (m_outRing.Writable() < m_prime + b->nLength) return;
-            const int64_t dry = m_dryAt.exchange(0, std::memory_order_relaxed);
-            if (dry != 0 && NowMicros() - dry < m_blockTime.count()) ++m_underruns;
-            m_outRing.Fill(m_silence, m_prime);
-            m_outWritten += m_prime;
-        }
+        if (m_pendingOff == 0 && !PrimeOutputLocked(b->nLength)) return;
         const size_t n = std::min<size_t>(m_outRing.Writable(), b->nLength - m_pendingOff);
         m_outRing.Write(b->pData + m_pendingOff, n);
         m_outWritten += n;
@@ -370,11 +371,60 @@ void PortAudioDevice::PumpOutputLocked() {
     // block follows for a whole block's time, the stream has ended there: complete the frame with silence
     // so that the next sound starts on a frame boundary.
     const size_t left = m_outRing.Readable();
-    if (left > 0 && left < m_outAlign && m_outWritten % m_outAlign != 0 && now - m_lastWrite >= m_blockTime) {
-        const size_t pad = m_outAlign - m_outWritten % m_outAlign;
-        m_outRing.Fill(m_silence, pad);
-        m_outWritten += pad;
+    if (left > 0 && left < m_outAlign && now - m_lastWrite >= m_blockTime) CompleteSplitFrameLocked();
+}
+
+void PortAudioDevice::CompleteSplitFrameLocked() {
+    const size_t pad = (m_outAlign - m_outWritten % m_outAlign) % m_outAlign;
+    m_outRing.Fill(m_silence, pad);
+    m_outWritten += pad;
+}
+
+bool PortAudioDevice::PrimeOutputLocked(size_t next) {
+    // Sound that starts on an empty output gets a little silence in front, so that what follows may come
+    // a little late without the output running dry. Sound that comes within a block's time after the
+    // output ran dry came too late: the listener heard a gap.
+    if (m_outRing.Readable() != 0) return true;
+    if (m_outRing.Writable() < m_prime + next) return false;
+    const int64_t dry = m_dryAt.exchange(0, std::memory_order_relaxed);
+    if (dry != 0 && NowMicros() - dry < m_blockTime.count()) ++m_underruns;
+    m_outRing.Fill(m_silence, m_prime);
+    m_outWritten += m_prime;
+    return true;
+}
+
+void PortAudioDevice::EchoLocked() {
+    const size_t end = m_inRing.WritePos();
+    size_t from = m_echoAt;
+    m_echoAt = end;
+    // A playback block waiting for room goes first: echo in the middle of it would split it.
+    if (!m_echo || from == end || m_outStream == nullptr || !m_outPending.empty()) return;
+    if (StartOutputLocked() != paNoError) return;
+    // Callbacks write whole frames, so the echo is whole frames too; it starts on a frame of its own.
+    CompleteSplitFrameLocked();
+    // The echo never lags its voice by more than a block: when the output already holds that much (this
+    // thread was held up), the oldest of the new sound is left out.
+    const size_t most = m_prime + m_outBlock;
+    const size_t held = m_outRing.Readable();
+    if (held + (end - from) > most) {
+        size_t skip = held + (end - from) - most;
+        skip += (m_outAlign - skip % m_outAlign) % m_outAlign;
+        from = std::min(end, from + skip);
     }
+    const size_t n = end - from;
+    if (n == 0 || !PrimeOutputLocked(n)) return;
+    if (m_echoBuf.size() < n) m_echoBuf.resize(n);
+    m_inRing.Peek(from, m_echoBuf.data(), n);
+    m_outRing.Write(m_echoBuf.data(), n);
+    m_outWritten += n;
+    m_lastWrite = std::chrono::steady_clock::now();
+}
+
+void PortAudioDevice::EchoInput(bool on) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    m_echo = on;
+    m_echoAt = m_inRing.WritePos();
+    SetInputWakeLocked();
 }
 
 // ---- input ---------------------------------------------------------------------------------------------
@@ -397,6 +447,7 @@ int PortAudioDevice::OpenInput(const WaveFormatEx& format, uint32_t blockBytes, 
     m_inAlign = align;
     m_inBlock = blockBytes;
     m_inRing.Allocate(capacity);
+    m_echoAt = 0;
     m_inClient = client;
     m_inQueue.clear();
     m_inFill = 0;
@@ -433,7 +484,7 @@ int PortAudioDevice::StartInput() {
     std::lock_guard<std::mutex> lock(m_mu);
     if (m_inStream == nullptr) return paBadStreamPtr;
     if (m_inRunning) return paNoError;
-    m_inRing.Reset();
+    ResetInputRingLocked();
     SetInputWakeLocked();
     const PaError err = Pa_StartStream(m_inStream);
     if (err == paNoError) m_inRunning = true;
@@ -461,7 +512,7 @@ int PortAudioDevice::StopInput() {
     }
     rest.resize(std::min(rest.size(), need));
     m_carry = std::move(rest);
-    m_inRing.Reset();
+    ResetInputRingLocked();
     ReturnInputLocked(false);
     SetInputWakeLocked();
     FlushDone(lock);
@@ -476,7 +527,7 @@ int PortAudioDevice::ResetInput() {
         err = Pa_AbortStream(m_inStream);
         m_inRunning = false;
     }
-    m_inRing.Reset();
+    ResetInputRingLocked();
     m_carry.clear();
     ReturnInputLocked(true);
     SetInputWakeLocked();
@@ -551,15 +602,19 @@ int PortAudioDevice::UnprepareOutput(WaveBlock* block) {
 int PortAudioDevice::WriteOutput(WaveBlock* block) {
     std::lock_guard<std::mutex> lock(m_mu);
     if (m_outStream == nullptr) return paBadStreamPtr;
-    // Normally running since the open; after a reset it starts again with the next block.
-    if (!m_outRunning) {
-        const PaError err = Pa_StartStream(m_outStream);
-        if (err != paNoError) return err;
-        m_outRunning = true;
-    }
+    const PaError err = StartOutputLocked();
+    if (err != paNoError) return err;
     m_outPending.push_back(block);
     PumpOutputLocked();
     return paNoError;
+}
+
+PaError PortAudioDevice::StartOutputLocked() {
+    // Normally running since the open; after a reset it starts again with the next sound.
+    if (m_outRunning) return paNoError;
+    const PaError err = Pa_StartStream(m_outStream);
+    if (err == paNoError) m_outRunning = true;
+    return err;
 }
 
 int PortAudioDevice::ResetOutput() {

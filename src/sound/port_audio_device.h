@@ -50,6 +50,8 @@ public:
     int ResetOutput() override;
     int CloseOutput() override;
 
+    void EchoInput(bool on) override;
+
     std::string ErrorText(int code) override;
 
     // Callback buffers that found the input ring full (the service thread fell behind).
@@ -69,6 +71,8 @@ private:
         void Write(const uint8_t* data, size_t n);
         void Fill(uint8_t value, size_t n);
         void Read(uint8_t* out, size_t n);
+        // Copies n bytes from stream position pos (still held: between the read and write positions).
+        void Peek(size_t pos, uint8_t* out, size_t n) const;
         size_t ReadPos() const { return m_read.load(std::memory_order_acquire); }
         size_t WritePos() const { return m_write.load(std::memory_order_acquire); }
         void Reset() {
@@ -96,6 +100,14 @@ private:
     void ReturnInputLocked(bool all);
     void SetInputWakeLocked();
     void SetOutputWakeLocked();
+    void EchoLocked();
+    PaError StartOutputLocked();
+    void ResetInputRingLocked() {
+        m_inRing.Reset();
+        m_echoAt = 0;
+    }
+    bool PrimeOutputLocked(size_t next);
+    void CompleteSplitFrameLocked();
     void DeliverDone();
     // Hands back what is waiting: inline on the service thread, otherwise waits until it has.
     void FlushDone(std::unique_lock<std::mutex>& lock);
@@ -131,6 +143,9 @@ private:
     uint64_t m_inKept = 0;           // bytes handed back in full blocks since the input was opened
     std::vector<uint8_t> m_carry;    // the rest of a frame split by the last full block before a stop
     std::atomic<uint64_t> m_inOverruns{0};
+    bool m_echo = false;
+    size_t m_echoAt = 0;              // input ring position up to which the captured sound was echoed
+    std::vector<uint8_t> m_echoBuf;   // one pass of echo on its way from one ring to the other
 
     // Output: stream, ring, blocks waiting for room in the ring, blocks in the ring.
     PaStream* m_outStream = nullptr;

@@ -76,6 +76,11 @@ public:
     virtual int ResetOutput() = 0;
     virtual int CloseOutput() = 0;
 
+    // While on, the output also plays what the input captures, as it comes in and in the device's own
+    // small pieces, not block by block: a person talking hears the echo without the block's delay. Both
+    // sides must be open for it to sound; a playback block waiting for room goes first.
+    virtual void EchoInput(bool on) = 0;
+
     // A short English text for an error code of this device.
     virtual std::string ErrorText(int code) = 0;
 };

@@ -140,6 +140,9 @@ int CWaveRecorder::Open() {
         return code;
     }
     m_bOutputOpen = true;
+    // The speaker repeats what the microphone hears while it records. The device passes it on as it comes
+    // in: waiting for each block to fill would put the echo a block behind the voice, too late to talk over.
+    m_pDevice->EchoInput(true);
     SetNotifying(true);
     m_bOpen = true;
     return 0;
@@ -180,12 +183,6 @@ void CWaveRecorder::WaveInProc(WaveBlock* block) {
     // that comes back while capture is stopped.
     const bool kept = m_bRecording && block->nBytesRecorded == block->nLength;
     if (kept) {
-        auto* echo = new OutBlock;
-        echo->hdr.pData = block->pData;
-        echo->hdr.nLength = block->nLength;
-        echo->hdr.pUser = echo;
-        if (m_pDevice->PrepareOutput(&echo->hdr) != 0 || m_pDevice->WriteOutput(&echo->hdr) != 0) delete echo;
-
         const uint8_t* p = block->pData;
         size_t left = block->nLength;
         while (left > 0) {
@@ -253,8 +250,7 @@ void CWaveRecorder::Play() {
         std::lock_guard<std::mutex> lock(m_playMutex);
         const int32_t len = std::min<int32_t>(m_nRecorded, static_cast<int32_t>(copy->size()));
         m_nPlayLen = len;
-        uint32_t gen = m_nPlayGen + 1;
-        if (gen == 0) gen = 1;  // 0 marks echo blocks
+        const uint32_t gen = m_nPlayGen + 1;
         m_nPlayGen = gen;
         m_nPlayPos = 0;
         m_bPlaying = true;
@@ -280,8 +276,7 @@ void CWaveRecorder::WaveOutProc(WaveBlock* block) {
     const std::shared_ptr<const std::vector<uint8_t>> copy = std::move(out->keep);
     delete out;
 
-    // Echo blocks, and blocks of a playback that was stopped or replaced, report nothing.
-    if (gen == 0) return;
+    // Blocks of a playback that was stopped or replaced report nothing.
     std::lock_guard<std::mutex> lock(m_playMutex);
     if (!m_bPlaying || gen != m_nPlayGen) return;
 

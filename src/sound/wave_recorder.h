@@ -1,7 +1,7 @@
 #pragma once
 // The sound engine of the recording window: captures from the default input device in blocks of one
-// twentieth of a second into the raw file "tempRecord", echoes every kept block to the default output
-// device, plays the finished recording back two blocks at a time, and writes it out as a WAV file.
+// twentieth of a second into the raw file "tempRecord", has the device echo the captured sound to the
+// default output device as it comes in, plays the finished recording back two blocks at a time, and writes it out as a WAV file.
 //
 // Threads: every operation except the two completion handlers is called on the window's thread. The
 // handlers run on the device's service thread; they report to the window through WaveNotify, whose
@@ -87,7 +87,7 @@ public:
     int Close();
 
 private:
-    // An output block: echo (playGen 0) or playback, keeping alive the copy it points into.
+    // A playback block, keeping alive the copy it points into.
     struct OutBlock {
         WaveBlock hdr;
         uint32_t playGen = 0;

@@ -110,6 +110,8 @@ void ScriptedWaveDevice::Loop() {
             // Every block holds its number, so a test can see which blocks were kept and in what order.
             std::memset(block->pData, static_cast<int>(m_filled & 0xFF), block->nLength);
             block->nBytesRecorded = block->nLength;
+            if (m_echo && m_outOpen && m_keepPlayed)
+                m_played.insert(m_played.end(), block->pData, block->pData + block->nLength);
             if (m_captureBudget > 0) --m_captureBudget;
             input = true;
         }
@@ -235,6 +237,12 @@ int ScriptedWaveDevice::CloseOutput() {
     WaitDeliveredLocked(lock);
     m_outOpen = false;
     return 0;
+}
+
+void ScriptedWaveDevice::EchoInput(bool on) {
+    Call("EchoInput");
+    std::lock_guard<std::mutex> lock(m_mu);
+    m_echo = on;
 }
 
 std::string ScriptedWaveDevice::ErrorText(int code) {

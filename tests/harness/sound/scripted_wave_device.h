@@ -47,7 +47,9 @@ public:
 
     // --- observations ---
     std::vector<std::string> Calls();
-    std::vector<uint8_t> Played();  // bytes of every finished output block, in order
+    // Bytes of every finished output block and, while the input is echoed, of every block as it fills,
+    // in order.
+    std::vector<uint8_t> Played();
     size_t OutputQueued();
     size_t MaxOutputQueued();
     size_t InputQueued();
@@ -69,6 +71,7 @@ public:
     int WriteOutput(WaveBlock* block) override;
     int ResetOutput() override;
     int CloseOutput() override;
+    void EchoInput(bool on) override;
     std::string ErrorText(int code) override;
 
 private:
@@ -97,7 +100,7 @@ private:
 
     WaveDeviceClient* m_inClient = nullptr;
     WaveDeviceClient* m_outClient = nullptr;
-    bool m_inOpen = false, m_outOpen = false, m_running = false;
+    bool m_inOpen = false, m_outOpen = false, m_running = false, m_echo = false;
     std::deque<WaveBlock*> m_inQueue;
     std::deque<WaveBlock*> m_inReturns;
     std::deque<WaveBlock*> m_outQueue;
