@@ -125,6 +125,23 @@ bool DeliveryJob::OpenTransaction(SmtpConversation& session, std::string* sizeRe
     return session.MailFrom(m_request.envelopeSender, m_request.message->size());
 }
 
+bool DeliveryJob::SendMessageData(SmtpConversation& session, bool* cut) {
+    Step("开始传输数据...");
+    if (!session.Data()) return false;
+    const bool transferred = Transfer(session, cut);
+    m_observer.SetStepBar(m_nSteps - 1);
+    m_observer.SetStepLine("结束数据传输...");
+    // A transfer cut short never gets its end-of-data line, so the server cannot take the partial text
+    // for a message.
+    return transferred && session.EndData();
+}
+
+void DeliveryJob::CloseConversation(SmtpConversation& session) {
+    m_observer.SetStepBar(m_nSteps);
+    m_observer.SetStepLine("正在断开连接...");
+    if (!m_cancel) session.Quit();
+}
+
 void DeliveryJob::Step(const char* line) {
     m_observer.SetStepLine(line);
     m_observer.StepStepBar();
@@ -180,22 +197,12 @@ DeliveryJob::Outcome DeliveryJob::Attempt(const std::string& host, const std::st
             if (!OpenTransaction(*session, &ownReason)) return ownReason.empty() ? failed() : false;
             Step("正在指定收件人...");
             if (!session->RcptTo(address)) return failed();
-            Step("开始传输数据...");
-            if (!session->Data()) return failed();
-            const bool transferred = Transfer(*session, &cutByCancel);
-            m_observer.SetStepBar(m_nSteps - 1);
-            m_observer.SetStepLine("结束数据传输...");
-            // A transfer cut short never gets its end-of-data line, so the server cannot take the partial
-            // text for a message.
-            if (!transferred) return false;
-            if (!session->EndData()) return failed();
+            if (!SendMessageData(*session, &cutByCancel)) return cutByCancel ? false : failed();
             delivered = true;
             m_observer.Delivered(address, session->Encrypted(), session->LastReply());
             return true;
         }();
-        m_observer.SetStepBar(m_nSteps);
-        m_observer.SetStepLine("正在断开连接...");
-        if (!m_cancel) session->Quit();
+        CloseConversation(*session);
     } else {
         failed();
     }
@@ -261,21 +268,13 @@ void DeliveryJob::RunRelay() {
             }
             if (m_cancel) return failed();
             if (accepted.empty()) return true;
-            Step("开始传输数据...");
-            if (!session->Data()) return failed();
-            const bool transferred = Transfer(*session, &cancelled);
-            m_observer.SetStepBar(m_nSteps - 1);
-            m_observer.SetStepLine("结束数据传输...");
-            if (!transferred) return failed();
-            if (!session->EndData()) return failed();
+            if (!SendMessageData(*session, &cancelled)) return failed();
             for (const std::string& address : accepted)
                 m_observer.Delivered(address, session->Encrypted(), session->LastReply());
             accepted.clear();
             return true;
         }();
-        m_observer.SetStepBar(m_nSteps);
-        m_observer.SetStepLine("正在断开连接...");
-        if (!m_cancel) session->Quit();
+        CloseConversation(*session);
     } else {
         failed();
     }

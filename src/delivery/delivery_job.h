@@ -79,6 +79,11 @@ private:
     // The opening every transaction shares: greeting, the size check and the sender. False when a step
     // failed; *sizeRefusal is filled only when the size limit refused the message.
     bool OpenTransaction(SmtpConversation& session, std::string* sizeRefusal);
+    // The message itself, closing what OpenTransaction and the recipients began: DATA, the text, and the
+    // end-of-data line. False when a step failed or cancel cut the text (then *cut is set).
+    bool SendMessageData(SmtpConversation& session, bool* cut);
+    // The last step of every conversation: QUIT, unless the user cancelled.
+    void CloseConversation(SmtpConversation& session);
     // One step of the conversation: its status line, and the step bar moved on.
     void Step(const char* line);
 
