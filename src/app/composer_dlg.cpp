@@ -232,7 +232,7 @@ void CComposerDlg::InitButtonColors() {
     for (const auto& ring : rings) ring.button->SetColors(ring.top, ring.bottom);
 }
 
-QWidget* CComposerDlg::Control(int id) const { return findChild<QWidget*>(QString::number(id)); }
+QWidget* CComposerDlg::Control(int id) const { return FindControl(this, id); }
 
 QLineEdit* CComposerDlg::Field(int id) const {
     switch (id) {

@@ -53,9 +53,7 @@ CAlignDlg::CAlignDlg(int alignment, QWidget* parent)
     UpdateData(false);
 }
 
-QWidget* CAlignDlg::Control(int id) const {
-    return findChild<QWidget*>(QString::number(id));
-}
+QWidget* CAlignDlg::Control(int id) const { return FindControl(this, id); }
 
 bool CAlignDlg::UpdateData(bool saveAndValidate) {
     return DoDataExchange(saveAndValidate);

@@ -81,9 +81,7 @@ CBackgroundDlg::CBackgroundDlg(int mode, COLORREF color, const QString& picture,
     OnInitDialog();
 }
 
-QWidget* CBackgroundDlg::Control(int id) const {
-    return findChild<QWidget*>(QString::number(id));
-}
+QWidget* CBackgroundDlg::Control(int id) const { return FindControl(this, id); }
 
 bool CBackgroundDlg::OnInitDialog() {
     SplitColor(m_crColor, m_nRed, m_nGreen, m_nBlue);

@@ -31,6 +31,9 @@ Control* MakeControl(QWidget* parent, int id, const QRect& rect, Args&&... args)
     return control;
 }
 
+// The control of a template with this id, created by MakeControl; nullptr if there is none.
+inline QWidget* FindControl(const QWidget* window, int id) { return window->findChild<QWidget*>(QString::number(id)); }
+
 // The templates' font: the system's CJK face at 9 pt.
 inline QFont DialogFont() {
     QFont font(QStringLiteral("WenQuanYi Micro Hei"), 9);

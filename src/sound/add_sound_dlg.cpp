@@ -101,7 +101,7 @@ void CAddSoundDlg::BuildControls() {
     connect(counted, &QRadioButton::clicked, this, &CAddSoundDlg::OnFinite);
 }
 
-QWidget* CAddSoundDlg::Control(int id) const { return findChild<QWidget*>(QString::number(id)); }
+QWidget* CAddSoundDlg::Control(int id) const { return FindControl(this, id); }
 
 void CAddSoundDlg::ShowSound(const QString& text) {
     m_editSound->setText(text);

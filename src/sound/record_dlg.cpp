@@ -190,7 +190,7 @@ void CRecordDlg::BuildControls() {
     connect(m_btnAdvanced, &QPushButton::clicked, this, &CRecordDlg::OnAdvanced);
 }
 
-QWidget* CRecordDlg::Control(int id) const { return findChild<QWidget*>(QString::number(id)); }
+QWidget* CRecordDlg::Control(int id) const { return FindControl(this, id); }
 
 bool CRecordDlg::UpdateData() {
     m_nRate = std::max(0, m_grpRate->checkedId());
