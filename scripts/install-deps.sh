@@ -13,6 +13,9 @@ PACKAGES=(
   libasound2-plugins  # ALSA's pulse plugin: PortAudio reaches a PulseAudio server through it
   # voxletter-cli's options (header-only)
   libcli11-dev
+  # sending accounts (build and run): HTTPS for providers' configuration files, their XML, the public
+  # suffix list (with its data file), the desktop's keyring
+  libcurl4-openssl-dev libexpat1-dev libpsl-dev publicsuffix libsecret-1-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   python3 python3-aiosmtpd iproute2 procps
@@ -21,6 +24,7 @@ PACKAGES=(
   curl xvfb xauth x11-apps imagemagick
   libwmf-bin gsfonts  # wmf2gd and its fonts: the benchmark renders the same metafile with libwmf's own renderer
   spamassassin chromium  # what a filter and a browser make of the mails
+  gnome-keyring dbus libsecret-tools  # tests only: a real Secret Service in a private D-Bus session
 )
 
 missing=()
