@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 
+#include "account/account_route.h"
 #include "account/accounts_file.h"
 #include "account/client_config.h"
 #include "account/provider_table.h"
@@ -110,6 +112,61 @@ TEST_F(AccountsFile, FilesItDoesNotUnderstandGiveNothing) {
         EXPECT_TRUE(read.empty()) << text;
         EXPECT_NE(why, "") << text;
     }
+}
+
+// A keyring that holds what the test put in it, or that is not there at all.
+class ScriptedKeyring : public Keyring {
+public:
+    bool present = true;
+    std::map<std::string, std::string> items;  // "address server" -> password
+
+    KeyringResult Store(const std::string& a, const SubmissionServer& s, const std::string& p) override {
+        if (!present) return {false, true, kNoKeyring};
+        items[a + " " + s.Name()] = p;
+        return {true, false, ""};
+    }
+    KeyringResult Lookup(const std::string& a, const SubmissionServer& s, std::optional<std::string>& p) override {
+        if (!present) return {false, true, kNoKeyring};
+        const auto found = items.find(a + " " + s.Name());
+        if (found != items.end()) p = found->second;
+        return {true, false, ""};
+    }
+    KeyringResult Forget(const std::string&, const SubmissionServer&) override { return {true, false, ""}; }
+};
+
+TEST_F(AccountsFile, TheSendFindsTheAccountOfItsFromAddress) {
+    const std::string path = m_dir + "/accounts.conf";
+    ASSERT_EQ(SaveAccounts(path, {{"me@a.test", {"smtp.a.test", 587, Security::Tls}, ""},
+                                  {"you@b.test", {"mail.b.test", 465, Security::Tls}, "you"}}),
+              "");
+    ScriptedKeyring keyring;
+    keyring.items["me@a.test smtp.a.test:587"] = "secret";
+    std::string why;
+
+    std::optional<AccountRoute> route = AccountRouteFor("ME@a.test", keyring, &why, path);
+    ASSERT_TRUE(route);
+    EXPECT_EQ(route->relay.host, "smtp.a.test");
+    EXPECT_EQ(route->relay.port, 587);
+    EXPECT_EQ(route->relay.user, "me@a.test");  // no user name: the address
+    EXPECT_EQ(route->relay.password, "secret");
+    EXPECT_EQ(route->tls, TlsMode::Implicit);  // the account's choice, not the port's habit
+    EXPECT_TRUE(route->havePassword);
+
+    route = AccountRouteFor("you@b.test", keyring, &why, path);  // nothing stored: ask at the send
+    ASSERT_TRUE(route);
+    EXPECT_FALSE(route->havePassword);
+    EXPECT_NE(route->note, "");
+    keyring.present = false;
+    route = AccountRouteFor("me@a.test", keyring, &why, path);  // no keyring: the same, saying why
+    ASSERT_TRUE(route);
+    EXPECT_FALSE(route->havePassword);
+    EXPECT_NE(route->note.find("no keyring"), std::string::npos);
+
+    EXPECT_FALSE(AccountRouteFor("other@a.test", keyring, &why, path));  // no account: the next route
+    EXPECT_EQ(why, "");
+    std::ofstream(path) << "garbage\n";
+    EXPECT_FALSE(AccountRouteFor("me@a.test", keyring, &why, path));
+    EXPECT_NE(why, "");  // a broken file is said, not taken for "no account"
 }
 
 TEST(ProviderTable, ShippedListIsReadable) {
