@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/text_rules.h"
+
 namespace vox {
 
 const char* SecurityName(Security security) { return security == Security::Tls ? "TLS" : "STARTTLS"; }
@@ -27,7 +29,7 @@ std::string AddressDomain(const std::string& address) {
     const std::size_t at = address.rfind('@');
     if (at == std::string::npos) return "";
     std::string domain = address.substr(at + 1);
-    std::transform(domain.begin(), domain.end(), domain.begin(), [](unsigned char c) { return std::tolower(c); });
+    domain = AsciiLower(std::move(domain));
     return domain;
 }
 

@@ -17,18 +17,9 @@ namespace vox {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-    const std::size_t begin = text.find_first_not_of(" \t\r");
-    if (begin == std::string::npos) return "";
-    return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
-}
+std::string Trim(const std::string& text) { return TrimBlanks(text, " \t\r"); }
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
-bool SameAddress(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+bool SameAddress(const std::string& a, const std::string& b) { return AsciiLower(a) == AsciiLower(b); }
 
 bool Complete(const Account& account) {
     return !account.address.empty() && !account.server.host.empty() && account.server.port > 0;

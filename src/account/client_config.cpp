@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "base/number_text.h"
+#include "base/text_rules.h"
 
 namespace vox {
 
@@ -19,12 +20,6 @@ constexpr std::size_t kMaxBody = 64 * 1024;
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
     for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
         text.replace(at, from.size(), to);
-}
-
-std::string Trim(const std::string& text) {
-    const std::size_t begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return "";
-    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
 }
 
 // Only letters, digits, "-" and "." make a host name worth connecting to.
@@ -66,7 +61,7 @@ struct ConfigReader {
         self->path.pop_back();
         if (self->inServer && self->path.size() == 3 && !self->field.empty()) {
             Raw& raw = self->servers.back();
-            const std::string value = Trim(self->text);
+            const std::string value = TrimBlanks(self->text);
             if (self->field == "hostname") raw.hostname = value;
             else if (self->field == "port") raw.port = value;
             else if (self->field == "socketType") raw.socketType = value;

@@ -9,22 +9,15 @@
 #include <thread>
 
 #include "account/registrable_domain.h"
+#include "base/text_rules.h"
 #include "delivery/mx_resolver.h"
 
 namespace vox {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-    const std::size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string::npos) return "";
-    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
+std::string Trim(const std::string& text) { return TrimBlanks(text, " \t"); }
+std::string Lower(std::string text) { return AsciiLower(std::move(text)); }
 
 // The one DMARC record among a name's TXT records; several make none (RFC 7489 6.6.3).
 std::optional<DmarcPolicy> PolicyOf(const DnsAnswer<std::string>& answer, bool subdomain, bool* found) {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "base/number_text.h"
+#include "base/text_rules.h"
 
 namespace vox {
 
@@ -23,7 +24,7 @@ std::string DefaultProviderTable() {
 std::vector<SubmissionServer> LookupProvider(const std::string& tableFile, const std::string& domain) {
     std::vector<SubmissionServer> found;
     std::string wanted = domain;
-    std::transform(wanted.begin(), wanted.end(), wanted.begin(), [](unsigned char c) { return std::tolower(c); });
+    wanted = AsciiLower(std::move(wanted));
     if (wanted.empty()) return found;
     std::ifstream in(tableFile);
     std::string line;
@@ -31,8 +32,7 @@ std::vector<SubmissionServer> LookupProvider(const std::string& tableFile, const
         std::istringstream words(line.substr(0, line.find('#')));
         std::string domains, host, port, security;
         if (!(words >> domains >> host >> port >> security)) continue;
-        std::transform(domains.begin(), domains.end(), domains.begin(),
-                       [](unsigned char c) { return std::tolower(c); });
+        domains = AsciiLower(std::move(domains));
         bool listed = false;
         std::istringstream names(domains);
         for (std::string name; std::getline(names, name, ',');) listed = listed || name == wanted;

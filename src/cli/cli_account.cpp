@@ -36,6 +36,14 @@ bool Load(std::vector<Account>& accounts) {
     return false;
 }
 
+// The accounts and the one of the address; nullptr (said on standard error) when there is none.
+const Account* LoadOne(std::vector<Account>& accounts, const std::string& address) {
+    if (!Load(accounts)) return nullptr;
+    const Account* account = FindAccount(accounts, address);
+    if (account == nullptr) std::fprintf(stderr, "%s has no sending account\n", address.c_str());
+    return account;
+}
+
 int Discover(const AccountRequest& req) {
     DiscoveryOptions options;
     options.trustFile = TrustFile();
@@ -126,12 +134,8 @@ int Show(const AccountRequest& req) {
 
 int Test(const AccountRequest& req) {
     std::vector<Account> accounts;
-    if (!Load(accounts)) return 1;
-    const Account* account = FindAccount(accounts, req.address);
-    if (account == nullptr) {
-        std::fprintf(stderr, "%s has no sending account\n", req.address.c_str());
-        return 1;
-    }
+    const Account* account = LoadOne(accounts, req.address);
+    if (account == nullptr) return 1;
     SecretServiceKeyring keyring;
     std::optional<std::string> password;
     const KeyringResult looked = keyring.Lookup(account->address, account->server, password);
@@ -154,12 +158,8 @@ int Test(const AccountRequest& req) {
 
 int Forget(const AccountRequest& req) {
     std::vector<Account> accounts;
-    if (!Load(accounts)) return 1;
-    const Account* account = FindAccount(accounts, req.address);
-    if (account == nullptr) {
-        std::fprintf(stderr, "%s has no sending account\n", req.address.c_str());
-        return 1;
-    }
+    const Account* account = LoadOne(accounts, req.address);
+    if (account == nullptr) return 1;
     SecretServiceKeyring keyring;
     const KeyringResult forgot = keyring.Forget(account->address, account->server);
     if (!forgot.ok) std::fprintf(stderr, "the password could not be removed: %s\n", forgot.error.c_str());

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <resolv.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -139,7 +140,9 @@ int CMxResolver::Query(const std::string& name, int type, int timeoutSeconds, st
         return -1;
     }
     if (timeoutSeconds > 0) {
-        if (m_res->retrans > timeoutSeconds) m_res->retrans = timeoutSeconds;
+        // One try per name server, the servers sharing the time (the resolver counts whole seconds).
+        const int perServer = std::max(1, timeoutSeconds / std::max(1, m_res->nscount));
+        if (m_res->retrans > perServer) m_res->retrans = perServer;
         m_res->retry = 1;
     }
     reply.resize(64 * 1024);

@@ -60,8 +60,8 @@ public:
     // One query through this object's own resolver state (timeoutSeconds as below).
     MxAnswer QueryMx(const std::string& domain, int timeoutSeconds = 0);
     // SRV, TXT (each record's strings joined) and A (dotted quads) through the same state. timeoutSeconds
-    // above 0 caps the resolver's own wait for this query (one try per name server), for callers bound
-    // to a deadline.
+    // above 0 caps the resolver's own wait for this query (one try per name server, which share it), for
+    // callers bound to a deadline.
     DnsAnswer<SrvRecord> QuerySrv(const std::string& name, int timeoutSeconds = 0);
     DnsAnswer<std::string> QueryTxt(const std::string& name, int timeoutSeconds = 0);
     DnsAnswer<std::string> QueryA(const std::string& name, int timeoutSeconds = 0);
