@@ -190,6 +190,10 @@ void AddAccountCommand(CommandLine& cli) {
                 Complain("account", req->action + " needs an ADDRESS (--help lists the options)");
                 return kExitRefused;
             }
+            if (!req->address.empty() && AddressDomain(req->address).empty()) {
+                Complain("account", "\"" + req->address + "\" is not a mail address (--help lists the options)");
+                return kExitRefused;
+            }
             if (req->action != "set" && (!req->host.empty() || req->port != 0 || !req->user.empty() ||
                                          !req->security.empty())) {
                 Complain("account", "--host, --port, --user and --security belong to \"account set\"");

@@ -143,6 +143,8 @@ with tempfile.TemporaryDirectory() as tmp:
         check(r.returncode == 2, f"show --host: {r.returncode}")
         r = run(env, "set", "me@srv.test", stdin=b"x\n")
         check(r.returncode == 2, f"set without --host: {r.returncode}")
+        r = run(env, "discover", "nobody")
+        check(r.returncode == 2 and b"not a mail address" in r.stderr, f"discover nobody: {r.returncode} {r.stderr!r}")
 
         r = subprocess.run(["dbus-run-session", "--", PYTHON, os.path.abspath(__file__), CLI, NET_WORLD, WORLD,
                             "--inside", log, home], capture_output=True, timeout=100, env=env)
