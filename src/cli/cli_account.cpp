@@ -177,14 +177,7 @@ int Forget(const AccountRequest& req) {
 void AddAccountCommand(CommandLine& cli) {
     auto req = std::make_shared<AccountRequest>();
     CLI::App& app = cli.AddCommand(
-        "account",
-        "The sending account of a sender address (its provider's submission server):\n"
-        "  account discover ADDRESS         find the server; one line per candidate, best first\n"
-        "  account set ADDRESS --host HOST --port PORT [--user NAME] [--security TLS|STARTTLS]\n"
-        "                                   password from standard input, kept in the desktop's keyring\n"
-        "  account show [ADDRESS]           the settings (never the password)\n"
-        "  account test ADDRESS             log in without sending; prints the server's answer\n"
-        "  account forget ADDRESS           remove the settings and the password",
+        "account", "The sending account of a sender address: its provider's server, its password in the keyring.",
         [req]() -> int {
             if (req->action != "show" && req->address.empty()) {
                 Complain("account", req->action + " needs an ADDRESS (--help lists the options)");
@@ -205,6 +198,13 @@ void AddAccountCommand(CommandLine& cli) {
             if (req->action == "test") return Test(*req);
             return Forget(*req);
         });
+    app.footer(
+        "  account discover ADDRESS    find the server; one line per candidate, best first\n"
+        "  account set ADDRESS --host HOST --port PORT [--user NAME] [--security TLS|STARTTLS]\n"
+        "                              the password from standard input, kept in the desktop's keyring\n"
+        "  account show [ADDRESS]      the settings (never the password)\n"
+        "  account test ADDRESS        log in without sending; prints the server's answer\n"
+        "  account forget ADDRESS      remove the settings and the password");
     app.add_option("action", req->action, "discover, set, show, test or forget")
         ->required()
         ->check(CLI::IsMember({"discover", "set", "show", "test", "forget"}));
