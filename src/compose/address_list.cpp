@@ -29,7 +29,7 @@ struct ListField {
     int field;
 };
 
-// The position just past the ";" that ends the entry starting at start, or npos for the last entry. A
+// The position of the ";" that ends the entry starting at start, or npos for the last entry. A
 // quoted string hides its ";", and a backslash in it hides the character after it.
 std::size_t NextSeparator(std::string_view text, std::size_t start) {
     bool quoted = false;
