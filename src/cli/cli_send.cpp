@@ -93,7 +93,7 @@ int RunSend(SendRequest& req) {
         InterruptWatch interrupt({SIGINT}, "voxletter-cli send: cancelling (Ctrl+C again to stop at once)\n");
         DeliveryRequest request;
         request.recipients = std::move(draft.m_recipients);
-        request.envelopeSender = draft.m_strFrom;
+        request.envelopeSender = draft.m_fromAddress.envelope;
         request.message = std::make_shared<const std::string>(std::move(draft.m_strMime));
         request.relay = std::move(relay);
         DeliveryJob job(std::move(request), progress, interrupt.Flag());
