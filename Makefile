@@ -27,10 +27,10 @@ build: deps-test
 	cmake --preset default $(WITH_TESTS)
 	cmake --build --preset default -j $(JOBS)
 
-# The two programs alone, in the same tree; whatever else is configured there is left as it is.
+# The two programs alone (and the files installed with them), in the same tree; whatever else is configured there is left as it is.
 build-app: deps
 	cmake --preset default
-	cmake --build --preset default -j $(JOBS) --target voxletter voxletter-cli
+	cmake --build --preset default -j $(JOBS) --target voxletter voxletter-cli vox_dist_files
 
 build-asan: deps-test
 	cmake --preset asan -DVOX_BUILD_TESTS=ON

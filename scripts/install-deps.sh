@@ -48,7 +48,7 @@ TEST_PACKAGES=(
   libwmf-bin gsfonts  # wmf2gd and its fonts: the benchmark renders the same metafile with libwmf's own renderer
   spamassassin chromium  # what a filter and a browser make of the mails
   # the package test: the .deb's checks, and a clean Debian root to install it in
-  lintian appstream desktop-file-utils debootstrap
+  lintian appstream desktop-file-utils debootstrap debian-archive-keyring
 )
 
 # Servers that test packages enable and start on installation (each a package with a service of its
