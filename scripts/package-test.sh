@@ -171,5 +171,6 @@ check "voxletter opens the composer on the offscreen platform" opens_offscreen
 check "voxletter-cli compose writes a mail" composes
 
 remove_root
-echo "package-test: $((checks - failures)) passed, $failures failed ($(($(date +%s) - started)) s)"
+echo "package-test took $(($(date +%s) - started)) s"
+echo "package-test: $((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
