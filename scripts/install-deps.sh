@@ -31,6 +31,9 @@ RUN_PACKAGES=(
   libssl-dev
   # voxletter-cli's options (header-only)
   libcli11-dev
+  # addresses (IDNA), voice coding and loudness, account discovery and the keyring, drafts
+  libidn2-dev libpsl-dev libsndfile1-dev libebur128-dev libcurl4-openssl-dev libsecret-1-dev
+  nlohmann-json3-dev
 )
 
 # --- building the .deb (make package) -------------------------------------------------------------
@@ -47,6 +50,8 @@ TEST_PACKAGES=(
   curl xvfb xauth x11-apps imagemagick
   libwmf-bin gsfonts  # wmf2gd and its fonts: the benchmark renders the same metafile with libwmf's own renderer
   spamassassin chromium  # what a filter and a browser make of the mails
+  opus-tools lame  # other programs' decoders and encoders for the voice coding tests
+  gnome-keyring dbus  # a real keyring on a private session bus for the account tests
   # the package test: the .deb's checks, and a clean Debian root to install it in
   lintian appstream desktop-file-utils debootstrap debian-archive-keyring
 )
@@ -93,8 +98,10 @@ fi
 remove_policy() { if [ "$own_policy" -eq 1 ]; then $SUDO rm -f "$POLICY"; fi; }
 trap remove_policy EXIT
 
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Another install under way (an engineer's, unattended upgrades) is waited for rather than failed on.
+APT=(apt-get -q -o DPkg::Lock::Timeout=600)
+$SUDO "${APT[@]}" update
+$SUDO "${APT[@]}" install -y --no-install-recommends "${missing[@]}"
 
 # Only the servers installed just now are switched off; one the user had already keeps running.
 for name in "${TEST_SERVICES_OFF[@]}"; do
