@@ -100,7 +100,10 @@ int RunSend(SendRequest& req) {
         job.RunDelivery();
         failures = job.Failures();
     }
-    const DeliveryReport report = BuildReport(failures);
+    DeliveryReport report = BuildReport(failures);
+    // The box shows "发送完毕" as it stands; a terminal wants the report's last line ended, in the
+    // report's own CR LF.
+    if (report.text.empty() || report.text.back() != '\n') report.text += "\r\n";
     std::fwrite(report.text.data(), 1, report.text.size(), stdout);
     std::fflush(stdout);
     return report.allDelivered ? 0 : 1;
