@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Draws the program's icon (voxletter.png, 128x128) and the composer's background tile (tile.png, 128x128).
+# Draws the program's icon (voxletter.png, 128x128, and scaled from it voxletter-48.png and voxletter-64.png
+# for the desktop's smaller icon sizes) and the composer's background tile (tile.png, 128x128).
 # The PNGs are committed; run this only to change them (needs ImageMagick).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -19,6 +20,12 @@ convert -size 128x128 xc:none \
   -fill none -stroke '#1d4f8a' -strokewidth 3 -draw 'polyline 14,43 43,67 72,43' \
   -stroke '#ffd24a' -strokewidth 5 "${WAVES[@]}" \
   -depth 8 voxletter.png
+
+# The icon at the desktop's smaller sizes, scaled down from the drawing (hicolor 48x48 and 64x64).
+for size in 48 64; do
+  convert voxletter.png -filter Lanczos -resize "${size}x${size}" -define png:exclude-chunks=date,time \
+    -depth 8 "voxletter-$size.png"
+done
 
 # Tile: pale paper with faint waves and notes; what leaves one edge comes back in at the other, so the
 # tile repeats seamlessly.

@@ -1,34 +1,77 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing VoxLetter need.
-# Idempotent: when every package is already present it does not touch apt at all.
+# Installs the Debian packages VoxLetter needs, by purpose:
+#   scripts/install-deps.sh          what building and running need       (make run, make build-app)
+#   scripts/install-deps.sh package  that, and what `make package` needs
+#   scripts/install-deps.sh test     all of that, and what the tests, benchmarks and screenshots need
+# Idempotent: when every package of the chosen groups is already present it does not touch apt at all.
+# Add a package to the group that needs it: the program's build or run (RUN), building the .deb
+# (PACKAGE), or only the tests (TEST). A package the installed program needs at run time must also
+# appear in the .deb's depends (CMakeLists.txt, CPACK_DEBIAN_PACKAGE_DEPENDS) unless dpkg-shlibdeps
+# finds it from the binaries.
 set -euo pipefail
 
-PACKAGES=(
+GROUP=${1:-run}
+case "$GROUP" in
+  run | package | test) ;;
+  *) echo "usage: $0 [run|package|test]" >&2; exit 2 ;;
+esac
+
+# --- building and running -------------------------------------------------------------------------
+RUN_PACKAGES=(
   # toolchain
   build-essential cmake ninja-build pkg-config git
   # the windows
-  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei qt6-translations-l10n
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  fonts-wqy-microhei     # a font with the windows' Chinese characters
+  qt6-translations-l10n  # Qt's own dialogs in the program's language
   # sound and pictures
   portaudio19-dev libasound2-dev libwmf-dev
   libasound2-plugins  # ALSA's pulse plugin: PortAudio reaches a PulseAudio server through it
+  # delivery: TLS
+  libssl-dev
   # voxletter-cli's options (header-only)
   libcli11-dev
-  # sending accounts (build and run): HTTPS for providers' configuration files, their XML, the public
-  # suffix list (with its data file), the desktop's keyring
-  libcurl4-openssl-dev libexpat1-dev libpsl-dev publicsuffix libsecret-1-dev
-  # tests and benchmarks
-  googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
+  # addresses (IDNA), voice coding and loudness, account discovery and the keyring, drafts
+  libidn2-dev libpsl-dev libsndfile1-dev libebur128-dev libcurl4-openssl-dev libsecret-1-dev
+  nlohmann-json3-dev
+  # sending accounts: the providers' configuration files are XML; the public suffix list's data file
+  libexpat1-dev publicsuffix
+)
+
+# --- building the .deb (make package) -------------------------------------------------------------
+PACKAGE_PACKAGES=(
+  dpkg-dev file  # dpkg-shlibdeps, which computes the depends from the binaries, and the file type it asks
+)
+
+# --- tests, benchmarks and screenshots only (make test, make bench, make screenshot) ---------------
+TEST_PACKAGES=(
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd iproute2 procps
   postfix openssl  # a real exchanger for the delivery tests, and its test certificate
   pulseaudio pulseaudio-utils espeak-ng sox
   curl xvfb xauth x11-apps imagemagick
   libwmf-bin gsfonts  # wmf2gd and its fonts: the benchmark renders the same metafile with libwmf's own renderer
   spamassassin chromium  # what a filter and a browser make of the mails
-  gnome-keyring dbus libsecret-tools  # tests only: a real Secret Service in a private D-Bus session
+  opus-tools lame  # other programs' decoders and encoders for the voice coding tests
+  gnome-keyring dbus libsecret-tools  # a real keyring on a private session bus for the account tests
+  # the package test: the .deb's checks, and a clean Debian root to install it in
+  lintian appstream desktop-file-utils debootstrap debian-archive-keyring
 )
 
+# Servers that test packages enable and start on installation (each a package with a service of its
+# name). The tests start their own instances (Postfix with its own configuration in a network namespace),
+# so the machine's copy stays off: no mail server on the machine's port 25.
+TEST_SERVICES_OFF=(postfix)
+
+# ---------------------------------------------------------------------------------------------------
+wanted=("${RUN_PACKAGES[@]}")
+case "$GROUP" in
+  package) wanted+=("${PACKAGE_PACKAGES[@]}") ;;
+  test) wanted+=("${PACKAGE_PACKAGES[@]}" "${TEST_PACKAGES[@]}") ;;
+esac
+
 missing=()
-for p in "${PACKAGES[@]}"; do
+for p in "${wanted[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
   fi
@@ -42,5 +85,34 @@ echo "Installing: ${missing[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+# While installing, no service may start: Debian starts a server as soon as its package is unpacked
+# (Postfix would listen on port 25 until stopped). policy-rc.d is Debian's switch for that; an existing
+# one is left as it is.
+POLICY=/usr/sbin/policy-rc.d
+own_policy=0
+if [ ! -e "$POLICY" ]; then
+  printf '#!/bin/sh\n# Written by VoxLetter'"'"'s install-deps.sh for the time of one install.\nexit 101\n' |
+    $SUDO tee "$POLICY" >/dev/null
+  $SUDO chmod 755 "$POLICY"
+  own_policy=1
+fi
+remove_policy() { if [ "$own_policy" -eq 1 ]; then $SUDO rm -f "$POLICY"; fi; }
+trap remove_policy EXIT
+
+# Another install under way (an engineer's, unattended upgrades) is waited for rather than failed on.
+APT=(apt-get -q -o DPkg::Lock::Timeout=600)
+$SUDO "${APT[@]}" update
+$SUDO "${APT[@]}" install -y --no-install-recommends "${missing[@]}"
+
+# Only the servers installed just now are switched off; one the user had already keeps running.
+for name in "${TEST_SERVICES_OFF[@]}"; do
+  printf '%s\n' "${missing[@]}" | grep -qx "$name" || continue
+  if command -v systemctl >/dev/null; then
+    $SUDO systemctl disable --quiet "$name.service" 2>/dev/null || true
+    if [ -d /run/systemd/system ]; then $SUDO systemctl stop "$name.service" 2>/dev/null || true; fi
+  fi
+  if [ -x "/etc/init.d/$name" ] && command -v update-rc.d >/dev/null; then
+    $SUDO update-rc.d "$name" disable >/dev/null 2>&1 || true
+  fi
+done

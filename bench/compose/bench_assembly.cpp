@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "compose/address_list.h"
 #include "compose/assembly.h"
 
 extern char** environ;
@@ -77,6 +78,8 @@ vox::MailDraft Draft(bool withAttachment) {
     d.m_strSubject = "bench";
     d.m_strBody = "hello";
     if (withAttachment) d.m_attachments.push_back(AttachmentPath().string());
+    vox::ParseSender(d);  // the field check's parsed addresses, which the header is written from
+    vox::ParseRecipients(d);
     return d;
 }
 

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <limits>
 
 #include "app/about_dlg.h"
 #include "app/maker_info.h"
@@ -116,7 +117,13 @@ CComposerDlg::~CComposerDlg() {
 
 void CComposerDlg::BuildControls() {
     // Created in the template's tab order: the focus chain follows creation order.
-    auto field = [this](int id, const QRect& rect) { return MakeControl<QLineEdit>(this, id, rect); };
+    auto field = [this](int id, const QRect& rect) {
+        auto* edit = MakeControl<QLineEdit>(this, id, rect);
+        // A line edit silently cuts its text at 32,767 characters; an address list of a few thousand
+        // entries is longer, and a cut one would send to a cut address.
+        edit->setMaxLength(std::numeric_limits<int>::max());
+        return edit;
+    };
     auto button = [this](int id, const QString& text, const QRect& rect) {
         auto* btn = MakeControl<CHoverButton>(this, id, rect, text);
         btn->setAutoDefault(false);
@@ -444,7 +451,7 @@ void CComposerDlg::OnAssemblyStep() {
         // Runs modally here, while the assembly worker waits for this step to be taken.
         DeliveryRequest request;
         request.recipients = sent.m_recipients;
-        request.envelopeSender = sent.m_strFrom;
+        request.envelopeSender = sent.m_fromAddress.envelope;
         request.message = std::make_shared<const std::string>(std::move(m_sent.m_strMime));
         std::string relayProblem;
         request.relay = LoadRelayConfig(RelayConfigPath(), &relayProblem);

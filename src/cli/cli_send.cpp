@@ -93,14 +93,17 @@ int RunSend(SendRequest& req) {
         InterruptWatch interrupt({SIGINT}, "voxletter-cli send: cancelling (Ctrl+C again to stop at once)\n");
         DeliveryRequest request;
         request.recipients = std::move(draft.m_recipients);
-        request.envelopeSender = draft.m_strFrom;
+        request.envelopeSender = draft.m_fromAddress.envelope;
         request.message = std::make_shared<const std::string>(std::move(draft.m_strMime));
         request.relay = std::move(relay);
         DeliveryJob job(std::move(request), progress, interrupt.Flag());
         job.RunDelivery();
         failures = job.Failures();
     }
-    const DeliveryReport report = BuildReport(failures);
+    DeliveryReport report = BuildReport(failures);
+    // The box shows "发送完毕" as it stands; a terminal wants the report's last line ended, in the
+    // report's own CR LF.
+    if (report.text.empty() || report.text.back() != '\n') report.text += "\r\n";
     std::fwrite(report.text.data(), 1, report.text.size(), stdout);
     std::fflush(stdout);
     return report.allDelivered ? 0 : 1;

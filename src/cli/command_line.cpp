@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/number_text.h"
+#include "base/version.h"
 
 namespace vox::cli {
 namespace {
@@ -150,6 +151,9 @@ std::optional<int> Parse(CLI::App& app, const Args& args, bool isProgram) {
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help() << std::flush;
         return 0;
+    } catch (const CLI::CallForVersion& version) {
+        std::cout << version.what() << std::endl;
+        return 0;
     } catch (const CLI::ParseError& error) {
         const CLI::App& command = Chosen(app);
         Complain(command.get_name(), RefusalText(error, command) + kHelpHint);
@@ -183,7 +187,16 @@ class HelpFormatter : public CLI::Formatter {
 public:
     HelpFormatter() { label("SUBCOMMAND", "COMMAND"); }
 
+    // The usage line first, as a program's help begins; then what the command does.
+    std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
+        if (mode == CLI::AppFormatMode::Sub) return CLI::Formatter::make_help(app, std::move(name), mode);
+        return make_usage(app, name) + make_description(app) + make_positionals(app) + make_groups(app, mode) +
+               make_subcommands(app, mode) + "\n" + make_footer(app);
+    }
+
     std::string make_option_opts(const CLI::Option* option) const override {
+        // A positional's name is its value already ("FILE", not "FILE FILE").
+        if (option->get_positional()) return {};
         if (option->get_type_size() == 0 || option->get_type_name().empty()) return {};
         return " " + option->get_type_name();
     }
@@ -241,6 +254,7 @@ std::optional<int> ParseCommand(CLI::App& command, const Args& args) {
 CommandLine::CommandLine(std::string description) : m_app(std::move(description), "voxletter-cli") {
     m_app.allow_extras();
     m_app.formatter(std::make_shared<HelpFormatter>());
+    m_app.set_version_flag("--version", std::string("voxletter-cli ") + kVersion, "Print the version and exit");
     m_app.require_subcommand(0, 1);  // a second command name is an argument of the first, and refused
     m_app.footer("voxletter-cli COMMAND --help lists the options of one command.");
 }

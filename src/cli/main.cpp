@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv) {
     vox::cli::CommandLine cli(
-        "voxletter-cli: the composer's mail, its sending and its recording, without a window.");
+        "The composer's mail, its sending and its recording, without a window.");
     vox::cli::AddComposeCommand(cli);
     vox::cli::AddSendCommand(cli);
     vox::cli::AddRecordCommand(cli);

@@ -1,5 +1,7 @@
 #include "compose/address_list.h"
 
+#include <unordered_set>
+
 #include "base/regular_file.h"
 #include "base/text_rules.h"
 
@@ -22,9 +24,26 @@ DraftCheck Refuse(std::string message, int field) {
 
 struct ListField {
     const std::string& text;
+    std::vector<MailAddress>& parsed;
     const char* message;
     int field;
 };
+
+// The position of the ";" that ends the entry starting at start, or npos for the last entry. A
+// quoted string hides its ";", and a backslash in it hides the character after it.
+std::size_t NextSeparator(std::string_view text, std::size_t start) {
+    bool quoted = false;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted && c == '\\')
+            ++i;
+        else if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && c == ';')
+            return i;
+    }
+    return std::string_view::npos;
+}
 
 }  // namespace
 
@@ -39,7 +58,7 @@ std::vector<ListEntry> SplitAddressList(std::string_view text) {
     std::vector<ListEntry> entries;
     std::size_t start = 0;
     while (start <= text.size()) {
-        const std::size_t sep = text.find(';', start);
+        const std::size_t sep = NextSeparator(text, start);
         // After the last separator, an empty rest is no entry: "a@b.c;" holds one address.
         if (sep == text.npos && start == text.size() && start != 0) break;
         const std::size_t end = sep == text.npos ? text.size() : sep;
@@ -50,24 +69,44 @@ std::vector<ListEntry> SplitAddressList(std::string_view text) {
     return entries;
 }
 
+DraftCheck ParseSender(MailDraft& draft) {
+    // The sender is one address, never split at ";".
+    draft.m_fromAddress = {};
+    MailAddress from;
+    if (HasLineBreakOrNul(draft.m_strFrom) || ParseMailAddress(draft.m_strFrom, from) != AddressForm::Ok)
+        return Refuse(kBadFrom, kFieldFrom);
+    const std::size_t at = from.address.find('@');
+    if (at == std::string::npos || at == 0 || at == from.address.size() - 1) return Refuse(kBadFrom, kFieldFrom);
+    draft.m_fromAddress = std::move(from);
+    DraftCheck ok;
+    ok.ok = true;
+    return ok;
+}
+
 DraftCheck ParseRecipients(MailDraft& draft) {
     draft.m_recipients.clear();
     const ListField fields[] = {
-        {draft.m_strTo, kBadTo, kFieldTo},
-        {draft.m_strCc, kBadCc, kFieldCc},
-        {draft.m_strBcc, kBadBcc, kFieldBcc},
+        {draft.m_strTo, draft.m_toAddresses, kBadTo, kFieldTo},
+        {draft.m_strCc, draft.m_ccAddresses, kBadCc, kFieldCc},
+        {draft.m_strBcc, draft.m_bccAddresses, kBadBcc, kFieldBcc},
     };
+    for (const ListField& f : fields) f.parsed.clear();
+    // The same mailbox typed twice, in one field or in several, gets the mail once; the headers keep
+    // every entry as typed.
+    std::unordered_set<std::string> seen;
     for (const ListField& f : fields) {
         if (f.field != kFieldTo && f.text.empty()) continue;
         for (const ListEntry& entry : SplitAddressList(f.text)) {
-            if (!IsValidAddress(entry.text)) {
+            MailAddress address;
+            if (ParseMailAddress(entry.text, address) != AddressForm::Ok || !IsValidAddress(address.address)) {
                 DraftCheck check = Refuse(f.message, f.field);
                 check.hasSelection = true;
                 check.selStart = entry.start;
                 check.selEnd = entry.start + entry.text.size();
                 return check;
             }
-            draft.m_recipients.emplace_back(entry.text);
+            if (seen.insert(EnvelopeKey(address.envelope)).second) draft.m_recipients.push_back(address.envelope);
+            f.parsed.push_back(std::move(address));
         }
     }
     DraftCheck ok;
@@ -76,11 +115,7 @@ DraftCheck ParseRecipients(MailDraft& draft) {
 }
 
 DraftCheck ValidateDraft(MailDraft& draft) {
-    const std::string& from = draft.m_strFrom;
-    const std::size_t at = from.find('@');
-    if (from.empty() || at == from.npos || at == 0 || at == from.size() - 1 || HasLineBreakOrNul(from)) {
-        return Refuse(kBadFrom, kFieldFrom);
-    }
+    if (DraftCheck sender = ParseSender(draft); !sender.ok) return sender;
     if (draft.m_strTo.find('@') == std::string::npos || HasLineBreakOrNul(draft.m_strTo)) {
         return Refuse(kBadTo, kFieldTo);
     }

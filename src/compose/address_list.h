@@ -37,7 +37,13 @@ struct DraftCheck {
 // fills draft.m_recipients. The first failure ends the check.
 DraftCheck ValidateDraft(MailDraft& draft);
 
-// Splits To, Cc and Bcc into draft.m_recipients; the first invalid entry ends it with its field's message.
+// Parses the sender into draft.m_fromAddress; refused with the sender's message when its form cannot be
+// delivered or its address proper has no "@" past its first character and before its last.
+DraftCheck ParseSender(MailDraft& draft);
+
+// Parses To, Cc and Bcc into draft.m_toAddresses, m_ccAddresses, m_bccAddresses and their distinct
+// envelope addresses into draft.m_recipients. The first entry whose form cannot be delivered, or whose
+// address proper fails IsValidAddress, ends it with its field's message and that entry selected.
 DraftCheck ParseRecipients(MailDraft& draft);
 
 // One entry of a ";"-separated field: its text exactly as typed and where it starts in the field.
@@ -47,7 +53,8 @@ struct ListEntry {
 };
 
 // The entries of a field in order, empty ones included, except that a field ending with ";" has no empty
-// last entry. An empty field is one empty entry.
+// last entry. An empty field is one empty entry. A ";" between double quotes ("Roe; Jane" <j@x.y>) does
+// not separate; a quote that never closes runs to the end of the field, where the entry is refused.
 std::vector<ListEntry> SplitAddressList(std::string_view text);
 
 // At least one character before the first "@", one after it, and a "." after it that is not the last.

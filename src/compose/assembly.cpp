@@ -57,9 +57,9 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
     CMimeWriter writer;
     const std::time_t now = clock();
     const std::string messageId =
-        MessageIdFor(draft.m_strFrom, uniqueId ? uniqueId() : NewMessageIdUnique(now));
-    writer.WriteMessageHeader(draft.m_strFrom, draft.m_strTo, draft.m_strCc, draft.m_strSubject, now,
-                              messageId);
+        MessageIdFor(draft.m_fromAddress.domain, uniqueId ? uniqueId() : NewMessageIdUnique(now));
+    writer.WriteMessageHeader(draft.m_fromAddress, draft.m_toAddresses, draft.m_ccAddresses, draft.m_strSubject,
+                              now, messageId);
     writer.Reserve(
         MessageSizeHint(draft, isRecording ? recording : draft.m_strSound, page.size() + plainText.size()));
     sink.Step();

@@ -22,6 +22,7 @@ public:
     virtual void ShowError(const std::string& text) = 0;
 };
 
+// The draft must have passed the field check (ValidateDraft), whose parsed addresses the header takes.
 // Builds the page, writes header, HTML part, picture, sound and attachment parts and the closing boundary
 // into draft.m_strMime. A recording marker in draft.m_strSound is replaced, lastingly, by
 // programFolder / "Sound.wav".

@@ -20,12 +20,6 @@ bool IsWsp(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsWsp(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsWsp(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 // Bytes of the UTF-8 character that starts with lead (the text is well formed).
 std::size_t CharLength(unsigned char lead) {
     return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
@@ -160,36 +154,6 @@ bool IsAtext(char c) {
            std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
 }
 
-struct Entry {
-    std::string name;  // the display name, unquoted
-    std::string_view address;
-    bool angle = false;  // written as "<address>"
-    bool nameQuoted = false;
-};
-
-Entry ParseEntry(std::string_view raw) {
-    const std::string_view text = Trim(raw);
-    Entry e;
-    const std::size_t lt = text.rfind('<');
-    if (text.empty() || text.back() != '>' || lt == text.npos) {
-        e.address = text;
-        return e;
-    }
-    e.angle = true;
-    e.address = Trim(text.substr(lt + 1, text.size() - lt - 2));
-    const std::string_view name = Trim(text.substr(0, lt));
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
-        e.nameQuoted = true;
-        for (std::size_t i = 1; i + 1 < name.size(); ++i) {
-            if (name[i] == '\\' && i + 2 < name.size()) ++i;
-            e.name += name[i];
-        }
-    } else {
-        e.name = name;
-    }
-    return e;
-}
-
 std::string Quoted(std::string_view text) {
     std::string q = "\"";
     for (const char c : text) {
@@ -233,37 +197,32 @@ std::string UnstructuredHeader(std::string_view name, std::string_view utf8) {
     return folder.Finish();
 }
 
-std::string AddressHeader(std::string_view name, const std::vector<std::string_view>& entries) {
+std::string AddressHeader(std::string_view name, const std::vector<MailAddress>& entries) {
     Folder folder(std::string(name) + ":", kHeaderFoldWidth);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::string raw = WellFormedUtf8(entries[i]);
-        const Entry e = ParseEntry(raw);
+        const MailAddress& e = entries[i];
+        const std::string address = WellFormedUtf8(e.address);
         const std::string comma = i + 1 < entries.size() ? "," : "";
         if (!e.angle) {
-            folder.Add(" ", std::string(e.address) + comma);
+            folder.Add(" ", address + comma);
             continue;
         }
-        const bool atoms = !e.name.empty() && std::all_of(e.name.begin(), e.name.end(),
-                                                          [](char c) { return IsAtext(c) || IsWsp(c); });
-        if (e.name.empty()) {
+        const std::string displayName = WellFormedUtf8(e.name);
+        const bool atoms =
+            !displayName.empty() && std::all_of(displayName.begin(), displayName.end(),
+                                                [](char c) { return IsAtext(c) || IsWsp(c); });
+        if (displayName.empty()) {
             // nothing before the address
-        } else if (NeedsEncoding(e.name)) {
-            folder.AddEncoded(" ", e.name);
+        } else if (NeedsEncoding(displayName)) {
+            folder.AddEncoded(" ", displayName);
         } else if (atoms && !e.nameQuoted) {
-            AddWords(folder, " ", e.name);
+            AddWords(folder, " ", displayName);
         } else {
-            folder.Add(" ", Quoted(e.name));
+            folder.Add(" ", Quoted(displayName));
         }
-        folder.Add(" ", "<" + std::string(e.address) + ">" + comma);
+        folder.Add(" ", "<" + address + ">" + comma);
     }
     return folder.Finish();
-}
-
-std::string_view EntryAddress(std::string_view entry) {
-    const std::string_view text = Trim(entry);
-    const std::size_t lt = text.rfind('<');
-    if (text.empty() || text.back() != '>' || lt == text.npos) return text;
-    return Trim(text.substr(lt + 1, text.size() - lt - 2));
 }
 
 std::string NameParameterLines(std::string_view indent, std::string_view utf8Name) {

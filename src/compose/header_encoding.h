@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "compose/mail_address.h"
+
 namespace vox {
 
 // Lines are folded to at most this many characters wherever the value allows it.
@@ -16,14 +18,9 @@ inline constexpr std::size_t kHeaderFoldWidth = 78;
 // never splitting a character; ASCII words stay as typed. Folded at the value's own whitespace.
 std::string UnstructuredHeader(std::string_view name, std::string_view utf8);
 
-// "To: …\r\n" from the entries of a list as the user typed them. Each entry is an address, or a name
-// followed by an address in angle brackets; the name is encoded or quoted as needed. Entries are written
-// separated by ", ".
-std::string AddressHeader(std::string_view name, const std::vector<std::string_view>& entries);
-
-// The address in an entry: the text inside its angle brackets, or the whole entry, without the spaces
-// around it.
-std::string_view EntryAddress(std::string_view entry);
+// "To: …\r\n" from the parsed entries of a list: each address proper as typed, after its display name
+// (encoded or quoted as needed) when it was typed in angle brackets. Entries are written separated by ", ".
+std::string AddressHeader(std::string_view name, const std::vector<MailAddress>& entries);
 
 // The file-name parameter lines of a part, each "\r\n"-terminated and starting with indent:
 // `name="…"` for Content-Type and `filename="…"` for Content-Disposition. A name of plain printable ASCII

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "compose/mail_address.h"
+
 namespace vox {
 
 // Stands for "Sound.wav" in the program folder until assembly replaces it by that file's full path.
@@ -61,8 +63,14 @@ struct MailDraft {
     int m_nSoundLoops = 0;      // 0 plays endlessly
     std::vector<std::string> m_attachments;  // full paths, sorted, no duplicates
 
-    // Per send.
-    std::vector<std::string> m_recipients;  // To entries, then Cc, then Bcc
+    // Per send, filled by the field check: each entry parsed once, for the headers and for delivery.
+    MailAddress m_fromAddress;
+    std::vector<MailAddress> m_toAddresses;
+    std::vector<MailAddress> m_ccAddresses;
+    std::vector<MailAddress> m_bccAddresses;
+    // Whom delivery sends to: each distinct envelope address once, in order of first appearance in To,
+    // then Cc, then Bcc.
+    std::vector<std::string> m_recipients;
     int m_nExpectedSteps = 0;               // attachments + 6
     std::string m_strMime;                  // the finished mail
 };

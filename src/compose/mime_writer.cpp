@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "base/regular_file.h"
-#include "compose/address_list.h"
 #include "compose/base64.h"
 #include "compose/content_type.h"
 #include "compose/header_encoding.h"
@@ -61,10 +60,8 @@ std::string FormatMailDate(std::time_t when) {
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
-std::string MessageIdFor(std::string_view from, std::string_view unique) {
-    const std::string_view address = EntryAddress(from);
-    const std::size_t at = address.rfind('@');
-    std::string_view domain = at == address.npos ? std::string_view() : address.substr(at + 1);
+std::string MessageIdFor(std::string_view senderDomain, std::string_view unique) {
+    std::string_view domain = senderDomain;
     const bool plain = !domain.empty() && domain.front() != '.' && domain.back() != '.' &&
                        domain.find("..") == domain.npos &&
                        std::all_of(domain.begin(), domain.end(), [](char c) {
@@ -90,20 +87,14 @@ std::string NewMessageIdUnique(std::time_t now) {
     return std::string(text, static_cast<std::size_t>(n));
 }
 
-void CMimeWriter::WriteMessageHeader(std::string_view from, std::string_view to, std::string_view cc,
-                                     std::string_view subject, std::time_t now, std::string_view messageId) {
-    const auto entries = [](std::string_view list) {
-        std::vector<std::string_view> out;
-        for (const ListEntry& e : SplitAddressList(list)) {
-            if (e.text.find_first_not_of(" \t") != std::string_view::npos) out.push_back(e.text);
-        }
-        return out;
-    };
+void CMimeWriter::WriteMessageHeader(const MailAddress& from, const std::vector<MailAddress>& to,
+                                     const std::vector<MailAddress>& cc, std::string_view subject,
+                                     std::time_t now, std::string_view messageId) {
     std::string& m = m_strMessage;
     m.clear();
     m += AddressHeader("From", {from});
-    m += AddressHeader("To", entries(to));
-    if (!cc.empty()) m += AddressHeader("Cc", entries(cc));
+    m += AddressHeader("To", to);
+    if (!cc.empty()) m += AddressHeader("Cc", cc);
     m += UnstructuredHeader("Subject", subject);
     m += "Content-Type: multipart/mixed;\r\n";
     m += "    boundary=\"";

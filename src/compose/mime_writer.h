@@ -6,6 +6,9 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "compose/mail_address.h"
 
 namespace vox {
 
@@ -19,9 +22,9 @@ inline constexpr const char kSoundContentId[] = "VoxLetterYourSound";
 // Empty when the time cannot be converted.
 std::string FormatMailDate(std::time_t when);
 
-// "<unique@domain>" with the domain of the sender's address, or "voxletter.invalid" when that is no
+// "<unique@domain>" with the sender's domain (its ASCII form), or "voxletter.invalid" when that is no
 // plain domain name. unique must be made of characters allowed in a Message-ID.
-std::string MessageIdFor(std::string_view from, std::string_view unique);
+std::string MessageIdFor(std::string_view senderDomain, std::string_view unique);
 
 // A unique part for a Message-ID: the time and 128 random bits.
 std::string NewMessageIdUnique(std::time_t now);
@@ -32,10 +35,12 @@ enum class PartDisposition { Attachment, Inline };
 class CMimeWriter {
 public:
     // Starts a new message: the header block and the preamble. Values are UTF-8; what is not plain ASCII
-    // is written as encoded-words, To and Cc (";"-separated as typed) as comma-separated lists, and long
-    // lines are folded. Whatever the writer held before is discarded. There is no Bcc header.
-    void WriteMessageHeader(std::string_view from, std::string_view to, std::string_view cc,
-                            std::string_view subject, std::time_t now, std::string_view messageId);
+    // is written as encoded-words, To and Cc (the field check's entries) as comma-separated lists, and
+    // long lines are folded. No Cc line when cc is empty. Whatever the writer held before is discarded.
+    // There is no Bcc header.
+    void WriteMessageHeader(const MailAddress& from, const std::vector<MailAddress>& to,
+                            const std::vector<MailAddress>& cc, std::string_view subject, std::time_t now,
+                            std::string_view messageId);
 
     // Appends the alternative container: the body as plain text (UTF-8), then the page (already in the
     // mail's bytes).

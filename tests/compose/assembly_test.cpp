@@ -18,6 +18,7 @@ protected:
         return d;
     }
     void Assemble(MailDraft& d) {
+        test::ParseAddresses(d);
         AssembleMessage(
             d, dir.path(), sink, [] { return test::kFixedTime; }, [] { return std::string("fixed"); });
     }

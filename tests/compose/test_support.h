@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "compose/address_list.h"
 #include "compose/assembly.h"
 
 namespace vox::test {
@@ -20,6 +21,28 @@ inline void UseFixedZone() {
 
 // 2026-12-07 13:14:05 +0800.
 inline constexpr std::time_t kFixedTime = 1796620445;
+
+// The entries of a ";"-separated field as the field check parses them; entries it would refuse are left out.
+inline std::vector<MailAddress> Addresses(std::string_view field) {
+    std::vector<MailAddress> list;
+    for (const ListEntry& e : SplitAddressList(field)) {
+        MailAddress a;
+        if (ParseMailAddress(e.text, a) == AddressForm::Ok) list.push_back(std::move(a));
+    }
+    return list;
+}
+
+inline MailAddress Address(std::string_view entry) {
+    MailAddress a;
+    ParseMailAddress(entry, a);
+    return a;
+}
+
+// Parses the draft's address fields as the field check does, without its file checks.
+inline void ParseAddresses(MailDraft& d) {
+    ParseSender(d);
+    ParseRecipients(d);
+}
 
 // A folder of its own under the system's temporary folder, removed with the object.
 class TempDir {

@@ -74,7 +74,7 @@ with tempfile.TemporaryDirectory() as tmp:
         # Everyone delivered: "发送完毕", exit status 0.
         r = subprocess.run([CLI, "send", "--from", "me@here.test", "--to", "a@accept.test", "--bcc",
                             "c@split.test"], capture_output=True, timeout=60)
-        check(r.returncode == 0 and r.stdout == "发送完毕".encode(), f"all delivered: {r.returncode} {r.stdout!r}")
+        check(r.returncode == 0 and r.stdout == "发送完毕\r\n".encode(), f"all delivered: {r.returncode} {r.stdout!r}")
 
         # Each delivered recipient's status line says whether the mail travelled encrypted.
         check("a@accept.test: 已投递（未加密）：250 OK stored" in r.stderr.decode(), f"no delivered line in {r.stderr!r}")
@@ -97,13 +97,13 @@ with tempfile.TemporaryDirectory() as tmp:
         wrong = dict(env, VOXLETTER_RELAY_PASSWORD="wrong horse")
         relay = ["--relay", "relay.test:465", "--relay-user", "sender"]
         cases = [
-            ("password file", relay + ["--relay-password-file", pw], env, 0, "发送完毕".encode(), "x@one.test: 已投递（加密传输）"),
+            ("password file", relay + ["--relay-password-file", pw], env, 0, "发送完毕\r\n".encode(), "x@one.test: 已投递（加密传输）"),
             ("wrong password from the environment", relay, wrong, 1,
              ("以下邮件地址不能正确投递\r\n\r\nx@one.test\r\n失败原因：535 5.7.8 Authentication credentials invalid\r\n\r\n\r\n"
               "y@two.test\r\n失败原因：535 5.7.8 Authentication credentials invalid\r\n\r\n\r\n").encode(), ""),
             ("password on the command line", relay + ["--relay-password", "x"], env, 2, b"", "--relay-password-file"),
             ("no password at all", relay, env, 2, b"", "VOXLETTER_RELAY_PASSWORD"),
-            ("settings file", [], dict(env, XDG_CONFIG_HOME=config), 0, "发送完毕".encode(), "through the relay relay.test:587"),
+            ("settings file", [], dict(env, XDG_CONFIG_HOME=config), 0, "发送完毕\r\n".encode(), "through the relay relay.test:587"),
         ]
         for what, extra, e, status, out, err in cases:
             r = subprocess.run([CLI, "send", *mail, *extra], capture_output=True, timeout=60, env=e)

@@ -93,6 +93,7 @@ private slots:
     void stepCount_data();
     void stepCount();
     void reportListsFailures();
+    void longFieldsAreNotCut();
     void editsDuringSendDoNotReachIt();
     void destroyedDuringSend();
     void closedDuringSend();
@@ -425,6 +426,37 @@ void ComposerDlgTest::stepCount() {
     QCOMPARE(boxes.messages[0].text, QStringLiteral("发送完毕"));
     QCOMPARE(boxes.messages[0].caption, QStringLiteral("信息"));
     QVERIFY(boxes.messages[0].icon == MessageIcon::Information);
+}
+
+void ComposerDlgTest::longFieldsAreNotCut() {
+    // A line edit's own limit is 32,767 characters; an address list of thousands of entries passes it.
+    QString to;
+    std::vector<std::string> addresses;
+    for (int i = 0; to.size() < 40000; ++i) {
+        addresses.push_back("u" + std::to_string(i) + "@ok.test");
+        to += QString::fromStdString(addresses.back()) + QLatin1Char(';');
+    }
+    MessageRecorder boxes;
+    CComposerDlg dlg;
+    ScriptedDelivery delivery;
+    dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+    FillValid(dlg);
+    for (int id : {1000, 1002, 1003, 1004}) {
+        dlg.Field(id)->setText(QString(40000, QLatin1Char('x')));
+        QCOMPARE(dlg.Field(id)->text().size(), 40000);
+    }
+    dlg.Field(1000)->setText(QStringLiteral("我@example.cn"));
+    dlg.Field(1002)->clear();
+    dlg.Field(1003)->clear();
+    dlg.Field(1001)->setText(to);
+    QCOMPARE(dlg.Field(1001)->text(), to);
+
+    dlg.OnSend();
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
+    QCOMPARE(delivery.windows, 1);
+    QCOMPARE(delivery.recipients, addresses);
+    QVERIFY(delivery.message.find(" " + addresses.back() + "\r\n") != std::string::npos);
+    QCOMPARE(dlg.Draft().m_strSubject.size(), std::size_t{40000});  // what the header was written from
 }
 
 void ComposerDlgTest::reportListsFailures() {

@@ -1,0 +1,100 @@
+#!/usr/bin/python3
+"""voxletter and voxletter-cli as a user starts them: what --help and --version print and where, the exit
+status of each start, the one line of a composer started without a display (and no core dump), and the
+manual page of voxletter-cli naming every command and option its help lists."""
+
+import os
+import re
+import subprocess
+import sys
+import time
+
+APP, CLI, VERSION, DIST = sys.argv[1:5]
+failures = []
+
+# Nothing of the caller's display or platform leaks into a case unless the case sets it.
+BASE_ENV = {k: v for k, v in os.environ.items()
+            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM")}
+BASE_ENV["XDG_RUNTIME_DIR"] = BASE_ENV.get("XDG_RUNTIME_DIR", "/tmp")
+NO_DISPLAY_LINE = "voxletter: 没有可用的图形显示"
+
+
+def run(program, args, env=None, stdout=subprocess.PIPE):
+    return subprocess.run([program, *args], env=dict(BASE_ENV, **(env or {})), stdout=stdout,
+                          stderr=subprocess.PIPE, timeout=60)
+
+
+# What each call prints, on which stream, and its exit status.
+# (what, program, args, env, status, stdout begins with, stderr: None empty, else it begins with this
+#  and is one line)
+cases = [
+    ("composer --help", APP, ["--help"], None, 0, "Usage: voxletter ", None),
+    ("composer -h", APP, ["-h"], None, 0, "Usage: voxletter ", None),
+    ("composer --version", APP, ["--version"], None, 0, f"voxletter {VERSION}\n", None),
+    ("composer --help without a display", APP, ["--help"], {"QT_QPA_PLATFORM": "xcb"}, 0, "Usage: ", None),
+    ("tool --help", CLI, ["--help"], None, 0, "Usage: voxletter-cli ", None),
+    ("tool --version", CLI, ["--version"], None, 0, f"voxletter-cli {VERSION}\n", None),
+    ("tool command --help", CLI, ["compose", "--help"], None, 0, "Usage: voxletter-cli compose ", None),
+    ("composer, no display at all", APP, [], None, 1, "", NO_DISPLAY_LINE),
+    ("composer, X11 asked, no DISPLAY", APP, [], {"QT_QPA_PLATFORM": "xcb", "WAYLAND_DISPLAY": "wayland-9"},
+     1, "", NO_DISPLAY_LINE),
+    ("composer, Wayland asked, no WAYLAND_DISPLAY", APP, ["-platform", "wayland"], {"DISPLAY": ":250"}, 1, "",
+     NO_DISPLAY_LINE),
+    # Named but not there: Qt's own fatal end, turned into the same line.
+    ("composer, DISPLAY names no server", APP, [], {"DISPLAY": ":250"}, 1, "", NO_DISPLAY_LINE),
+    ("composer, -display names no server", APP, ["-display", ":251"], None, 1, "", NO_DISPLAY_LINE),
+]
+for what, program, args, env, status, out, err in cases:
+    r = run(program, args, env)
+    stdout, stderr = r.stdout.decode(), r.stderr.decode()
+    problems = []
+    if r.returncode != status:
+        problems.append(f"exit status {r.returncode}, wanted {status}")
+    if not stdout.startswith(out) or (out == "" and stdout):
+        problems.append(f"standard output {stdout[:80]!r}, wanted it to begin {out!r}")
+    if err is None and stderr:
+        problems.append(f"standard error {stderr!r}")
+    if err is not None and (not stderr.startswith(err) or stderr.count("\n") != 1 or not stderr.endswith("\n")):
+        problems.append(f"standard error {stderr!r}, wanted one line beginning {err!r}")
+    if problems:
+        failures.append(f"{what}: " + "; ".join(problems))
+
+# A write that fails is not success.
+with open("/dev/full", "w") as full:
+    for program, args in [(APP, ["--version"]), (APP, ["--help"])]:
+        r = run(program, args, stdout=full)
+        if r.returncode == 0:
+            failures.append(f"{os.path.basename(program)} {args[0]} to a full disk: exit status 0")
+
+# Platforms that need no display server still open the composer: it is running after two seconds.
+for what, args, env in [("QT_QPA_PLATFORM=offscreen", [], {"QT_QPA_PLATFORM": "offscreen"}),
+                        ("-platform offscreen", ["-platform", "offscreen"], None)]:
+    p = subprocess.Popen([APP, *args], env=dict(BASE_ENV, **(env or {})), stdout=subprocess.DEVNULL,
+                         stderr=subprocess.PIPE)
+    try:
+        time.sleep(2)
+        if p.poll() is not None:
+            failures.append(f"composer with {what} ended at once: {p.returncode} {p.stderr.read()!r}")
+    finally:
+        p.kill()
+        p.wait()
+        p.stderr.close()
+
+# The manual page names every command and every option that the help lists.
+page = open(os.path.join(DIST, "voxletter-cli.1"), encoding="utf-8").read().replace("\\-", "-")
+top = run(CLI, ["--help"]).stdout.decode()
+commands = re.findall(r"^  (\w+) ", top.split("Commands:")[1], re.M)
+if not commands:
+    failures.append("no commands found in voxletter-cli --help")
+for command in commands:
+    if not re.search(rf"^\.B voxletter-cli {command}$", page, re.M):
+        failures.append(f"the manual page's synopsis lacks {command}")
+    help_text = run(CLI, [command, "--help"]).stdout.decode()
+    for option in sorted(set(re.findall(r"^\s+(?:-\w,)?(--?[\w-]+)", help_text, re.M)) - {"--help", "-h"}):
+        if not re.search(rf"(?<![\w-]){re.escape(option)}(?![\w-])", page):
+            failures.append(f"the manual page lacks {command} {option}")
+
+for failure in failures:
+    print("FAIL:", failure)
+print(f"{len(failures)} failures")
+sys.exit(1 if failures else 0)
