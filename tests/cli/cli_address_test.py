@@ -54,7 +54,7 @@ with tempfile.TemporaryDirectory() as tmp:
                   "--cc", "jane@OK.test; 李四 <ls@例子.test>", "--bcc", '"Roe, Jane" <jane@ok.test>',
                   "--subject", "addresses"]
         r = subprocess.run([CLI, "send", *fields], capture_output=True, timeout=60)
-        check(r.returncode == 0 and r.stdout == "发送完毕".encode(),
+        check(r.returncode == 0 and r.stdout == "发送完毕\r\n".encode(),
               f"send: {r.returncode} {r.stdout.decode()!r} {r.stderr.decode()[-400:]!r}")
         for address in ("127.0.0.2", "127.0.0.3"):
             end = time.time() + 5
