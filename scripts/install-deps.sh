@@ -34,6 +34,8 @@ RUN_PACKAGES=(
   # addresses (IDNA), voice coding and loudness, account discovery and the keyring, drafts
   libidn2-dev libpsl-dev libsndfile1-dev libebur128-dev libcurl4-openssl-dev libsecret-1-dev
   nlohmann-json3-dev
+  # sending accounts: the providers' configuration files are XML; the public suffix list's data file
+  libexpat1-dev publicsuffix
 )
 
 # --- building the .deb (make package) -------------------------------------------------------------
@@ -51,7 +53,7 @@ TEST_PACKAGES=(
   libwmf-bin gsfonts  # wmf2gd and its fonts: the benchmark renders the same metafile with libwmf's own renderer
   spamassassin chromium  # what a filter and a browser make of the mails
   opus-tools lame  # other programs' decoders and encoders for the voice coding tests
-  gnome-keyring dbus  # a real keyring on a private session bus for the account tests
+  gnome-keyring dbus libsecret-tools  # a real keyring on a private session bus for the account tests
   # the package test: the .deb's checks, and a clean Debian root to install it in
   lintian appstream desktop-file-utils debootstrap debian-archive-keyring
 )

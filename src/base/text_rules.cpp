@@ -13,4 +13,16 @@ void TruncateUtf8(std::string& text, std::size_t maxBytes) {
     text.resize(cut);
 }
 
+std::string TrimBlanks(std::string_view text, std::string_view blanks) {
+    const std::size_t begin = text.find_first_not_of(blanks);
+    if (begin == text.npos) return "";
+    return std::string(text.substr(begin, text.find_last_not_of(blanks) - begin + 1));
+}
+
+std::string AsciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 }  // namespace vox

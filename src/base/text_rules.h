@@ -15,4 +15,10 @@ bool HasLineBreakOrNul(std::string_view text);
 // of the character it would fall into.
 void TruncateUtf8(std::string& text, std::size_t maxBytes);
 
+// text without the given characters at either end (settings files, DNS and XML values).
+std::string TrimBlanks(std::string_view text, std::string_view blanks = " \t\r\n");
+
+// ASCII letters in lower case, every other byte as it was: domain names, tags and key words.
+std::string AsciiLower(std::string text);
+
 }  // namespace vox

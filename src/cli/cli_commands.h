@@ -8,5 +8,6 @@ namespace vox::cli {
 void AddComposeCommand(CommandLine& cli);
 void AddSendCommand(CommandLine& cli);
 void AddRecordCommand(CommandLine& cli);
+void AddAccountCommand(CommandLine& cli);
 
 }  // namespace vox::cli

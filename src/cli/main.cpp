@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     vox::cli::AddComposeCommand(cli);
     vox::cli::AddSendCommand(cli);
     vox::cli::AddRecordCommand(cli);
+    vox::cli::AddAccountCommand(cli);
 #ifdef VOX_CLI_PICTURE
     // Built only with the picture library, the one part of this tool that needs Qt (QtGui).
     vox::cli::AddPictureCommand(cli);

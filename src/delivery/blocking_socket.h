@@ -43,6 +43,12 @@ public:
     int WaitReady(bool forWrite);
 
     void Close();
+    // Hands the descriptor over to the caller (who then closes it); the socket is left unconnected.
+    int Release() {
+        const int fd = m_hSocket;
+        m_hSocket = -1;
+        return fd;
+    }
     int Handle() const { return m_hSocket; }
     int Timeout() const { return m_nTimeout; }
     // "[192.0.2.7]": the address literal of this connection's own end; empty when not connected.

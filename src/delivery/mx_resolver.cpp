@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <resolv.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -37,40 +38,148 @@ bool CMxResolver::HasNameServer(const std::string& resolvConfPath) {
     return false;
 }
 
-MxAnswer CMxResolver::ParseMxAnswer(const unsigned char* message, int length) {
-    MxAnswer answer;
+namespace {
+
+// Calls each(rr, handle) for every record of the given type in a reply's answer section, in wire order;
+// other types are skipped. False when the reply itself cannot be read.
+template <typename Each>
+bool WalkAnswer(const unsigned char* message, int length, ns_type type, Each each) {
     ns_msg handle;
-    if (ns_initparse(message, length, &handle) < 0) return answer;
-    answer.status = MxStatus::Ok;
+    if (ns_initparse(message, length, &handle) < 0) return false;
     const int count = ns_msg_count(handle, ns_s_an);
     for (int i = 0; i < count; ++i) {
         ns_rr rr;
         if (ns_parserr(&handle, ns_s_an, i, &rr) < 0) break;
+        if (ns_rr_type(rr) == type) each(rr, handle);
+    }
+    return true;
+}
+
+// A compressed name inside a record's data; false when it does not expand.
+bool ExpandName(const ns_msg& handle, const unsigned char* at, std::string& name) {
+    char text[NS_MAXDNAME];
+    if (ns_name_uncompress(ns_msg_base(handle), ns_msg_end(handle), at, text, sizeof text) < 0) return false;
+    name = text;
+    return true;
+}
+
+}  // namespace
+
+MxAnswer CMxResolver::ParseMxAnswer(const unsigned char* message, int length) {
+    MxAnswer answer;
+    const bool read = WalkAnswer(message, length, ns_t_mx, [&](const ns_rr& rr, const ns_msg& handle) {
         // Only the exchanger's name is wanted; the preference is deliberately not read: the exchangers
         // are tried in the order the server gave them.
-        if (ns_rr_type(rr) != ns_t_mx || ns_rr_rdlen(rr) < 3) continue;
-        char name[NS_MAXDNAME];
-        if (ns_name_uncompress(ns_msg_base(handle), ns_msg_end(handle), ns_rr_rdata(rr) + 2, name, sizeof name) < 0)
-            continue;
-        answer.exchangers.emplace_back(name);
-    }
+        std::string name;
+        if (ns_rr_rdlen(rr) >= 3 && ExpandName(handle, ns_rr_rdata(rr) + 2, name))
+            answer.exchangers.push_back(std::move(name));
+    });
+    if (read) answer.status = MxStatus::Ok;
     return answer;
 }
 
-MxAnswer CMxResolver::QueryMx(const std::string& domain) {
-    if (!HasNameServer(kResolvConf)) return {MxStatus::NoDnsServer, {}};
+DnsAnswer<SrvRecord> CMxResolver::ParseSrvAnswer(const unsigned char* message, int length) {
+    DnsAnswer<SrvRecord> answer;
+    const bool read = WalkAnswer(message, length, ns_t_srv, [&](const ns_rr& rr, const ns_msg& handle) {
+        if (ns_rr_rdlen(rr) < 7) return;
+        const unsigned char* data = ns_rr_rdata(rr);
+        SrvRecord srv;
+        srv.priority = ns_get16(data);
+        srv.weight = ns_get16(data + 2);
+        srv.port = ns_get16(data + 4);
+        // The root name expands to ".": kept, since it says the service is not offered.
+        if (ExpandName(handle, data + 6, srv.target)) answer.records.push_back(std::move(srv));
+    });
+    if (read) answer.status = MxStatus::Ok;
+    return answer;
+}
+
+DnsAnswer<std::string> CMxResolver::ParseTxtAnswer(const unsigned char* message, int length) {
+    DnsAnswer<std::string> answer;
+    const bool read = WalkAnswer(message, length, ns_t_txt, [&](const ns_rr& rr, const ns_msg&) {
+        // A record is a row of length-prefixed strings, which together make its text.
+        std::string text;
+        const unsigned char* at = ns_rr_rdata(rr);
+        const unsigned char* end = at + ns_rr_rdlen(rr);
+        while (at < end) {
+            const std::size_t n = *at++;
+            if (n > static_cast<std::size_t>(end - at)) return;  // a string running past the record
+            text.append(reinterpret_cast<const char*>(at), n);
+            at += n;
+        }
+        answer.records.push_back(std::move(text));
+    });
+    if (read) answer.status = MxStatus::Ok;
+    return answer;
+}
+
+DnsAnswer<std::string> CMxResolver::ParseAAnswer(const unsigned char* message, int length) {
+    DnsAnswer<std::string> answer;
+    const bool read = WalkAnswer(message, length, ns_t_a, [&](const ns_rr& rr, const ns_msg&) {
+        if (ns_rr_rdlen(rr) != 4) return;
+        const unsigned char* a = ns_rr_rdata(rr);
+        answer.records.push_back(std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) +
+                                 "." + std::to_string(a[3]));
+    });
+    if (read) answer.status = MxStatus::Ok;
+    return answer;
+}
+
+int CMxResolver::Query(const std::string& name, int type, int timeoutSeconds, std::vector<unsigned char>& reply,
+                       MxStatus* status) {
+    *status = MxStatus::Failed;
+    if (!HasNameServer(kResolvConf)) {
+        *status = MxStatus::NoDnsServer;
+        return -1;
+    }
     // A state of our own, initialised afresh for each query, so a configuration changed in between is
     // seen and no other thread's resolver state is touched.
     std::memset(m_res.get(), 0, sizeof(struct __res_state));
     if (res_ninit(m_res.get()) != 0) {
         res_nclose(m_res.get());
-        return {};
+        return -1;
     }
-    std::vector<unsigned char> reply(64 * 1024);
-    const int n = res_nquery(m_res.get(), domain.c_str(), ns_c_in, ns_t_mx, reply.data(), static_cast<int>(reply.size()));
+    if (timeoutSeconds > 0) {
+        // One try per name server, the servers sharing the time (the resolver counts whole seconds).
+        const int perServer = std::max(1, timeoutSeconds / std::max(1, m_res->nscount));
+        if (m_res->retrans > perServer) m_res->retrans = perServer;
+        m_res->retry = 1;
+    }
+    reply.resize(64 * 1024);
+    const int n = res_nquery(m_res.get(), name.c_str(), ns_c_in, type, reply.data(), static_cast<int>(reply.size()));
     res_nclose(m_res.get());
-    if (n < 0) return {};
-    return ParseMxAnswer(reply.data(), n < static_cast<int>(reply.size()) ? n : static_cast<int>(reply.size()));
+    if (n < 0) return -1;
+    return n < static_cast<int>(reply.size()) ? n : static_cast<int>(reply.size());
+}
+
+MxAnswer CMxResolver::QueryMx(const std::string& domain, int timeoutSeconds) {
+    std::vector<unsigned char> reply;
+    MxStatus status;
+    const int n = Query(domain, ns_t_mx, timeoutSeconds, reply, &status);
+    if (n < 0) return {status, {}};
+    return ParseMxAnswer(reply.data(), n);
+}
+
+template <typename Record>
+DnsAnswer<Record> CMxResolver::QueryRecords(const std::string& name, int type, int timeoutSeconds,
+                                            DnsAnswer<Record> (*parse)(const unsigned char*, int)) {
+    std::vector<unsigned char> reply;
+    MxStatus status;
+    const int n = Query(name, type, timeoutSeconds, reply, &status);
+    if (n < 0) return {status, {}};
+    return parse(reply.data(), n);
+}
+
+DnsAnswer<SrvRecord> CMxResolver::QuerySrv(const std::string& name, int timeoutSeconds) {
+    return QueryRecords(name, ns_t_srv, timeoutSeconds, &ParseSrvAnswer);
+}
+
+DnsAnswer<std::string> CMxResolver::QueryTxt(const std::string& name, int timeoutSeconds) {
+    return QueryRecords(name, ns_t_txt, timeoutSeconds, &ParseTxtAnswer);
+}
+
+DnsAnswer<std::string> CMxResolver::QueryA(const std::string& name, int timeoutSeconds) {
+    return QueryRecords(name, ns_t_a, timeoutSeconds, &ParseAAnswer);
 }
 
 DeliveryResult CMxResolver::DeliverToRecipient(const std::string& address, const ExchangerAttempt& attempt) {

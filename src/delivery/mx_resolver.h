@@ -24,6 +24,21 @@ struct MxAnswer {
     std::vector<std::string> exchangers;  // host names of the MX records, in answer order
 };
 
+// One SRV record (RFC 2782); target "." means the service is not offered there.
+struct SrvRecord {
+    int priority = 0;
+    int weight = 0;
+    int port = 0;
+    std::string target;
+};
+
+// The records of one query of another type, through the same resolver code as MX.
+template <typename Record>
+struct DnsAnswer {
+    MxStatus status = MxStatus::Failed;
+    std::vector<Record> records;  // in answer order
+};
+
 // One MX query for a domain.
 using MxLookup = std::function<MxAnswer(const std::string& domain)>;
 
@@ -42,8 +57,14 @@ public:
     // fixed "无法获得邮件服务器" when no exchanger could be had.
     DeliveryResult DeliverToRecipient(const std::string& address, const ExchangerAttempt& attempt);
 
-    // One query through this object's own resolver state.
-    MxAnswer QueryMx(const std::string& domain);
+    // One query through this object's own resolver state (timeoutSeconds as below).
+    MxAnswer QueryMx(const std::string& domain, int timeoutSeconds = 0);
+    // SRV, TXT (each record's strings joined) and A (dotted quads) through the same state. timeoutSeconds
+    // above 0 caps the resolver's own wait for this query (one try per name server, which share it), for
+    // callers bound to a deadline.
+    DnsAnswer<SrvRecord> QuerySrv(const std::string& name, int timeoutSeconds = 0);
+    DnsAnswer<std::string> QueryTxt(const std::string& name, int timeoutSeconds = 0);
+    DnsAnswer<std::string> QueryA(const std::string& name, int timeoutSeconds = 0);
 
     // Where the system has no name server, the resolver would silently ask 127.0.0.1; a missing file or
     // one without any "nameserver" line is what other systems report as "no DNS server configured".
@@ -51,8 +72,18 @@ public:
 
     // The MX exchangers of a DNS reply's answer section, in wire order; other record types are skipped.
     static MxAnswer ParseMxAnswer(const unsigned char* message, int length);
+    static DnsAnswer<SrvRecord> ParseSrvAnswer(const unsigned char* message, int length);
+    static DnsAnswer<std::string> ParseTxtAnswer(const unsigned char* message, int length);
+    static DnsAnswer<std::string> ParseAAnswer(const unsigned char* message, int length);
 
 private:
+    // res_nquery with a freshly initialised state: the reply's length, or -1 (status in *status).
+    int Query(const std::string& name, int type, int timeoutSeconds, std::vector<unsigned char>& reply,
+              MxStatus* status);
+    template <typename Record>
+    DnsAnswer<Record> QueryRecords(const std::string& name, int type, int timeoutSeconds,
+                                   DnsAnswer<Record> (*parse)(const unsigned char*, int));
+
     MxLookup m_lookup;
     std::unique_ptr<struct __res_state> m_res;  // this object's own resolver state
 };

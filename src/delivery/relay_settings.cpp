@@ -6,16 +6,13 @@
 #include <fstream>
 
 #include "base/number_text.h"
+#include "base/text_rules.h"
 
 namespace vox {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-    const std::size_t begin = text.find_first_not_of(" \t\r");
-    if (begin == std::string::npos) return "";
-    return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
-}
+std::string Trim(const std::string& text) { return TrimBlanks(text, " \t\r"); }
 
 // A password file must be as private as a password: readable by its owner alone.
 bool PrivateFile(const std::string& path, std::string* why) {

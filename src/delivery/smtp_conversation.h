@@ -20,6 +20,7 @@ struct SessionOptions {
     int port = 25;
     TlsMode tls = TlsMode::Opportunistic;
     bool verifyPeer = false;  // the certificate must chain to the system's trust store and name the host
+    std::string trustFile;    // PEM authorities to verify against instead of the system's; empty: system
     std::string user;         // AUTH PLAIN or LOGIN when not empty
     std::string password;
     const std::atomic<bool>* cancel = nullptr;  // ends every wait soon after it turns true

@@ -76,6 +76,7 @@ bool CSmtpSession::Command(const std::string& line, int code) {
 bool CSmtpSession::Greeting() {
     if (m_options.tls == TlsMode::Implicit) {
         m_tls = std::make_unique<CTlsStream>(m_sock);
+        m_tls->SetTrustFile(m_options.trustFile);
         std::string why;
         if (!m_tls->Handshake(m_host, m_options.verifyPeer, &why)) {
             m_tlsFailed = true;
@@ -152,6 +153,7 @@ bool CSmtpSession::StartTls() {
     // put them there. They are dropped, never read as the protected session's replies.
     m_reader.Discard();
     m_tls = std::make_unique<CTlsStream>(m_sock);
+    m_tls->SetTrustFile(m_options.trustFile);
     std::string why;
     if (m_tls->Handshake(m_host, m_options.verifyPeer, &why)) return true;
     m_tlsFailed = true;

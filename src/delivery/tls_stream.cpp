@@ -89,7 +89,12 @@ bool CTlsStream::Handshake(const std::string& serverName, bool verify, std::stri
     // A server that drops the connection without a close_notify has still said all it said.
     SSL_CTX_set_options(m_ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
     if (verify) {
-        SSL_CTX_set_default_verify_paths(m_ctx);
+        if (m_trustFile.empty()) {
+            SSL_CTX_set_default_verify_paths(m_ctx);
+        } else if (SSL_CTX_load_verify_locations(m_ctx, m_trustFile.c_str(), nullptr) != 1) {
+            *why = m_trustFile + ": " + LastOpenSslError();
+            return false;
+        }
         SSL_CTX_set_verify(m_ctx, SSL_VERIFY_PEER, nullptr);
     } else {
         SSL_CTX_set_verify(m_ctx, SSL_VERIFY_NONE, nullptr);

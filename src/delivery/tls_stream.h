@@ -24,6 +24,8 @@ public:
     // serverName; otherwise any certificate is taken (the link is still encrypted). False with the reason
     // in *why.
     bool Handshake(const std::string& serverName, bool verify, std::string* why);
+    // Authorities (a PEM file) that verification trusts instead of the system's; empty: the system's.
+    void SetTrustFile(std::string path) { m_trustFile = std::move(path); }
 
     int Send(const char* buf, int len) override;
     int Receive(char* buf, int size) override;
@@ -33,6 +35,7 @@ private:
     int WaitFor(int sslError);
 
     CBlockingSocket& m_socket;
+    std::string m_trustFile;
     ssl_ctx_st* m_ctx = nullptr;
     ssl_st* m_ssl = nullptr;
 };

@@ -86,6 +86,33 @@ TEST(MxResolver, ReadsMxNamesOffTheWireInOrderSkippingOtherRecords) {
     EXPECT_EQ(CMxResolver::ParseMxAnswer(reply, 5).status, MxStatus::Failed);  // cut off inside the header
 }
 
+TEST(MxResolver, ReadsSrvAndTxtRecordsOffTheWire) {
+    const unsigned char srv[] = {
+        0x12, 0x34, 0x81, 0x80, 0, 1, 0, 2, 0, 0, 0, 0,                        // header
+        1, 'b', 4, 't', 'e', 's', 't', 0, 0, 33, 0, 1,                          // question
+        0xc0, 12, 0, 33, 0, 1, 0, 0, 0, 60, 0, 7, 0, 10, 0, 5, 0x01, 0xd1, 0,  // 10 5 465 "."
+        0xc0, 12, 0, 33, 0, 1, 0, 0, 0, 60, 0, 13, 0, 20, 0, 0, 0x02, 0x4b, 4, 'm', 'a', 'i', 'l', 0xc0, 12,
+    };
+    const DnsAnswer<SrvRecord> records = CMxResolver::ParseSrvAnswer(srv, sizeof srv);
+    EXPECT_EQ(records.status, MxStatus::Ok);
+    ASSERT_EQ(records.records.size(), 2u);
+    EXPECT_EQ(records.records[0].target, ".");
+    EXPECT_EQ(records.records[0].port, 465);
+    EXPECT_EQ(records.records[0].weight, 5);
+    EXPECT_EQ(records.records[1].target, "mail.b.test");
+    EXPECT_EQ(records.records[1].priority, 20);
+    EXPECT_EQ(records.records[1].port, 587);
+
+    // A record of two strings is one text; a string that claims more bytes than its record has is dropped.
+    const unsigned char txt[] = {
+        0x12, 0x34, 0x81, 0x80, 0, 1, 0, 2, 0, 0, 0, 0,
+        1, 'b', 4, 't', 'e', 's', 't', 0, 0, 16, 0, 1,
+        0xc0, 12, 0, 16, 0, 1, 0, 0, 0, 60, 0, 9, 3, 'a', 'b', 'c', 4, 'd', 'e', 'f', 'g',
+        0xc0, 12, 0, 16, 0, 1, 0, 0, 0, 60, 0, 3, 5, 'x', 'y',
+    };
+    EXPECT_EQ(CMxResolver::ParseTxtAnswer(txt, sizeof txt).records, (std::vector<std::string>{"abcdefg"}));
+}
+
 TEST(MxResolver, NameServerLineInResolverConfiguration) {
     const struct {
         const char* text;

@@ -13,6 +13,11 @@ SMTP servers, one per line; DNS answers keep the records in file order:
     @smtp       127.0.0.2 accept            # an SMTP server on 127.0.0.2:25 (modes below)
     @postfix    127.0.0.16 postfix.test     # a real Postfix on 127.0.0.16:25 for the domain postfix.test
     @relay      127.0.0.16 relay.test       # a submission server: 587 STARTTLS, 465 TLS, AUTH required
+    @relay      127.0.0.3 a.test,b.test noauth   # names for its certificate; modes: noauth, apppass
+    _submissions._tcp.a.test SRV 10 5 465 smtp.a.test   # priority weight port target ("." for none)
+    @https      127.0.0.4 autoconfig.a.test smtp.a.test:465:SSL      # a client-configuration file
+    @https      127.0.0.5 b.test smtp.b.test:587:STARTTLS untrusted # its certificate verifies for nobody
+    @hang       127.0.0.6 443,465,587       # takes connections and never says a word
 
 Names absent from the file get NXDOMAIN; a name present without records of the asked type gets NODATA.
 Every DNS query is appended to LOG/dns.log as "name type". Messages accepted by the aiosmtpd servers go to
@@ -26,9 +31,17 @@ domain accepted into the maildir LOG/postfix/mail/box/ except refused@DOMAIN, wh
 is LOG/postfix/maillog.
 
 A relay (aiosmtpd) listens on 587 (STARTTLS required) and 465 (TLS from the start), both asking AUTH
-PLAIN or LOGIN of user "sender" with password "right horse"; its certificate names the relay's host and
-is signed by a test authority made at start, LOG/relay-ca.pem (trust it with SSL_CERT_FILE). What it
-accepts goes to LOG/ADDRESS/N.eml and N.env as with "accept".
+PLAIN or LOGIN of user "sender" with password "right horse"; its certificate names the relay's hosts and
+is signed by the world's one test authority, made at start, LOG/test-ca.pem (also LOG/relay-ca.pem; trust
+it with SSL_CERT_FILE). What it accepts goes to LOG/ADDRESS/N.eml and N.env as with "accept". Mode
+"noauth" offers no AUTH at all; "apppass" refuses every login with 534 5.7.9 as providers do that want an
+app-specific password.
+
+An HTTPS server (port 443) answers for one host name with a client-configuration file naming the given
+outgoing server (SSL or STARTTLS), at /mail/config-v1.1.xml for an autoconfig.* host and at
+/.well-known/autoconfig/mail/config-v1.1.xml for any other; every request is logged to LOG/https.log as
+"host path". Its certificate comes from the test authority, or with "untrusted" from an authority of its
+own that nobody trusts.
 
 Prints "ready" on standard output once every server listens.
 """
@@ -48,7 +61,7 @@ from aiosmtpd.smtp import SMTP
 
 # ---------------------------------------------------------------------------------------------- DNS
 
-TYPES = {"A": 1, "CNAME": 5, "MX": 15, "TXT": 16}
+TYPES = {"A": 1, "CNAME": 5, "MX": 15, "TXT": 16, "SRV": 33}
 TYPE_NAMES = {v: k for k, v in TYPES.items()}
 
 
@@ -77,7 +90,9 @@ class Zone:
         self.records = []  # (name, type, value) in file order
         self.smtp = []     # (address, mode)
         self.postfix = []  # (address, domain)
-        self.relays = []   # (address, host name)
+        self.relays = []   # (address, host names, mode)
+        self.https = []    # (address, host name, outgoing server, trusted)
+        self.hangs = []    # (address, ports)
 
     def load(self, path):
         with open(path, encoding="utf-8") as f:
@@ -89,7 +104,11 @@ class Zone:
                 if parts[0] == "@smtp":
                     self.smtp.append((parts[1], parts[2]))
                 elif parts[0] == "@relay":
-                    self.relays.append((parts[1], parts[2]))
+                    self.relays.append((parts[1], parts[2].split(","), parts[3] if len(parts) > 3 else "auth"))
+                elif parts[0] == "@https":
+                    self.https.append((parts[1], parts[2], parts[3], "untrusted" not in parts[4:]))
+                elif parts[0] == "@hang":
+                    self.hangs.append((parts[1], [int(p) for p in parts[2].split(",")]))
                 elif parts[0] == "@postfix":
                     self.postfix.append((parts[1], parts[2]))
                 else:
@@ -106,6 +125,8 @@ def rdata(rtype, value):
         return struct.pack("!H", int(value[0])) + encode_name(value[1])
     if rtype == "CNAME":
         return encode_name(value[0])
+    if rtype == "SRV":
+        return struct.pack("!HHH", int(value[0]), int(value[1]), int(value[2])) + encode_name(value[3])
     if rtype == "TXT":
         text = " ".join(value).encode()
         return bytes([len(text)]) + text
@@ -411,32 +432,105 @@ async def wait_listening(address, port, seconds=20):
 
 # -------------------------------------------------------------------------------------------- Relay
 
-def make_relay_certificate(log_dir, host):
-    """A test authority and a certificate for host signed by it; returns an SSL context serving it."""
-    import ssl
-    d = os.path.join(log_dir, "relay-cert")
-    os.makedirs(d, exist_ok=True)
-    run = lambda *a: subprocess.run(list(a), check=True, capture_output=True)
-    ca_key, ca, key, csr, cert = (os.path.join(d, n) for n in ("ca.key", "ca.pem", "key.pem", "req.csr", "cert.pem"))
-    run("openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", ca_key,
-        "-out", ca, "-days", "1", "-subj", "/CN=VoxLetter test authority")
-    run("openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key, "-out", csr,
-        "-subj", "/CN=" + host)
-    ext = os.path.join(d, "ext.cnf")
-    with open(ext, "w") as f:
-        f.write("subjectAltName=DNS:%s\n" % host)
-    run("openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial", "-out", cert, "-days",
-        "1", "-extfile", ext)
-    shutil.copy(ca, os.path.join(log_dir, "relay-ca.pem"))
-    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-    context.load_cert_chain(cert, key)
-    return context
+class TestAuthority:
+    """A certificate authority made for this world: certificates it signs verify only for whoever trusts
+    LOG/test-ca.pem."""
+
+    def __init__(self, log_dir, name="test-ca"):
+        self.dir = os.path.join(log_dir, name)
+        os.makedirs(self.dir, exist_ok=True)
+        self.key, self.cert = os.path.join(self.dir, "ca.key"), os.path.join(self.dir, "ca.pem")
+        self.run("openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                 "-keyout", self.key, "-out", self.cert, "-days", "1", "-subj", "/CN=VoxLetter " + name)
+        self.count = 0
+
+    @staticmethod
+    def run(*a):
+        subprocess.run(list(a), check=True, capture_output=True)
+
+    def context(self, hosts):
+        """An SSL server context with a certificate for hosts signed by this authority."""
+        import ssl
+        self.count += 1
+        key, csr, cert, ext = (os.path.join(self.dir, "%d.%s" % (self.count, n)) for n in ("key", "csr", "pem", "cnf"))
+        self.run("openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key,
+                 "-out", csr, "-subj", "/CN=" + hosts[0])
+        with open(ext, "w") as f:
+            f.write("subjectAltName=%s\n" % ",".join("DNS:" + h for h in hosts))
+        self.run("openssl", "x509", "-req", "-in", csr, "-CA", self.cert, "-CAkey", self.key, "-CAcreateserial",
+                 "-out", cert, "-days", "1", "-extfile", ext)
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(cert, key)
+        return context
 
 
 def relay_authenticator(server, session, envelope, mechanism, auth_data):
     from aiosmtpd.smtp import AuthResult
     ok = auth_data.login == b"sender" and auth_data.password == b"right horse"
     return AuthResult(success=ok, handled=False)
+
+
+def app_password_authenticator(server, session, envelope, mechanism, auth_data):
+    from aiosmtpd.smtp import AuthResult
+    return AuthResult(success=False, handled=False,
+                      message="534 5.7.9 Application-specific password required")
+
+
+CLIENT_CONFIG = """<?xml version="1.0" encoding="UTF-8"?>
+<clientConfig version="1.1">
+  <emailProvider id="{domain}">
+    <domain>{domain}</domain>
+    <incomingServer type="imap">
+      <hostname>imap.{domain}</hostname><port>993</port><socketType>SSL</socketType>
+      <username>%EMAILADDRESS%</username>
+    </incomingServer>
+    <outgoingServer type="smtp">
+      <hostname>plain.{domain}</hostname><port>25</port><socketType>plain</socketType>
+    </outgoingServer>
+    <outgoingServer type="smtp">
+      <hostname>{host}</hostname><port>{port}</port><socketType>{socket}</socketType>
+      <username>%EMAILLOCALPART%</username><authentication>password-cleartext</authentication>
+    </outgoingServer>
+  </emailProvider>
+</clientConfig>
+"""
+
+
+def start_https(log_dir, address, host, outgoing, context):
+    """An HTTPS server in a thread of its own, answering for host with one configuration file."""
+    import http.server
+    import threading
+    smtp_host, port, socket_type = outgoing.split(":")
+    domain = host[len("autoconfig."):] if host.startswith("autoconfig.") else host
+    path = "/mail/config-v1.1.xml" if host.startswith("autoconfig.") else "/.well-known/autoconfig/mail/config-v1.1.xml"
+    body = CLIENT_CONFIG.format(domain=domain, host=smtp_host, port=port, socket=socket_type).encode()
+    log = open(os.path.join(log_dir, "https.log"), "a", buffering=1)
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            log.write("%s %s\n" % (host, self.path))
+            if self.path.split("?")[0] != path:
+                self.send_error(404)
+                return
+            self.send_response(200)
+            self.send_header("Content-Type", "text/xml")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer((address, 443), Handler)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+
+
+class Silent(asyncio.Protocol):
+    """Takes the connection and never answers."""
+
+    def connection_made(self, transport):
+        self.transport = transport
 
 
 AIOSMTPD_MODES = {"accept", "refuse-rcpt", "tempfail-data"}
@@ -463,16 +557,28 @@ async def main():
         else:
             factory = (lambda m, s: lambda: RawSmtp(m, s))(mode, store)
         servers.append(await loop.create_server(factory, address, 25, reuse_address=True))
-    for address, host in zone.relays:
-        context = make_relay_certificate(args.log, host)
+    authority = TestAuthority(args.log) if zone.relays or zone.https else None
+    if authority:
+        shutil.copy(authority.cert, os.path.join(args.log, "test-ca.pem"))
+        shutil.copy(authority.cert, os.path.join(args.log, "relay-ca.pem"))
+    for address, hosts, mode in zone.relays:
+        context = authority.context(hosts)
         handler = Handler("accept", Store(args.log, address))
-        starttls = lambda h=handler, c=context, n=host: SMTP(h, hostname=n, ident="vox-relay", tls_context=c,
-                                                             require_starttls=True, authenticator=relay_authenticator,
-                                                             auth_required=True)
-        implicit = lambda h=handler, n=host: SMTP(h, hostname=n, ident="vox-relay", authenticator=relay_authenticator,
-                                                  auth_required=True, auth_require_tls=False)
+        auth = dict(authenticator=app_password_authenticator if mode == "apppass" else relay_authenticator,
+                    auth_required=True)
+        if mode == "noauth":
+            auth = dict(auth_exclude_mechanism=["PLAIN", "LOGIN"])
+        starttls = lambda h=handler, c=context, n=hosts[0], a=auth: SMTP(h, hostname=n, ident="vox-relay", tls_context=c,
+                                                                        require_starttls=True, **a)
+        implicit = lambda h=handler, n=hosts[0], a=auth: SMTP(h, hostname=n, ident="vox-relay", auth_require_tls=False, **a)
         servers.append(await loop.create_server(starttls, address, 587, reuse_address=True))
         servers.append(await loop.create_server(implicit, address, 465, reuse_address=True, ssl=context))
+    for address, host, outgoing, trusted in zone.https:
+        issuer = authority if trusted else TestAuthority(args.log, "untrusted-ca-" + address)
+        start_https(args.log, address, host, outgoing, issuer.context([host]))
+    for address, ports in zone.hangs:
+        for port in ports:
+            servers.append(await loop.create_server(Silent, address, port, reuse_address=True))
     masters = []
     for address, domain in zone.postfix:
         masters.append(start_postfix(args.log, address, domain))

@@ -1,0 +1,32 @@
+#include "account/account_route.h"
+
+#include "account/accounts_file.h"
+
+namespace vox {
+
+std::optional<AccountRoute> AccountRouteFor(const std::string& senderAddress, Keyring& keyring, std::string* why,
+                                            const std::string& accountsFile) {
+    why->clear();
+    std::vector<Account> accounts;
+    if (!LoadAccounts(accountsFile, accounts, why)) return std::nullopt;
+    const Account* account = FindAccount(accounts, senderAddress);
+    if (account == nullptr) return std::nullopt;
+    AccountRoute route;
+    route.account = *account;
+    route.relay.host = account->server.host;
+    route.relay.port = account->server.port;
+    route.relay.user = account->user.empty() ? account->address : account->user;
+    route.tls = SessionTls(account->server.security);
+    std::optional<std::string> password;
+    const KeyringResult looked = keyring.Lookup(account->address, account->server, password);
+    if (looked.ok && password) {
+        route.relay.password = std::move(*password);
+        route.havePassword = true;
+    } else {
+        route.note = looked.ok ? "no password is stored for " + account->address + " on " + account->server.Name()
+                               : looked.error;
+    }
+    return route;
+}
+
+}  // namespace vox

@@ -1,0 +1,40 @@
+#pragma once
+// Speaking to a submission server on the account's behalf: the probe of a guessed name (no password
+// ever goes out), and the test login that the account window and "account test" run.
+
+#include <atomic>
+#include <string>
+
+#include "account/account.h"
+
+namespace vox {
+
+struct ProbeOptions {
+    std::string trustFile;   // PEM authorities instead of the system's; empty: the system's
+    int timeoutSeconds = 5;  // each wait on the server
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+// Connects to connectTo (an IPv4 address already looked up for server.host, or the host itself), does
+// TLS verified for server.host as server.security says, and EHLO. True only when the server then offers
+// a login this client can do (AUTH PLAIN or LOGIN). Sends no user name and no password.
+bool ProbeSubmission(const SubmissionServer& server, const std::string& connectTo, const ProbeOptions& options);
+
+struct LoginResult {
+    bool ok = false;
+    std::string answer;            // the server's answer to the login ("235 …", "535 …") or why none came
+    bool wantsAppPassword = false;  // the provider refuses the account password for mail programs
+};
+
+// Logs in over verified TLS and leaves at once (QUIT): nothing is sent.
+LoginResult TestLogin(const Account& account, const std::string& password, const ProbeOptions& options);
+
+// What the user is told when the provider asks for an app-specific password.
+inline constexpr const char kAppPasswordHint[] =
+    "The provider wants an app-specific password for mail programs: create one in the security settings "
+    "of your mailbox and use it instead of your usual password.";
+
+// Answers like "534 5.7.9 Application-specific password required".
+bool AsksForAppPassword(const std::string& answer);
+
+}  // namespace vox

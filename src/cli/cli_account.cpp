@@ -1,0 +1,219 @@
+// voxletter-cli account: the sending account of a sender address without the account window. Finding
+// the provider's server, keeping the password in the desktop's keyring, showing, testing and forgetting.
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "account/accounts_file.h"
+#include "account/discovery.h"
+#include "account/keyring.h"
+#include "account/submission_probe.h"
+#include "cli/cli_commands.h"
+
+namespace vox::cli {
+namespace {
+
+struct AccountRequest {
+    std::string action;
+    std::string address;
+    std::string host;
+    uint32_t port = 0;
+    std::string user;
+    std::string security;
+};
+
+// Authorities to trust instead of the system's, by OpenSSL's own convention (tests point it at theirs).
+std::string TrustFile() {
+    const char* file = std::getenv("SSL_CERT_FILE");
+    return file != nullptr ? file : "";
+}
+
+bool Load(std::vector<Account>& accounts) {
+    std::string why;
+    if (LoadAccounts(AccountsFilePath(), accounts, &why)) return true;
+    Complain("account", why);
+    return false;
+}
+
+// The accounts and the one of the address; nullptr (said on standard error) when there is none.
+const Account* LoadOne(std::vector<Account>& accounts, const std::string& address) {
+    if (!Load(accounts)) return nullptr;
+    const Account* account = FindAccount(accounts, address);
+    if (account == nullptr) std::fprintf(stderr, "%s has no sending account\n", address.c_str());
+    return account;
+}
+
+int Discover(const AccountRequest& req) {
+    DiscoveryOptions options;
+    options.trustFile = TrustFile();
+    CAccountDiscovery discovery(options);
+    const std::vector<Candidate> found = discovery.Run(req.address);
+    for (const Candidate& candidate : found) std::printf("%s\n", CandidateLine(candidate).c_str());
+    // Printed before the sources that still run are waited for.
+    std::fflush(stdout);
+    if (found.empty()) std::fprintf(stderr, "no submission server found for %s\n", req.address.c_str());
+    return found.empty() ? 1 : 0;
+}
+
+// One line from standard input, without its line end.
+bool ReadPassword(std::string& password) {
+    if (!std::getline(std::cin, password)) return false;
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return !password.empty();
+}
+
+int Set(const AccountRequest& req) {
+    if (req.host.empty() || req.port == 0) {
+        Complain("account", "set needs --host and --port (--help lists the options)");
+        return kExitRefused;
+    }
+    Account account;
+    account.address = req.address;
+    account.server.host = req.host;
+    account.server.port = static_cast<int>(req.port);
+    account.server.security = req.port == 465 ? Security::Tls : Security::StartTls;
+    if (!req.security.empty() && !ParseSecurity(req.security, account.server.security)) {
+        Complain("account", "option --security needs TLS or STARTTLS, not \"" + req.security + "\"");
+        return kExitRefused;
+    }
+    account.user = req.user.empty() ? req.address : req.user;
+    std::string password;
+    if (!ReadPassword(password)) {
+        Complain("account", "set reads the password from standard input (one line); none came");
+        return kExitRefused;
+    }
+    std::vector<Account> accounts;
+    if (!Load(accounts)) return 1;
+    const Account* before = FindAccount(accounts, req.address);
+    const std::optional<SubmissionServer> oldServer =
+        before != nullptr ? std::optional<SubmissionServer>(before->server) : std::nullopt;
+
+    // The keyring first: without it nothing is written at all, so no account waits for a password that
+    // was never kept.
+    SecretServiceKeyring keyring;
+    const KeyringResult stored = keyring.Store(account.address, account.server, password);
+    if (!stored.ok) {
+        Complain("account", stored.error);
+        return 1;
+    }
+    PutAccount(accounts, account);
+    const std::string error = SaveAccounts(AccountsFilePath(), accounts);
+    if (!error.empty()) {
+        keyring.Forget(account.address, account.server);
+        Complain("account", error);
+        return 1;
+    }
+    // The old server's password would otherwise stay in the keyring for nothing.
+    if (oldServer && !(*oldServer == account.server)) keyring.Forget(account.address, *oldServer);
+    std::printf("%s: %s %s, user %s, password kept in the keyring\n", account.address.c_str(),
+                account.server.Name().c_str(), SecurityName(account.server.security), account.user.c_str());
+    return 0;
+}
+
+int Show(const AccountRequest& req) {
+    std::vector<Account> accounts;
+    if (!Load(accounts)) return 1;
+    SecretServiceKeyring keyring;
+    int shown = 0;
+    for (const Account& account : accounts) {
+        if (!req.address.empty() && FindAccount({account}, req.address) == nullptr) continue;
+        std::optional<std::string> password;
+        const KeyringResult looked = keyring.Lookup(account.address, account.server, password);
+        const char* kept = !looked.ok ? "keyring not reachable" : password ? "password in the keyring" : "no password stored";
+        std::printf("%s: %s %s, user %s, %s\n", account.address.c_str(), account.server.Name().c_str(),
+                    SecurityName(account.server.security), account.user.c_str(), kept);
+        ++shown;
+    }
+    if (shown == 0 && !req.address.empty()) {
+        std::fprintf(stderr, "%s has no sending account\n", req.address.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int Test(const AccountRequest& req) {
+    std::vector<Account> accounts;
+    const Account* account = LoadOne(accounts, req.address);
+    if (account == nullptr) return 1;
+    SecretServiceKeyring keyring;
+    std::optional<std::string> password;
+    const KeyringResult looked = keyring.Lookup(account->address, account->server, password);
+    std::string typed;
+    if (!password) {
+        // Without a keyring (or nothing in it) the password may come on standard input, used once.
+        std::fprintf(stderr, "%s; reading the password from standard input\n",
+                     looked.ok ? "no password in the keyring" : looked.error.c_str());
+        if (!ReadPassword(typed)) return 1;
+        password = typed;
+    }
+    ProbeOptions options;
+    options.trustFile = TrustFile();
+    options.timeoutSeconds = 10;
+    const LoginResult result = TestLogin(*account, *password, options);
+    std::printf("%s\n", result.answer.c_str());
+    if (result.wantsAppPassword) std::printf("%s\n", kAppPasswordHint);
+    return result.ok ? 0 : 1;
+}
+
+int Forget(const AccountRequest& req) {
+    std::vector<Account> accounts;
+    const Account* account = LoadOne(accounts, req.address);
+    if (account == nullptr) return 1;
+    SecretServiceKeyring keyring;
+    const KeyringResult forgot = keyring.Forget(account->address, account->server);
+    if (!forgot.ok) std::fprintf(stderr, "the password could not be removed: %s\n", forgot.error.c_str());
+    RemoveAccount(accounts, req.address);
+    const std::string error = SaveAccounts(AccountsFilePath(), accounts);
+    if (!error.empty()) {
+        Complain("account", error);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void AddAccountCommand(CommandLine& cli) {
+    auto req = std::make_shared<AccountRequest>();
+    CLI::App& app = cli.AddCommand(
+        "account", "The sending account of a sender address: its provider's server, its password in the keyring.",
+        [req]() -> int {
+            if (req->action != "show" && req->address.empty()) {
+                Complain("account", req->action + " needs an ADDRESS (--help lists the options)");
+                return kExitRefused;
+            }
+            if (!req->address.empty() && AddressDomain(req->address).empty()) {
+                Complain("account", "\"" + req->address + "\" is not a mail address (--help lists the options)");
+                return kExitRefused;
+            }
+            if (req->action != "set" && (!req->host.empty() || req->port != 0 || !req->user.empty() ||
+                                         !req->security.empty())) {
+                Complain("account", "--host, --port, --user and --security belong to \"account set\"");
+                return kExitRefused;
+            }
+            if (req->action == "discover") return Discover(*req);
+            if (req->action == "set") return Set(*req);
+            if (req->action == "show") return Show(*req);
+            if (req->action == "test") return Test(*req);
+            return Forget(*req);
+        });
+    app.footer(
+        "  account discover ADDRESS    find the server; one line per candidate, best first\n"
+        "  account set ADDRESS --host HOST --port PORT [--user NAME] [--security TLS|STARTTLS]\n"
+        "                              the password from standard input, kept in the desktop's keyring\n"
+        "  account show [ADDRESS]      the settings (never the password)\n"
+        "  account test ADDRESS        log in without sending; prints the server's answer\n"
+        "  account forget ADDRESS      remove the settings and the password");
+    app.add_option("action", req->action, "discover, set, show, test or forget")
+        ->required()
+        ->check(CLI::IsMember({"discover", "set", "show", "test", "forget"}));
+    app.add_option("address", req->address, "the sender address");
+    app.add_option("--host", req->host, "the submission server (set)");
+    app.add_option("--port", req->port, "its port: 465 (TLS) or 587 (STARTTLS) (set)")
+        ->transform(WholeNumber(1, 65535, "a port number from 1 to 65535"));
+    app.add_option("--user", req->user, "the login name (set; default: the address)");
+    app.add_option("--security", req->security, "TLS or STARTTLS (set; default: TLS on 465, else STARTTLS)");
+}
+
+}  // namespace vox::cli
