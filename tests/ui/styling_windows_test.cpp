@@ -84,7 +84,7 @@ void StylingWindowsTest::backgroundTemplate() {
     CAlignDlg align(1);
     QCOMPARE(align.windowTitle(), QStringLiteral("格式"));
     QCOMPARE(align.size(), QSize(281, 150));
-    QCOMPARE(align.Control(1019)->geometry(), QRect(54, 81, 75, 18));
+    QCOMPARE(align.Control(1019)->geometry(), QRect(54, 81, 90, 18));  // 60 units wide: its caption fits
     QCOMPARE(Button(align, 1017)->text(), QStringLiteral("左对齐(&L)"));
 }
 
