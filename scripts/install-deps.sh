@@ -23,6 +23,8 @@ PACKAGES=(
   curl xvfb xauth x11-apps imagemagick
   libwmf-bin gsfonts  # wmf2gd and its fonts: the benchmark renders the same metafile with libwmf's own renderer
   spamassassin chromium  # what a filter and a browser make of the mails
+  # tests only: the keyboard-only send on Xvfb, with a screen reader's view of the windows (AT-SPI)
+  xdotool dbus at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 
 missing=()
