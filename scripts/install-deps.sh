@@ -56,6 +56,8 @@ TEST_PACKAGES=(
   gnome-keyring dbus libsecret-tools  # a real keyring on a private session bus for the account tests
   # the package test: the .deb's checks, and a clean Debian root to install it in
   lintian appstream desktop-file-utils debootstrap debian-archive-keyring
+  # tests only: the keyboard-only send on Xvfb, with a screen reader's view of the windows (AT-SPI)
+  xdotool at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 
 # Servers that test packages enable and start on installation (each a package with a service of its

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -31,12 +32,14 @@
 #include "controls/text_format.h"
 #include "delivery/delivery_job.h"
 #include "delivery/sending_dlg.h"
+#include "dialogs/accessible_names.h"
 #include "dialogs/align_dlg.h"
 #include "dialogs/background_dlg.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/file_chooser.h"
 #include "dialogs/font_dlg.h"
 #include "dialogs/message_box.h"
+#include "dialogs/screen_fit.h"
 #include "dialogs/window_worker.h"
 #include "sound/add_sound_dlg.h"
 
@@ -98,6 +101,9 @@ CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
     m_hIcon = QIcon(QStringLiteral(":/voxletter.png"));
     m_pTileBitmap = QPixmap(QStringLiteral(":/tile.png"));
     resize(Dlu(320), Dlu(301));
+    // The restored size is the template's unless the screen is smaller; maximised, as the window starts,
+    // it takes the whole screen anyway (where a window manager maximises it).
+    FitToScreen(this);
 
     BuildControls();
     InitPanes();
@@ -144,8 +150,12 @@ void CComposerDlg::BuildControls() {
     m_attachments->setSortingEnabled(true);
     m_attachments->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     attachLabel->setBuddy(m_attachments);
+    // A list takes no name from its buddy label.
+    m_attachments->setAccessibleName(SpokenCaption(attachLabel->text()));
     m_btnAdd = button(1012, QStringLiteral("+"), DluRect(213, 7, 12, 12));
+    m_btnAdd->setAccessibleName(AccessibleText(kNameAddAttachment));
     m_btnRemove = button(1013, QStringLiteral("-"), DluRect(228, 7, 12, 12));
+    m_btnRemove->setAccessibleName(AccessibleText(kNameRemoveAttachment));
 
     QLabel* bodyLabel = MakeLabel(this, QStringLiteral("邮件正文(&X)"), DluRect(7, 97, 45, 12));
     m_body = new CBodyEdit(this);
@@ -169,6 +179,7 @@ void CComposerDlg::BuildControls() {
     m_progress->setObjectName(QStringLiteral("1032"));
     m_progress->setGeometry(DluRect(7, 295, 306, 6));
     m_progress->setTextVisible(false);
+    m_progress->setAccessibleName(AccessibleText(kNameSendProgress));
     m_progress->hide();
 
     m_infoPane = MakeLabel(this, QStringLiteral("*"), DluRect(102, 98, 8, 8));
@@ -193,6 +204,15 @@ void CComposerDlg::BuildControls() {
     connect(m_btnBackground, &QPushButton::clicked, this, &CComposerDlg::OnBackground);
     connect(m_btnSend, &QPushButton::clicked, this, &CComposerDlg::OnSend);
     connect(m_btnOtherWorks, &QPushButton::clicked, this, &CComposerDlg::OnOtherWorks);
+
+    // Send has no mnemonic of its own; Ctrl+Return (and Ctrl+Enter on the keypad) press it from any field,
+    // the body included, as in other mail composers. A disabled Send (a send under way) takes no press.
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (m_btnSend->isEnabled()) m_btnSend->click();
+        });
+    }
 }
 
 void CComposerDlg::InitPanes() {
@@ -255,7 +275,15 @@ QLineEdit* CComposerDlg::Field(int id) const {
 void CComposerDlg::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (m_pTileBitmap.isNull()) return;
-    painter.fillRect(rect(), QBrush(m_pTileBitmap));  // the tile repeats from the client origin
+    // The tile is pixel art: it is drawn at device pixels, each of its pixels as a whole square of them
+    // (2 by 2 at scale 2; 1 by 1 at 1.5, where a pixel and a half would blur or come out uneven).
+    const qreal ratio = devicePixelRatioF();
+    if (m_deviceTile.isNull() || m_deviceTile.devicePixelRatio() != ratio) {
+        const int unit = std::max(1, static_cast<int>(ratio + 1e-6));
+        m_deviceTile = m_pTileBitmap.scaled(m_pTileBitmap.size() * unit, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        m_deviceTile.setDevicePixelRatio(ratio);
+    }
+    painter.drawTiledPixmap(rect(), m_deviceTile);  // the tile repeats from the client origin
 }
 
 void CComposerDlg::resizeEvent(QResizeEvent* event) {

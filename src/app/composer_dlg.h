@@ -117,6 +117,7 @@ private:
 
     QIcon m_hIcon;
     QPixmap m_pTileBitmap;
+    QPixmap m_deviceTile;  // m_pTileBitmap at the window's device pixels, made at the first painting
 
     MailDraft m_draft;
     int m_nStepsDone = 0;  // step notifications of the current send

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include "compose/mail_draft.h"
+#include "dialogs/accessible_names.h"
 #include "dialogs/data_exchange.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/file_chooser.h"
@@ -77,8 +78,11 @@ void CAddSoundDlg::BuildControls() {
     QPushButton* cancel = button(2, QStringLiteral("取消"), DluRect(100, 79, 50, 14));
     m_editSound = edit(1015, DluRect(21, 13, 96, 12));
     m_editSound->setReadOnly(true);
+    m_editSound->setAccessibleName(AccessibleText(kNameSound));
     m_btnAdd = button(1012, QStringLiteral("+"), DluRect(120, 13, 12, 12));
+    m_btnAdd->setAccessibleName(AccessibleText(kNameChooseSoundFile));
     m_btnRemove = button(1013, QStringLiteral("-"), DluRect(133, 13, 12, 12));
+    m_btnRemove->setAccessibleName(AccessibleText(kNameRemoveSound));
     m_btnRecord = button(1016, QStringLiteral("录音"), DluRect(147, 13, 20, 12));
     (new QGroupBox(QStringLiteral("重复次数"), this))->setGeometry(DluRect(21, 28, 146, 46));
     m_grpRepeat = new QButtonGroup(this);
@@ -91,6 +95,7 @@ void CAddSoundDlg::BuildControls() {
     counted->setGeometry(DluRect(31, 56, 50, 12));
     m_grpRepeat->addButton(counted, 1);
     m_editCount = edit(1019, DluRect(85, 56, 60, 12));
+    m_editCount->setAccessibleName(AccessibleText(kNameRepeatCount));
 
     connect(m_btnOk, &QPushButton::clicked, this, &CAddSoundDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CAddSoundDlg::reject);
