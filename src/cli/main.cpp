@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
         "voxletter-cli: the composer's mail, its sending and its recording, without a window.");
     vox::cli::AddComposeCommand(cli);
     vox::cli::AddSendCommand(cli);
+    vox::cli::AddOutboxCommand(cli);
     vox::cli::AddRecordCommand(cli);
 #ifdef VOX_CLI_PICTURE
     // Built only with the picture library, the one part of this tool that needs Qt (QtGui).
