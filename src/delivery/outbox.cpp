@@ -255,6 +255,9 @@ RetryOutcome Outbox::Retry(std::int64_t now, bool onlyDue, DeliveryObserver& obs
             if (report.unreachable) anyUnreachable = true;
             else if (report.szReason != kReasonNoMailServer) anyAnswered = true;
             if (report.szReason == kReasonCancelled) return;  // not a try: it waits as it was
+            // A recipient that already waits is not given up because DNS failed once: a machine offline
+            // has no name server either.
+            if (report.szReason == kReasonNoMailServer) report.kind = FailureKind::Temporary;
             w.tries += 1;
             w.lastReason = report.szReason;
             w.nextTry = report.kind == FailureKind::Temporary ? NextTry(w.tries, w.firstTry, now) : 0;
