@@ -16,6 +16,7 @@
 
 #include "delivery/delivery_job.h"
 #include "delivery/mx_resolver.h"
+#include "delivery/outbox.h"
 #include "delivery/smtp_session.h"
 #include "net_world.h"
 #include "recording_observer.h"
@@ -532,6 +533,40 @@ TEST_F(NetDelivery, RelayWithTlsAndLogin) {
         for (const DeliveryFailure& f : job.Failures())
             EXPECT_TRUE(StartsWith(f.szReason, c.outcome)) << c.what << ": " << f.szReason;
     }
+}
+
+TEST_F(NetDelivery, TheOutboxRetriesThroughTheRelayTheMailFirstWent) {
+    // The first send reached neither exchanger (greylisted) nor relay; the retry goes by the stored route
+    // and reads the password where the send had it, here the environment.
+    Outbox outbox(world->Path("outbox"));
+    const FailureList waiting{{"x@one.test", "451 later\r\n", FailureKind::Temporary},
+                              {"y@two.test", "451 later\r\n", FailureKind::Temporary}};
+    ASSERT_EQ(outbox.Keep(kSmallMessage, kSender, {"relay.test", 587, "sender", "environment"}, waiting, 1000), "");
+    ASSERT_EQ(outbox.Keep(kSmallMessage, kSender, {}, {{"g@grey.test", "450 grey\r\n", FailureKind::Temporary}}, 1000),
+              "");
+    ::setenv("SSL_CERT_FILE", world->Path("relay-ca.pem").c_str(), 1);
+    ::setenv(kRelayPasswordVariable, "right horse", 1);
+    RecordingObserver observer;
+    std::atomic<bool> cancel{false};
+    DeliveryRoute route;
+    route.openSession = [](const SessionOptions& options) {
+        return std::make_unique<CSmtpSession>(kShortWait, options);
+    };
+    const RetryOutcome first = outbox.Retry(2000, true, observer, cancel, route);
+    ::unsetenv(kRelayPasswordVariable);
+    // The relay took both in one transaction; the greylisting exchanger refused its first try.
+    EXPECT_EQ(first.tried, 3u);
+    EXPECT_EQ(first.delivered, 2u);
+    ASSERT_TRUE(world->WaitForFile("127.0.0.16/1.env"));
+    EXPECT_NE(world->Read("127.0.0.16/1.env").find("[\"x@one.test\", \"y@two.test\"]"), std::string::npos);
+    ASSERT_EQ(outbox.List().size(), 1u);
+    EXPECT_EQ(outbox.List()[0].tries, 2);
+    // Its next try, a minute later, delivers it; nothing is left.
+    const RetryOutcome second = outbox.Retry(outbox.List()[0].nextTry, true, observer, cancel, route);
+    ::unsetenv("SSL_CERT_FILE");
+    EXPECT_EQ(second.delivered, 1u);
+    EXPECT_TRUE(outbox.List().empty());
+    EXPECT_FALSE(world->Exists("127.0.0.16/2.env"));
 }
 
 TEST_F(NetDelivery, WithoutAnyNameServerTheLookupIsMadeTwiceAndAsksNobody) {
