@@ -155,6 +155,10 @@ std::string LocalTime(std::int64_t when) {
 }
 
 int RunOutbox(const OutboxRequest& req) {
+    if (req.action != "drop" && !req.address.empty()) {
+        Complain("outbox", req.action + " takes no ADDRESS (only drop does)");
+        return kExitRefused;
+    }
     Outbox outbox;
     if (req.action == "list") {
         for (const WaitingRecipient& w : outbox.List()) {

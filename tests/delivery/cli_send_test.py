@@ -204,6 +204,9 @@ with tempfile.TemporaryDirectory() as tmp:
         check(r.returncode == 1, f"drop again: {r.returncode}")
         r = subprocess.run([CLI, "outbox", "list"], capture_output=True, timeout=60)
         check(r.returncode == 0 and r.stdout == b"", f"list after drop {r.stdout!r}")
+        for args in (["list", "a@b.test"], ["tidy"], ["drop"]):
+            r = subprocess.run([CLI, "outbox", *args], capture_output=True, timeout=60)
+            check(r.returncode == 2 and r.stdout == b"", f"outbox {args}: {r.returncode} {r.stdout!r}")
     finally:
         world.terminate()
         world.wait()
