@@ -226,8 +226,9 @@ class RawSmtp(asyncio.Protocol):
     tls-broken          offers STARTTLS, says 220 to it and then closes instead of a handshake
     drip                sends its greeting one byte a second
     silent-after-data   takes everything but never answers the end of data
+    mute-quit           takes the mail but never answers QUIT, nor closes
 
-    "record", "silent-after-data", "size-small" and "tls-broken" answer EHLO; the others are servers of the
+    "record", "silent-after-data", "mute-quit", "size-small" and "tls-broken" answer EHLO; the others are servers of the
     old kind, which refuse it (502).
     """
 
@@ -297,7 +298,7 @@ class RawSmtp(asyncio.Protocol):
     def command(self, line):
         verb = line[:4].upper()
         if verb == "EHLO":
-            if self.mode in ("record", "silent-after-data"):
+            if self.mode in ("record", "silent-after-data", "mute-quit"):
                 self.send(b"250-mx.test\r\n250-SMTPUTF8\r\n250 8BITMIME\r\n")
             elif self.mode == "size-small":
                 self.send(b"250-mx.test\r\n250-SMTPUTF8\r\n250 SIZE 1000\r\n")
@@ -326,6 +327,8 @@ class RawSmtp(asyncio.Protocol):
             self.in_data = True
             self.buffer = b"\r\n" + self.buffer  # the end-of-data line may follow the 354 at once
             self.send(b"354 End data with <CR><LF>.<CR><LF>\r\n")
+        elif verb == "QUIT" and self.mode == "mute-quit":
+            pass
         elif verb == "QUIT":
             self.send(b"221 2.0.0 Bye\r\n")
             self.transport.close()
