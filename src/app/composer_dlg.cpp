@@ -125,6 +125,8 @@ CComposerDlg::~CComposerDlg() {
     m_assembler.reset();
     // A retry under way stops at its next wait; what it settled is on disk already.
     m_outboxCancel = true;
+    m_outboxWorker->Cut();
+    m_outboxWorker->Join();  // before the pointer goes: the worker holds the object, not the pointer
     m_outboxWorker.reset();
 }
 
@@ -146,13 +148,14 @@ void CComposerDlg::RunOutboxRound() {
     if (m_outboxRunning || m_closing) return;
     m_outboxRunning = true;
     m_outboxWorker->Join();
-    m_outboxWorker->Start([this] {
+    CWindowWorker* worker = m_outboxWorker.get();
+    worker->Start([this, worker] {
         // Never on the window's thread: a retry may wait on exchangers for minutes.
         SilentProgress progress;
         Outbox outbox;
         RetryOutcome outcome = outbox.Retry(std::time(nullptr), true, progress, m_outboxCancel);
         const std::size_t waiting = outbox.Count();
-        m_outboxWorker->Post([this, outcome = std::move(outcome), waiting] { OnOutboxRound(outcome, waiting); });
+        worker->Post([this, outcome = std::move(outcome), waiting] { OnOutboxRound(outcome, waiting); });
     });
 }
 
