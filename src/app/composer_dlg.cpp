@@ -14,12 +14,15 @@
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 #include <exception>
 #include <limits>
+#include <utility>
 
 #include "app/about_dlg.h"
 #include "app/maker_info.h"
@@ -113,12 +116,83 @@ CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(kProductTitle));
     m_editFrom->setFocus();
     setWindowState(Qt::WindowMaximized);
+
+    // Mail that waits from an earlier run is tried as soon as the loop runs, then every minute.
+    m_outboxWorker = std::make_unique<CWindowWorker>();
+    m_outboxTimer = new QTimer(this);
+    m_outboxTimer->setInterval(kOutboxIntervalMs);
+    connect(m_outboxTimer, &QTimer::timeout, this, &CComposerDlg::RunOutboxRound);
+    m_outboxTimer->start();
+    QTimer::singleShot(0, this, &CComposerDlg::RunOutboxRound);
 }
 
 CComposerDlg::~CComposerDlg() {
     // A send may still be assembling: its worker is cut off (no further report reaches this window, and a
     // worker waiting on one is let go) and waited for before anything of the window goes.
     m_assembler.reset();
+    // A retry under way stops at its next wait; what it settled is on disk already.
+    m_outboxCancel = true;
+    m_outboxWorker->Cut();
+    m_outboxWorker->Join();  // before the pointer goes: the worker holds the object, not the pointer
+    m_outboxWorker.reset();
+}
+
+namespace {
+
+// The outbox's rounds show no progress: the pane's count and the report of those given up are enough.
+class SilentProgress : public DeliveryObserver {
+public:
+    void SetRecipientText(const std::string&) override {}
+    void StepRecipientBar() override {}
+    void SetStepBar(int) override {}
+    void StepStepBar() override {}
+    void SetStepLine(const std::string&) override {}
+};
+
+}  // namespace
+
+void CComposerDlg::RunOutboxRound() {
+    if (m_outboxRunning || m_closing) return;
+    m_outboxRunning = true;
+    m_outboxWorker->Join();
+    CWindowWorker* worker = m_outboxWorker.get();
+    worker->Start([this, worker] {
+        // Never on the window's thread: a retry may wait on exchangers for minutes.
+        SilentProgress progress;
+        Outbox outbox;
+        RetryOutcome outcome = outbox.Retry(std::time(nullptr), true, progress, m_outboxCancel);
+        const std::size_t waiting = outbox.Count();
+        worker->Post([this, outcome = std::move(outcome), waiting] { OnOutboxRound(outcome, waiting); });
+    });
+}
+
+void CComposerDlg::OnOutboxRound(const RetryOutcome& outcome, std::size_t waiting) {
+    m_outboxWorker->Join();  // it has nothing left to do but return
+    m_outboxRunning = false;
+    m_waiting = waiting;
+    ShowInfoPane();
+    // Those still waiting are counted in the pane; those given up (refused for good, or two days past)
+    // are reported as a send's failures are.
+    FailureList givenUp;
+    for (const DeliveryFailure& f : outcome.failures)
+        if (f.kind == FailureKind::Final) givenUp.push_back(f);
+    if (givenUp.empty()) return;
+    m_heldReport += FromUtf8(BuildReport(givenUp).text);
+    if (!m_sending) ShowHeldReport();
+}
+
+void CComposerDlg::ShowHeldReport() {
+    if (m_heldReport.isEmpty() || m_closing) return;
+    const QString report = std::exchange(m_heldReport, QString());
+    ShowMessage(this, report, QStringLiteral("信息"), MessageIcon::Exclamation);
+}
+
+void CComposerDlg::ShowInfoPane() {
+    QString text = m_infoText;
+    if (m_waiting > 0)
+        text += QStringLiteral("\n\n    发件箱：%1个收件人等待自动重试。").arg(static_cast<qulonglong>(m_waiting));
+    m_infoPane->setText(text);
+    m_infoPane->setGeometry(710, 10, 300, std::max(160, m_infoPane->heightForWidth(300)));
 }
 
 void CComposerDlg::BuildControls() {
@@ -237,8 +311,8 @@ void CComposerDlg::InitPanes() {
         relayNote = "\n\n    发信中继：邮件经" + relay->host + ":" + std::to_string(relay->port) + "发送（" + relayPath + "）。";
     else if (!relayProblem.empty())
         relayNote = "\n\n    发信中继设置无法使用：" + relayProblem;
-    m_infoPane->setText(QString::fromUtf8(kProductInformation) + QString::fromStdString(relayNote));
-    m_infoPane->setGeometry(710, 10, 300, std::max(160, m_infoPane->heightForWidth(300)));
+    m_infoText = QString::fromUtf8(kProductInformation) + QString::fromStdString(relayNote);
+    ShowInfoPane();
 
     // Just below the help pane, and never into the body, which starts at y 171.
     const int worksY = std::clamp(m_helpPane->geometry().bottom() + 3, 145, 149);
@@ -495,9 +569,10 @@ void CComposerDlg::OnAssemblyStep() {
         m_sendingDlg = sending.get();
         sending->exec();
         const FailureList failures = sending->Failures();
+        const bool portBlocked = sending->PortBlocked();
         sending.reset();
 
-        const DeliveryReport report = BuildReport(failures);
+        const DeliveryReport report = BuildReport(failures, portBlocked);
         if (!m_closing)
             ShowMessage(this, FromUtf8(report.text), QStringLiteral("信息"),
                         report.allDelivered ? MessageIcon::Information : MessageIcon::Exclamation);
@@ -510,7 +585,13 @@ void CComposerDlg::FinishSend() {
     m_sending = false;
     m_progress->hide();
     m_btnSend->setEnabled(true);
-    if (m_closing) emit ended();
+    if (m_closing) {
+        emit ended();
+        return;
+    }
+    ShowHeldReport();
+    // The send may have left recipients waiting: the pane counts them.
+    RunOutboxRound();
 }
 
 void CComposerDlg::done(int result) {
@@ -519,6 +600,7 @@ void CComposerDlg::done(int result) {
         m_closing = true;
         if (m_sendingDlg) m_sendingDlg->OnCancelSending();
     }
+    m_outboxCancel = true;
     QDialog::done(result);
     if (!m_sending) emit ended();
 }

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QPointer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "compose/mail_draft.h"
 #include "controls/body_edit.h"
 #include "delivery/delivery_request.h"
+#include "delivery/outbox.h"
 #include "controls/hover_button.h"
 
 class QLabel;
@@ -23,6 +25,7 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QTextEdit;
+class QTimer;
 
 namespace vox {
 
@@ -49,6 +52,13 @@ public:
     void OnAbout();
     // One assembly step done; the last one of a send runs delivery and the report.
     void OnAssemblyStep();
+    // Retries the outbox's due recipients on a worker, then shows in the information pane how many still
+    // wait and reports those given up. Runs once the window is up and then every kOutboxIntervalMs; a round
+    // still under way is not doubled.
+    void RunOutboxRound();
+    static constexpr int kOutboxIntervalMs = 60 * 1000;
+    bool IsOutboxRoundRunning() const { return m_outboxRunning; }
+    std::size_t WaitingRecipients() const { return m_waiting; }
     // Lays out the body and the progress bar for a client area of cx by cy pixels (0 by 0 when minimised).
     void OnSize(SizeType type, int cx, int cy);
 
@@ -129,6 +139,17 @@ private:
     bool m_sending = false;
     bool m_closing = false;
     QPointer<CSendingDlg> m_sendingDlg;
+
+    void OnOutboxRound(const RetryOutcome& outcome, std::size_t waiting);
+    void ShowInfoPane();
+    void ShowHeldReport();
+    QString m_infoText;        // the pane's own text, before the outbox line
+    std::size_t m_waiting = 0;  // recipients in the outbox, as the last round found them
+    QTimer* m_outboxTimer = nullptr;
+    std::unique_ptr<CWindowWorker> m_outboxWorker;
+    std::atomic<bool> m_outboxCancel{false};
+    bool m_outboxRunning = false;
+    QString m_heldReport;  // recipients given up while a send was under way, shown after it
     SendingDlgFactory m_makeSendingDlg;
 };
 

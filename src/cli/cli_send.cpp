@@ -6,12 +6,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <memory>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_draft.h"
 #include "cli/interrupt_watch.h"
 #include "delivery/delivery_job.h"
+#include "delivery/outbox.h"
 #include "delivery/relay_settings.h"
 
 namespace vox::cli {
@@ -47,12 +50,14 @@ struct SendRequest {
     std::string relayPasswordFile;
 };
 
-// The relay to use, from the options or the settings file. False after a refusal was printed.
-bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay) {
+// The relay to use, from the options or the settings file, and where a later try finds its password
+// again. False after a refusal was printed.
+bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay, std::string& passwordSource) {
     std::string why;
     if (req.relay.empty()) {
         relay = LoadRelayConfig(RelayConfigPath(), &why);
         if (!why.empty()) Complain("send", "relay settings not usable: " + why);
+        passwordSource = "config";
         return why.empty();
     }
     RelaySettings settings;
@@ -66,8 +71,11 @@ bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay) {
             Complain("send", why);
             return false;
         }
+        std::error_code ec;
+        passwordSource = "file:" + std::filesystem::absolute(req.relayPasswordFile, ec).string();
     } else if (const char* password = std::getenv(kRelayPasswordVariable)) {
         settings.password = password;
+        passwordSource = "environment";
     } else {
         Complain("send", std::string("no relay password: give --relay-password-file FILE or set $") +
                              kRelayPasswordVariable);
@@ -77,9 +85,29 @@ bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay) {
     return true;
 }
 
+// The report as the report box shows it, and after the sentence about port 25 how to follow its advice
+// here. 0 when every recipient was delivered, else 1.
+int PrintReport(const FailureList& failures, bool portBlocked) {
+    DeliveryReport report = BuildReport(failures, portBlocked);
+    // The box shows "发送完毕" as it stands; a terminal wants the report's last line ended, in the
+    // report's own CR LF.
+    if (report.text.empty() || report.text.back() != '\n') report.text += "\r\n";
+    std::fwrite(report.text.data(), 1, report.text.size(), stdout);
+    if (report.portBlocked)
+        std::printf(
+            "\nTo send through your mail provider's server instead, name it with --relay:\n"
+            "  voxletter-cli send --relay smtp.example.com:587 --relay-user NAME --relay-password-file FILE ...\n"
+            "or put it in %s (lines \"host = HOST:PORT\", \"user = NAME\", \"password-file = FILE\";\n"
+            "chmod 600), which every later send and the composer then use.\n",
+            RelayConfigPath().c_str());
+    std::fflush(stdout);
+    return report.allDelivered ? 0 : 1;
+}
+
 int RunSend(SendRequest& req) {
     std::optional<RelaySettings> relay;
-    if (!ChooseRelay(req, relay)) return kExitRefused;
+    std::string passwordSource;
+    if (!ChooseRelay(req, relay, passwordSource)) return kExitRefused;
     MailDraft& draft = req.draft.draft;
     if (!CheckDraft(draft, "send")) return kExitRefused;
     AssembleDraft(draft, "send");
@@ -87,6 +115,7 @@ int RunSend(SendRequest& req) {
 
     StderrProgress progress;
     FailureList failures;
+    bool portBlocked = false;
     {
         // Ctrl+C plays the Cancel button; the next one ends the process, for a lookup or connect that the
         // cancel request cannot reach.
@@ -95,18 +124,77 @@ int RunSend(SendRequest& req) {
         request.recipients = std::move(draft.m_recipients);
         request.envelopeSender = draft.m_fromAddress.envelope;
         request.message = std::make_shared<const std::string>(std::move(draft.m_strMime));
+        OutboxRoute route;
+        if (relay) route = {relay->host, relay->port, relay->user, passwordSource};
         request.relay = std::move(relay);
+        const std::shared_ptr<const std::string> message = request.message;
+        const std::string sender = request.envelopeSender;
         DeliveryJob job(std::move(request), progress, interrupt.Flag());
         job.RunDelivery();
         failures = job.Failures();
+        portBlocked = job.PortBlocked();
+        Outbox outbox;
+        if (const std::string why = outbox.Keep(*message, sender, route, failures, std::time(nullptr)); !why.empty()) {
+            // Nowhere to wait: those recipients are simply not delivered.
+            Complain("send", "cannot keep the waiting recipients in " + outbox.Folder().string() + ": " + why);
+            for (DeliveryFailure& f : failures) f.kind = FailureKind::Final;
+        }
     }
-    DeliveryReport report = BuildReport(failures);
-    // The box shows "发送完毕" as it stands; a terminal wants the report's last line ended, in the
-    // report's own CR LF.
-    if (report.text.empty() || report.text.back() != '\n') report.text += "\r\n";
-    std::fwrite(report.text.data(), 1, report.text.size(), stdout);
-    std::fflush(stdout);
-    return report.allDelivered ? 0 : 1;
+    return PrintReport(failures, portBlocked);
+}
+
+struct OutboxRequest {
+    std::string action;
+    std::string address;
+};
+
+std::string LocalTime(std::int64_t when) {
+    const std::time_t t = static_cast<std::time_t>(when);
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
+    return text;
+}
+
+int RunOutbox(const OutboxRequest& req) {
+    if (req.action != "drop" && !req.address.empty()) {
+        Complain("outbox", req.action + " takes no ADDRESS (only drop does)");
+        return kExitRefused;
+    }
+    Outbox outbox;
+    if (req.action == "list") {
+        for (const WaitingRecipient& w : outbox.List()) {
+            std::string reason = w.lastReason;
+            for (char& c : reason)
+                if (c == '\r' || c == '\n') c = ' ';
+            while (!reason.empty() && reason.back() == ' ') reason.pop_back();
+            std::printf("%s\ttries %d\tnext %s\t%s\n", w.address.c_str(), w.tries, LocalTime(w.nextTry).c_str(),
+                        reason.c_str());
+        }
+        return 0;
+    }
+    if (req.action == "drop") {
+        if (req.address.empty()) {
+            Complain("outbox", "drop needs the ADDRESS to remove");
+            return kExitRefused;
+        }
+        if (outbox.Drop(req.address) == 0) {
+            Complain("outbox", req.address + " does not wait in the outbox");
+            return 1;
+        }
+        return 0;
+    }
+    StderrProgress progress;
+    InterruptWatch interrupt({SIGINT}, "voxletter-cli outbox: cancelling (Ctrl+C again to stop at once)\n");
+    const RetryOutcome outcome = outbox.Retry(std::time(nullptr), false, progress, interrupt.Flag());
+    if (outcome.busy) {
+        Complain("outbox", "another program is retrying the outbox just now");
+        return 1;
+    }
+    if (outcome.tried == 0) return 0;
+    const int status = PrintReport(outcome.failures, outcome.portBlocked);
+    return outcome.delivered == outcome.tried ? status : 1;
 }
 
 }  // namespace
@@ -152,6 +240,24 @@ void AddSendCommand(CommandLine& cli) {
         "Ctrl+C cancels like the Cancel button; a second Ctrl+C stops at once.\n"
         "Exit status: 0 every recipient delivered; 1 some recipient was not; 2 an option or the field check\n"
         "refused the input (the reason is on standard error).");
+}
+
+void AddOutboxCommand(CommandLine& cli) {
+    auto req = std::make_shared<OutboxRequest>();
+    CLI::App& command = cli.AddCommand(
+        "outbox", "The recipients that wait for another try: list them, retry them now, or drop one.",
+        [req] { return RunOutbox(*req); });
+    command.add_option("action", req->action, "list, retry or drop")
+        ->required()
+        ->check(CLI::IsMember({"list", "retry", "drop"}));
+    command.add_option("address", req->address, "drop: the recipient to remove")->type_name("ADDRESS");
+    command.footer(
+        "A recipient waits when its server answered 4xx or no exchanger could be reached; it is tried after\n"
+        "1, 5, 15 and 30 minutes, then hourly, for two days, whenever the composer runs or \"retry\" is given.\n"
+        "The outbox is $XDG_STATE_HOME/voxletter/outbox (~/.local/state/voxletter/outbox).\n"
+        "list: one line per waiting recipient (address, tries, next try, last reason); nothing when none waits.\n"
+        "retry: tries every waiting recipient now and prints the report as send does; exit status 0 when every\n"
+        "one was delivered, 1 otherwise.");
 }
 
 }  // namespace vox::cli

@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
         "The composer's mail, its sending and its recording, without a window.");
     vox::cli::AddComposeCommand(cli);
     vox::cli::AddSendCommand(cli);
+    vox::cli::AddOutboxCommand(cli);
     vox::cli::AddRecordCommand(cli);
     vox::cli::AddAccountCommand(cli);
 #ifdef VOX_CLI_PICTURE

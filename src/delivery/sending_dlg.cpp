@@ -7,8 +7,10 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <ctime>
 #include <utility>
 
+#include "delivery/outbox.h"
 #include "dialogs/accessible_names.h"
 #include "dialogs/dialog_units.h"
 
@@ -17,11 +19,20 @@ namespace vox {
 CSendingDlg::CSendingDlg(DeliveryRequest request, QWidget* parent)
     : QDialog(parent), m_nSteps(DeliveryStepRange(request.message ? request.message->size() : 0)) {
     const int recipientCount = static_cast<int>(request.recipients.size());
-    m_work = [request = std::move(request)](DeliveryObserver& observer, const std::atomic<bool>& cancel,
-                                            FailureList& failures) mutable {
+    m_work = [this, request = std::move(request)](DeliveryObserver& observer, const std::atomic<bool>& cancel,
+                                                  FailureList& failures) mutable {
+        // The relay of the composer is always the settings file's: a retry reads its password there again.
+        OutboxRoute route;
+        if (request.relay) route = {request.relay->host, request.relay->port, request.relay->user, "config"};
+        const std::shared_ptr<const std::string> message = request.message;
+        const std::string sender = request.envelopeSender;
         DeliveryJob job(std::move(request), observer, cancel);
         job.RunDelivery();
         failures = job.Failures();
+        m_portBlocked = job.PortBlocked();
+        // Written here, on the worker, before the window learns the outcome: the report promises a retry.
+        if (!Outbox().Keep(*message, sender, route, failures, std::time(nullptr)).empty())
+            for (DeliveryFailure& f : failures) f.kind = FailureKind::Final;
     };
     BuildControls(recipientCount);
 }

@@ -37,6 +37,8 @@ public:
     // Read after the window has ended.
     bool IsCancelled() const { return m_bCancel.load(); }
     const FailureList& Failures() const { return m_failures; }
+    // No exchanger of any recipient could be connected to (the report then says so).
+    bool PortBlocked() const { return m_portBlocked; }
 
     bool IsWorkerRunning() const { return m_running; }
     int StepRange() const { return m_nSteps; }
@@ -67,6 +69,7 @@ private:
 
     std::atomic<bool> m_bCancel{false};
     FailureList m_failures;  // written by the worker, read after it has ended
+    bool m_portBlocked = false;  // the same
     Work m_work;
     int m_nSteps = 8;
     bool m_started = false;

@@ -1,8 +1,15 @@
 #include "dialogs/message_box.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QVBoxLayout>
 
 #include <utility>
 
@@ -30,18 +37,59 @@ QMessageBox::Icon ToQt(MessageIcon icon) {
 
 }  // namespace
 
+std::unique_ptr<QDialog> MakeMessageWindow(QWidget* parent, const QString& text, const QString& caption,
+                                           MessageIcon icon) {
+    // The texts carry Windows-style line ends from the logic; the windows want plain "\n" and no markup.
+    const QString plain = QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QScreen* screen = parent != nullptr && parent->screen() != nullptr ? parent->screen()
+                                                                            : QApplication::primaryScreen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+    const int lineHeight = QFontMetrics(QApplication::font()).lineSpacing();
+    const int lines = static_cast<int>(plain.count(QLatin1Char('\n'))) + 1;
+    if (lines * lineHeight <= available.height() / 3) {
+        auto box = std::make_unique<QMessageBox>(ToQt(icon), caption, plain, QMessageBox::Ok, parent);
+        box->setTextFormat(Qt::PlainText);
+        box->button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+        return box;
+    }
+    // Too tall for a box: the text scrolls inside a window no taller than two thirds of the screen, with
+    // the OK button below it, always in view.
+    auto window = std::make_unique<QDialog>(parent);
+    window->setWindowTitle(caption);
+    auto* layout = new QVBoxLayout(window.get());
+    auto* row = new QHBoxLayout;
+    if (icon != MessageIcon::None) {
+        const QStyle::StandardPixmap which = icon == MessageIcon::Information   ? QStyle::SP_MessageBoxInformation
+                                             : icon == MessageIcon::Exclamation ? QStyle::SP_MessageBoxWarning
+                                                                                : QStyle::SP_MessageBoxCritical;
+        const int size = window->style()->pixelMetric(QStyle::PM_MessageBoxIconSize);
+        auto* iconLabel = new QLabel(window.get());
+        iconLabel->setPixmap(window->style()->standardIcon(which).pixmap(size, size));
+        iconLabel->setAlignment(Qt::AlignTop);
+        row->addWidget(iconLabel);
+    }
+    auto* textView = new QPlainTextEdit(plain, window.get());
+    textView->setObjectName(QStringLiteral("text"));
+    textView->setReadOnly(true);
+    textView->setLineWrapMode(QPlainTextEdit::NoWrap);
+    row->addWidget(textView, 1);
+    layout->addLayout(row, 1);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, window.get());
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, window.get(), &QDialog::accept);
+    layout->addWidget(buttons);
+    window->resize(std::min(available.width() * 2 / 3, 640), available.height() * 2 / 3);
+    window->setMaximumHeight(available.height());
+    return window;
+}
+
 void ShowMessage(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) {
     if (const MessageFunction& replacement = Replacement()) {
         replacement(parent, text, caption, icon);
         return;
     }
     if (!parent) parent = QApplication::activeWindow();
-    QMessageBox box(ToQt(icon), caption, text, QMessageBox::Ok, parent);
-    // The texts carry Windows-style line ends from the logic; the box wants plain "\n" and no markup.
-    box.setTextFormat(Qt::PlainText);
-    box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
-    box.exec();
+    MakeMessageWindow(parent, text, caption, icon)->exec();
 }
 
 MessageFunction SetMessageFunction(MessageFunction replacement) {

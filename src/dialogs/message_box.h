@@ -5,7 +5,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class QDialog;
 class QWidget;
 
 namespace vox {
@@ -15,6 +17,12 @@ enum class MessageIcon { Information, Exclamation, Stop, None };
 // Shows a modal box with an OK button over parent (or over the active window when parent is null) and
 // returns when the user has closed it.
 void ShowMessage(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon);
+
+// The window ShowMessage runs, not yet shown: a plain message box, or, for a text taller than a third of
+// the screen (a report of hundreds of addresses), a window whose text scrolls while its OK button stays on
+// screen. Tests look at it without running it.
+std::unique_ptr<QDialog> MakeMessageWindow(QWidget* parent, const QString& text, const QString& caption,
+                                           MessageIcon icon);
 
 using MessageFunction = std::function<void(QWidget* parent, const QString& text, const QString& caption,
                                            MessageIcon icon)>;

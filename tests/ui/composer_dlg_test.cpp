@@ -5,7 +5,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QDialogButtonBox>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -14,6 +19,7 @@
 #include <sys/stat.h>
 
 #include <QDir>
+#include <ctime>
 #include <fstream>
 #include <memory>
 
@@ -22,7 +28,9 @@
 #include "controls/body_edit.h"
 #include "app/maker_info.h"
 #include "controls/text_format.h"
+#include "delivery/outbox.h"
 #include "delivery/sending_dlg.h"
+#include "dialogs/message_box.h"
 #include "dialogs/font_dlg.h"
 #include "ui_test_support.h"
 
@@ -78,6 +86,9 @@ class ComposerDlgTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void outboxRoundAtStart();
+    void longReportScrollsWithOkOnScreen();
     void templateLayout();
     void tabOrderFollowsTemplate();
     void fieldCheckFocusAndSelection_data();
@@ -463,14 +474,17 @@ void ComposerDlgTest::reportListsFailures() {
     MessageRecorder boxes;
     CComposerDlg dlg;
     ScriptedDelivery delivery;
-    delivery.failures = {{"b@two.example", "550 no such user\r\n"}};
+    delivery.failures = {{"b@two.example", "550 no such user\r\n"},
+                         {"c@three.example", "450 try later\r\n", FailureKind::Temporary}};
     dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
     FillValid(dlg);
     dlg.OnSend();
     QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
     QCOMPARE(boxes.messages.size(), std::size_t{1});
     QCOMPARE(boxes.messages[0].text, QStringLiteral("以下邮件地址不能正确投递\r\n\r\nb@two.example\r\n失败原因：550 no such "
-                                                    "user\r\n\r\n\r\n"));
+                                                    "user\r\n\r\n\r\n"
+                                                    "以下邮件地址暂时未能投递，将自动重试：\r\n\r\nc@three.example\r\n"
+                                                    "失败原因：450 try later\r\n\r\n\r\n"));
     QCOMPARE(boxes.messages[0].caption, QStringLiteral("信息"));
     QVERIFY(boxes.messages[0].icon == MessageIcon::Exclamation);
 
@@ -601,6 +615,62 @@ void ComposerDlgTest::relaySettingsFile() {
     if (delivery.windows == 1) QCOMPARE(delivery.sender, dlg.Draft().m_strFrom);
     QCOMPARE(boxes.messages.size(), std::size_t{1});
     QCOMPARE(boxes.messages[0].caption, mode == 0644 ? QStringLiteral("错误") : QStringLiteral("信息"));
+}
+
+void ComposerDlgTest::initTestCase() {
+    // The composer tries its outbox from the start: this test's own, never the user's.
+    static QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
+}
+
+void ComposerDlgTest::outboxRoundAtStart() {
+    QTemporaryDir state;
+    const QByteArray previous = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
+    Outbox outbox;
+    const std::int64_t now = std::time(nullptr);
+    // One waits for its next try; one from three days ago, without a domain, is given up at its try.
+    QCOMPARE(outbox.Keep("mail", "me@x.example", {}, {{"w@later.example", "450 later\r\n", FailureKind::Temporary}},
+                         now),
+             std::string());
+    QCOMPARE(outbox.Keep("mail", "me@x.example", {}, {{"nobody", "无法连接对方服务器", FailureKind::Temporary}},
+                         now - 3 * 24 * 3600),
+             std::string());
+    MessageRecorder boxes;
+    {
+        CComposerDlg dlg;
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.WaitingRecipients() == 1 && !dlg.IsOutboxRoundRunning(), 20000);
+        QVERIFY2(dlg.InfoPane()->text().endsWith(QStringLiteral("发件箱：1个收件人等待自动重试。")),
+                 qPrintable(dlg.InfoPane()->text()));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.messages.size(), std::size_t{1}, 5000);
+        QCOMPARE(boxes.messages[0].text,
+                 QStringLiteral("以下邮件地址不能正确投递\r\n\r\nnobody\r\n失败原因：无法获得邮件服务器\r\n\r\n"));
+        QVERIFY(boxes.messages[0].icon == MessageIcon::Exclamation);
+    }
+    QCOMPARE(outbox.List().size(), std::size_t{1});
+    qputenv("XDG_STATE_HOME", previous);
+}
+
+void ComposerDlgTest::longReportScrollsWithOkOnScreen() {
+    FailureList failures;
+    for (int i = 0; i < 300; ++i) failures.push_back({"u" + std::to_string(i) + "@ok.example", "550 no\r\n"});
+    const QString text = QString::fromStdString(BuildReport(failures).text);
+    const std::unique_ptr<QDialog> window = MakeMessageWindow(nullptr, text, QStringLiteral("信息"), MessageIcon::Exclamation);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QRect screen = window->screen()->availableGeometry();
+    auto* ok = window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    const QRect okOnScreen(ok->mapToGlobal(QPoint(0, 0)), ok->size());
+    QVERIFY2(screen.contains(okOnScreen), qPrintable(QStringLiteral("%1,%2").arg(okOnScreen.y()).arg(screen.height())));
+    auto* view = window->findChild<QPlainTextEdit*>(QStringLiteral("text"));
+    QVERIFY(view != nullptr);
+    QVERIFY(view->verticalScrollBar()->maximum() > 0);
+    QCOMPARE(view->toPlainText(), QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    ok->click();
+    QVERIFY(!window->isVisible());
+    // A short text stays an ordinary box.
+    QVERIFY(qobject_cast<QMessageBox*>(
+        MakeMessageWindow(nullptr, QStringLiteral("发送完毕"), QStringLiteral("信息"), MessageIcon::Information).get()));
 }
 
 QTEST_MAIN(ComposerDlgTest)
