@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "voice/voice_format.h"
+
 namespace vox {
 
 // Stands for "Sound.wav" in the program folder until assembly replaces it by that file's full path.
@@ -59,6 +61,7 @@ struct MailDraft {
     std::string m_strPicture;   // full path of the background picture
     std::string m_strSound;     // empty, kRecordingMarker, or the full path of a sound file
     int m_nSoundLoops = 0;      // 0 plays endlessly
+    VoiceOptions m_voice;       // the form of the sound's copy in the mail (WAV, untouched, by default)
     std::vector<std::string> m_attachments;  // full paths, sorted, no duplicates
 
     // Per send.
