@@ -10,6 +10,8 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei qt6-translations-l10n
   # sound and pictures
   portaudio19-dev libasound2-dev libwmf-dev
+  # the voice's copy in the mail: reading and WAV (libsndfile), Opus (libopusenc), MP3 (LAME), loudness
+  libsndfile1-dev libopusenc-dev libmp3lame-dev libebur128-dev
   libasound2-plugins  # ALSA's pulse plugin: PortAudio reaches a PulseAudio server through it
   # voxletter-cli's options (header-only)
   libcli11-dev
@@ -21,6 +23,9 @@ PACKAGES=(
   curl xvfb xauth x11-apps imagemagick
   libwmf-bin gsfonts  # wmf2gd and its fonts: the benchmark renders the same metafile with libwmf's own renderer
   spamassassin chromium  # what a filter and a browser make of the mails
+  # the voice's formats: decoded by other programs than the encoders (opusdec, mpg123), compared with
+  # numpy; opusenc and lame are also the benchmark's peers
+  opus-tools mpg123 lame python3-numpy
 )
 
 missing=()

@@ -54,17 +54,14 @@ sf_count_t MemTell(void* user) { return static_cast<MemoryFile*>(user)->pos; }
 SoundFileKind SoundFileKindOf(const std::string& path) {
     std::optional<RegularFile> file = RegularFile::Open(path);
     if (!file) return SoundFileKind::Other;
+    // Read before the library looks: it closes the descriptor when it cannot make sense of the file.
+    char head[12] = {};
+    const bool riffWave = ::pread(file->Descriptor(), head, sizeof head, 0) == 12 &&
+                          std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
     SF_INFO info{};
-    SNDFILE* sf = sf_open_fd(file->Descriptor(), SFM_READ, &info, SF_FALSE);
-    if (sf == nullptr) {
-        // A WAV the library cannot read is still a WAV: encoding it then fails with a reason.
-        char head[12] = {};
-        const ssize_t got = ::pread(file->Descriptor(), head, sizeof head, 0);
-        if (got == 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0) {
-            return SoundFileKind::Wav;
-        }
-        return SoundFileKind::Other;
-    }
+    SNDFILE* sf = sf_open_fd(::dup(file->Descriptor()), SFM_READ, &info, SF_TRUE);
+    // A WAV the library cannot read is still a WAV: encoding it then fails with a reason.
+    if (sf == nullptr) return riffWave ? SoundFileKind::Wav : SoundFileKind::Other;
     sf_close(sf);
     switch (info.format & SF_FORMAT_TYPEMASK) {
         case SF_FORMAT_WAV:
@@ -86,7 +83,8 @@ bool ReadSound(const std::string& path, PcmSound& sound, std::string& error) {
         return false;
     }
     SF_INFO info{};
-    SNDFILE* sf = sf_open_fd(file->Descriptor(), SFM_READ, &info, SF_FALSE);
+    // The library owns (and closes) its own copy of the descriptor, whatever happens.
+    SNDFILE* sf = sf_open_fd(::dup(file->Descriptor()), SFM_READ, &info, SF_TRUE);
     if (sf == nullptr) {
         error = sf_strerror(nullptr);
         return false;

@@ -26,6 +26,13 @@ bool Usable(const PcmSound& sound, std::string& error) {
     return true;
 }
 
+bool IsMp3Rate(int rate) {
+    for (int r : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}) {
+        if (rate == r) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool EncodeOpus(const PcmSound& sound, std::string& bytes, std::string& error) {
@@ -74,6 +81,9 @@ bool EncodeMp3(const PcmSound& sound, std::string& bytes, std::string& error) {
     lame_global_flags* gf = lame.get();
     lame_set_in_samplerate(gf, sound.rate);
     lame_set_num_channels(gf, sound.channels);
+    // LAME would otherwise pick a lower rate for these bit rates; the voice keeps its own where MP3
+    // has it.
+    if (IsMp3Rate(sound.rate)) lame_set_out_samplerate(gf, sound.rate);
     lame_set_mode(gf, sound.channels > 1 ? JOINT_STEREO : MONO);
     lame_set_VBR(gf, vbr_off);
     lame_set_brate(gf, VoiceBitRate(VoiceFormat::Mp3, sound.rate, sound.channels) / 1000);

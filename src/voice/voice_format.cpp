@@ -43,8 +43,7 @@ int VoiceBitRate(VoiceFormat format, int sampleRate, int channels) {
             if (sampleRate <= 8000) return stereo ? 24000 : 16000;
             return stereo ? 40000 : 32000;
         case VoiceFormat::Mp3:
-            if (sampleRate >= 32000) return stereo ? 96000 : 64000;
-            if (sampleRate >= 16000) return stereo ? 64000 : 48000;
+            if (sampleRate >= 16000) return stereo ? 96000 : 64000;
             return stereo ? 48000 : 32000;
         case VoiceFormat::Wav: break;
     }

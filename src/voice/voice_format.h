@@ -25,8 +25,8 @@ std::string_view VoiceContentType(VoiceFormat format);
 // 44100 Hz stereo is then 300 KB, about 410 KB in the mail.
 //
 // MP3 is only there for readers that play nothing else; it needs about twice Opus's rate for the same
-// speech: 64/96 kbit/s at 32000 Hz and above, 48/64 at 16000-24000 Hz, 32/48 below (the rates the
-// lower MPEG versions allow at those sample rates).
+// speech: 64/96 kbit/s from 16000 Hz up, 32/48 below. Less than 56 kbit/s at 22050 Hz mono leaves frames
+// too small for the Info frame that tells players the exact length (the voice would grow by 56 ms).
 int VoiceBitRate(VoiceFormat format, int sampleRate, int channels);
 
 // What goes into the mail for the voice.
