@@ -38,6 +38,7 @@
 #include "dialogs/message_box.h"
 #include "dialogs/window_worker.h"
 #include "sound/add_sound_dlg.h"
+#include "voice/voice_settings.h"
 
 namespace vox {
 
@@ -101,6 +102,7 @@ CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
     BuildControls();
     InitPanes();
     InitButtonColors();
+    m_draft.m_voice = LoadVoiceSettings();  // what the sound window chose last time
 
     setWindowIcon(m_hIcon);
     setWindowTitle(QString::fromUtf8(kProductTitle));
@@ -318,10 +320,20 @@ void CComposerDlg::OnFont() {
 }
 
 void CComposerDlg::OnSound() {
-    CAddSoundDlg sound(m_draft.m_strSound, static_cast<uint32_t>(std::max(0, m_draft.m_nSoundLoops)), this);
+    CAddSoundDlg sound(m_draft.m_strSound, static_cast<uint32_t>(std::max(0, m_draft.m_nSoundLoops)), this,
+                       m_draft.m_voice);
     if (sound.exec() != QDialog::Accepted) return;
     m_draft.m_strSound = sound.Sound();
     m_draft.m_nSoundLoops = static_cast<int>(std::min<uint32_t>(sound.RepeatCount(), INT32_MAX));
+    const VoiceOptions& voice = sound.Voice();
+    if (voice.format != m_draft.m_voice.format || voice.normalize != m_draft.m_voice.normalize) {
+        m_draft.m_voice = voice;
+        // Remembered for the next run; a choice that cannot be kept still holds for this one.
+        const std::string problem = SaveVoiceSettings(voice);
+        if (!problem.empty()) {
+            ShowMessage(this, FromUtf8("无法保存声音设置：" + problem), QStringLiteral("错误"), MessageIcon::Exclamation);
+        }
+    }
 }
 
 void CComposerDlg::OnFormat() {

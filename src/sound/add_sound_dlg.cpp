@@ -1,7 +1,10 @@
 #include "sound/add_sound_dlg.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -48,11 +51,12 @@ QString SoundFileFilter() {
     return entries.join(QStringLiteral(";;"));
 }
 
-CAddSoundDlg::CAddSoundDlg(const std::string& sound, uint32_t count, QWidget* parent)
-    : QDialog(parent), m_nRepeat(count > 0 ? 1 : 0), m_nCount(count), m_strSound(sound) {
+CAddSoundDlg::CAddSoundDlg(const std::string& sound, uint32_t count, QWidget* parent, const VoiceOptions& voice)
+    : QDialog(parent), m_nRepeat(count > 0 ? 1 : 0), m_nCount(count), m_strSound(sound), m_voice(voice) {
     setWindowTitle(QStringLiteral("添加声音"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(Dlu(187), Dlu(100));
+    // The voice's rows sit between the repeats and the buttons, which move down by their height.
+    setFixedSize(Dlu(187), Dlu(132));
     BuildControls();
 
     // OnInitDialog: members into the controls; the count edit follows the radio, "+" and "-" the sound.
@@ -60,6 +64,8 @@ CAddSoundDlg::CAddSoundDlg(const std::string& sound, uint32_t count, QWidget* pa
     WriteUnsignedEdit(m_editCount, m_nCount);
     m_editCount->setEnabled(m_nRepeat == 1);
     ShowSound(QString::fromStdString(m_strSound));
+    m_comboFormat->setCurrentIndex(static_cast<int>(m_voice.format));
+    m_checkNormalize->setChecked(m_voice.normalize);
 }
 
 CAddSoundDlg::~CAddSoundDlg() = default;
@@ -72,9 +78,9 @@ void CAddSoundDlg::BuildControls() {
     };
     auto edit = [this](int id, const QRect& rect) { return MakeControl<QLineEdit>(this, id, rect); };
 
-    m_btnOk = button(1, QStringLiteral("确定"), DluRect(36, 79, 50, 14));
+    m_btnOk = button(1, QStringLiteral("确定"), DluRect(36, 111, 50, 14));
     m_btnOk->setDefault(true);
-    QPushButton* cancel = button(2, QStringLiteral("取消"), DluRect(100, 79, 50, 14));
+    QPushButton* cancel = button(2, QStringLiteral("取消"), DluRect(100, 111, 50, 14));
     m_editSound = edit(1015, DluRect(21, 13, 96, 12));
     m_editSound->setReadOnly(true);
     m_btnAdd = button(1012, QStringLiteral("+"), DluRect(120, 13, 12, 12));
@@ -91,6 +97,13 @@ void CAddSoundDlg::BuildControls() {
     counted->setGeometry(DluRect(31, 56, 50, 12));
     m_grpRepeat->addButton(counted, 1);
     m_editCount = edit(1019, DluRect(85, 56, 60, 12));
+    auto* formatLabel = new QLabel(QStringLiteral("邮件中的声音格式"), this);
+    formatLabel->setGeometry(DluRect(21, 79, 66, 12));
+    m_comboFormat = MakeControl<QComboBox>(this, 1044, DluRect(88, 78, 40, 14));
+    // In VoiceFormat's order: the index is the format.
+    m_comboFormat->addItems({QStringLiteral("WAV"), QStringLiteral("Opus"), QStringLiteral("MP3")});
+    formatLabel->setBuddy(m_comboFormat);
+    m_checkNormalize = MakeControl<QCheckBox>(this, 1045, DluRect(21, 94, 80, 12), QStringLiteral("音量标准化"));
 
     connect(m_btnOk, &QPushButton::clicked, this, &CAddSoundDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CAddSoundDlg::reject);
@@ -133,6 +146,8 @@ void CAddSoundDlg::accept() {
     m_nRepeat = std::max(0, m_grpRepeat->checkedId());
     if (!ReadUnsignedEdit(this, m_editCount, m_nCount)) return;
     m_strSound = m_editSound->text().toStdString();
+    m_voice.format = static_cast<VoiceFormat>(std::max(0, m_comboFormat->currentIndex()));
+    m_voice.normalize = m_checkNormalize->isChecked();
     QDialog::accept();
 }
 

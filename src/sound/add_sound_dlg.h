@@ -9,7 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "voice/voice_format.h"
+
 class QButtonGroup;
+class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 
@@ -23,8 +27,10 @@ QString SoundFileFilter();
 class CAddSoundDlg : public QDialog {
     Q_OBJECT
 public:
-    // sound: empty, the recording marker or a file's full path; count: 0 for endless.
-    CAddSoundDlg(const std::string& sound, uint32_t count, QWidget* parent = nullptr);
+    // sound: empty, the recording marker or a file's full path; count: 0 for endless; voice: the form
+    // of the sound's copy in the mail.
+    CAddSoundDlg(const std::string& sound, uint32_t count, QWidget* parent = nullptr,
+                 const VoiceOptions& voice = {});
     ~CAddSoundDlg() override;
 
     void OnAddSound();
@@ -37,6 +43,7 @@ public:
     // Read after IDOK: the sound text, and the repeat count (0 for endless).
     const std::string& Sound() const { return m_strSound; }
     uint32_t RepeatCount() const { return m_nRepeat == 1 ? m_nCount : 0; }
+    const VoiceOptions& Voice() const { return m_voice; }
 
     // How each recording window is made (tests give it a scripted engine).
     using RecordDlgFactory = std::function<std::unique_ptr<CRecordDlg>(QWidget* parent)>;
@@ -48,6 +55,7 @@ public:
     int m_nRepeat = 0;      // radio group 1017: 0 endless, 1 counted
     uint32_t m_nCount = 0;  // edit 1019
     std::string m_strSound; // edit 1015
+    VoiceOptions m_voice;   // combo 1044 ("邮件中的声音格式"), check box 1045 ("音量标准化")
 
 private:
     void BuildControls();
@@ -60,6 +68,8 @@ private:
     QPushButton* m_btnRecord = nullptr; // 1016
     QButtonGroup* m_grpRepeat = nullptr;
     QLineEdit* m_editCount = nullptr;   // 1019
+    QComboBox* m_comboFormat = nullptr; // 1044
+    QCheckBox* m_checkNormalize = nullptr; // 1045
     RecordDlgFactory m_makeRecordDlg;
 };
 

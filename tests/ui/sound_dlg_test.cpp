@@ -2,6 +2,8 @@
 // Sound command, under Qt's offscreen platform.
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -22,6 +24,7 @@
 #include "scripted_wave_device.h"
 #include "sound/add_sound_dlg.h"
 #include "sound/record_dlg.h"
+#include "voice/voice_settings.h"
 #include "modal_answer.h"
 #include "ui_test_support.h"
 
@@ -79,6 +82,7 @@ private slots:
     void recordMendedFaults();
     void addSoundEdgeCases();
     void composerStoresTheChoiceAndReopensOnAMissingFile();
+    void voiceFormatIsRememberedBetweenRuns();
 };
 
 void SoundDlgTest::recordEnablingAfterEveryEvent() {
@@ -381,6 +385,50 @@ void SoundDlgTest::composerStoresTheChoiceAndReopensOnAMissingFile() {
     QCOMPARE(shown, QStringLiteral("/no/such/sound.wav"));
     QCOMPARE(composer.Draft().m_strSound, std::string());
     QVERIFY(!composer.IsSending());
+}
+
+// The voice's form chosen in the sound window holds for the draft and for the next run; Cancel keeps the
+// old choice.
+void SoundDlgTest::voiceFormatIsRememberedBetweenRuns() {
+    MessageRecorder boxes;
+    QTemporaryDir config;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    auto choose = [](int format, bool normalize, bool ok) {
+        OnNextModal<CAddSoundDlg>([=](CAddSoundDlg& d) {
+            qobject_cast<QComboBox*>(d.Control(1044))->setCurrentIndex(format);
+            qobject_cast<QCheckBox*>(d.Control(1045))->setChecked(normalize);
+            if (ok) d.accept(); else d.reject();
+        });
+    };
+    {
+        CComposerDlg composer;
+        QCOMPARE(composer.Draft().m_voice.format, VoiceFormat::Wav);
+        QCOMPARE(composer.Draft().m_voice.normalize, false);
+        choose(1, true, true);
+        composer.OnSound();
+        QCOMPARE(composer.Draft().m_voice.format, VoiceFormat::Opus);
+        QCOMPARE(composer.Draft().m_voice.normalize, true);
+        choose(2, false, false);
+        composer.OnSound();
+        QCOMPARE(composer.Draft().m_voice.format, VoiceFormat::Opus);
+    }
+    {
+        CComposerDlg composer;
+        QCOMPARE(composer.Draft().m_voice.format, VoiceFormat::Opus);
+        QCOMPARE(composer.Draft().m_voice.normalize, true);
+        QString shownFormat;
+        OnNextModal<CAddSoundDlg>([&](CAddSoundDlg& d) {
+            shownFormat = qobject_cast<QComboBox*>(d.Control(1044))->currentText();
+            qobject_cast<QComboBox*>(d.Control(1044))->setCurrentIndex(2);
+            d.accept();
+        });
+        composer.OnSound();
+        QCOMPARE(shownFormat, QStringLiteral("Opus"));
+    }
+    QCOMPARE(LoadVoiceSettings().format, VoiceFormat::Mp3);
+    QVERIFY(boxes.messages.empty());
+    qputenv("XDG_CONFIG_HOME", previous);
 }
 
 QTEST_MAIN(SoundDlgTest)
