@@ -12,6 +12,7 @@
 #include <QResizeEvent>
 #include <QTextBlockFormat>
 #include <QTextCursor>
+#include <QTimer>
 #include <QTextEdit>
 #include <QUrl>
 
@@ -39,6 +40,7 @@
 #include "dialogs/window_worker.h"
 #include "sound/add_sound_dlg.h"
 #include "voice/voice_settings.h"
+#include "compose/mail_size.h"
 
 namespace vox {
 
@@ -452,6 +454,10 @@ void CComposerDlg::OnAssemblyStep() {
     // The recording marker, once replaced by the recording's path, stays replaced.
     if (m_draft.m_strSound == kRecordingMarker) m_draft.m_strSound = sent.m_strSound;
 
+    if (!m_closing && !MailSizeAccepted(sent)) {
+        FinishSend();
+        return;
+    }
     if (!m_closing) {
         // Runs modally here, while the assembly worker waits for this step to be taken.
         DeliveryRequest request;
@@ -480,6 +486,25 @@ void CComposerDlg::OnAssemblyStep() {
                         report.allDelivered ? MessageIcon::Information : MessageIcon::Exclamation);
     }
     FinishSend();
+}
+
+bool CComposerDlg::MailSizeAccepted(const MailDraft& sent) {
+    const MailSizeCheck size = CheckMailSize(sent);
+    if (!size.tooBig) return true;
+    QStringList choices;
+    if (size.voiceIsWav) choices << QStringLiteral("改用Opus");
+    choices << QStringLiteral("照样发送") << QStringLiteral("停止");
+    const int choice = AskMessage(this, FromUtf8(MailSizeWarningText(size)), QStringLiteral("信息"),
+                                  MessageIcon::Exclamation, choices);
+    const QString& answer = choices[choice];
+    if (answer == QStringLiteral("照样发送")) return true;
+    if (answer == QStringLiteral("改用Opus")) {
+        // This mail goes as Opus; the same draft is assembled once more after this send has wound down
+        // (its worker is still waiting inside this step).
+        m_draft.m_voice.format = VoiceFormat::Opus;
+        QTimer::singleShot(0, this, &CComposerDlg::OnSend);
+    }
+    return false;
 }
 
 void CComposerDlg::FinishSend() {

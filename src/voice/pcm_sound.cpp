@@ -75,6 +75,19 @@ SoundFileKind SoundFileKindOf(const std::string& path) {
     }
 }
 
+bool ReadSoundInfo(const std::string& path, SoundInfo& info) {
+    std::optional<RegularFile> file = RegularFile::Open(path);
+    if (!file) return false;
+    SF_INFO sf{};
+    SNDFILE* handle = sf_open_fd(::dup(file->Descriptor()), SFM_READ, &sf, SF_TRUE);
+    if (handle == nullptr) return false;
+    sf_close(handle);
+    info.rate = sf.samplerate;
+    info.channels = sf.channels;
+    info.frames = sf.frames;
+    return true;
+}
+
 bool ReadSound(const std::string& path, PcmSound& sound, std::string& error) {
     errno = 0;
     std::optional<RegularFile> file = RegularFile::Open(path);

@@ -25,6 +25,14 @@ enum class SoundFileKind {
 
 SoundFileKind SoundFileKindOf(const std::string& path);
 
+// A sound file's format and length, without reading its samples.
+struct SoundInfo {
+    int rate = 0;
+    int channels = 0;
+    long long frames = 0;
+};
+bool ReadSoundInfo(const std::string& path, SoundInfo& info);
+
 // Reads any file the sound library reads: WAV of every sample format, Ogg Opus and Vorbis, MP3, FLAC,
 // AIFF, AU. False with the library's reason (or the system's) otherwise.
 bool ReadSound(const std::string& path, PcmSound& sound, std::string& error);
