@@ -9,12 +9,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStringList>
+#include <QTimer>
 
 #include "compose/mail_draft.h"
 #include "dialogs/data_exchange.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/file_chooser.h"
+#include "base/program_folder.h"
+#include "dialogs/message_box.h"
 #include "sound/record_dlg.h"
+#include "sound/sound_player.h"
 
 namespace vox {
 
@@ -104,6 +108,13 @@ void CAddSoundDlg::BuildControls() {
     m_comboFormat->addItems({QStringLiteral("WAV"), QStringLiteral("Opus"), QStringLiteral("MP3")});
     formatLabel->setBuddy(m_comboFormat);
     m_checkNormalize = MakeControl<QCheckBox>(this, 1045, DluRect(21, 94, 80, 12), QStringLiteral("音量标准化"));
+    m_btnListen = button(1046, QStringLiteral("试听"), DluRect(131, 78, 36, 14));
+    m_listenTimer = new QTimer(this);
+    m_listenTimer->setInterval(100);
+    connect(m_listenTimer, &QTimer::timeout, this, [this] {
+        if (!m_player || !m_player->Playing()) StopListening();
+    });
+    connect(m_btnListen, &QPushButton::clicked, this, &CAddSoundDlg::OnListen);
 
     connect(m_btnOk, &QPushButton::clicked, this, &CAddSoundDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CAddSoundDlg::reject);
@@ -121,6 +132,32 @@ void CAddSoundDlg::ShowSound(const QString& text) {
     m_editSound->setCursorPosition(text.size());  // the file name, at the end, is what tells paths apart
     m_btnRemove->setEnabled(!text.isEmpty());
     m_btnAdd->setEnabled(text.isEmpty());
+    StopListening();
+    m_btnListen->setEnabled(!text.isEmpty());
+}
+
+void CAddSoundDlg::StopListening() {
+    if (m_player) m_player->Stop();
+    m_listenTimer->stop();
+    m_btnListen->setText(QStringLiteral("试听"));
+}
+
+void CAddSoundDlg::OnListen() {
+    if (m_listenTimer->isActive()) {
+        StopListening();
+        return;
+    }
+    const std::string text = m_editSound->text().toStdString();
+    if (text.empty()) return;
+    const std::string path = text == kRecordingMarker ? RecordingPath().string() : text;
+    if (!m_player) m_player = m_makePlayer ? m_makePlayer() : std::make_unique<CSoundPlayer>();
+    std::string why;
+    if (!m_player->Play(path, why)) {
+        ShowMessage(this, QString::fromStdString("无法试听：" + why), QStringLiteral("错误"), MessageIcon::Exclamation);
+        return;
+    }
+    m_btnListen->setText(QStringLiteral("停止"));
+    m_listenTimer->start();
 }
 
 void CAddSoundDlg::OnAddSound() {
@@ -137,6 +174,11 @@ void CAddSoundDlg::OnRecord() {
     ShowSound(QString::fromUtf8(kRecordingMarker));
 }
 
+void CAddSoundDlg::reject() {
+    StopListening();
+    QDialog::reject();
+}
+
 void CAddSoundDlg::OnInfinite() { m_editCount->setEnabled(false); }
 
 void CAddSoundDlg::OnFinite() { m_editCount->setEnabled(true); }
@@ -148,6 +190,7 @@ void CAddSoundDlg::accept() {
     m_strSound = m_editSound->text().toStdString();
     m_voice.format = static_cast<VoiceFormat>(std::max(0, m_comboFormat->currentIndex()));
     m_voice.normalize = m_checkNormalize->isChecked();
+    StopListening();
     QDialog::accept();
 }
 

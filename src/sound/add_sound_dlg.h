@@ -14,12 +14,14 @@
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QTimer;
 class QLineEdit;
 class QPushButton;
 
 namespace vox {
 
 class CRecordDlg;
+class CSoundPlayer;
 
 // The Open File filter of "+", as display text and pattern pairs.
 QString SoundFileFilter();
@@ -38,7 +40,10 @@ public:
     void OnRecord();
     void OnInfinite();
     void OnFinite();
+    // 试听 (1046): plays the chosen sound, file or recording; pressed again ("停止") it stops.
+    void OnListen();
     void accept() override;
+    void reject() override;
 
     // Read after IDOK: the sound text, and the repeat count (0 for endless).
     const std::string& Sound() const { return m_strSound; }
@@ -48,6 +53,9 @@ public:
     // How each recording window is made (tests give it a scripted engine).
     using RecordDlgFactory = std::function<std::unique_ptr<CRecordDlg>(QWidget* parent)>;
     void SetRecordDlgFactory(RecordDlgFactory factory) { m_makeRecordDlg = std::move(factory); }
+    // How the player is made (tests give it a scripted device); made at the first 试听.
+    using PlayerFactory = std::function<std::unique_ptr<CSoundPlayer>()>;
+    void SetPlayerFactory(PlayerFactory factory) { m_makePlayer = std::move(factory); }
 
     // The control with a template id, or null.
     QWidget* Control(int id) const;
@@ -60,6 +68,7 @@ public:
 private:
     void BuildControls();
     void ShowSound(const QString& text);
+    void StopListening();
 
     QPushButton* m_btnOk = nullptr;
     QLineEdit* m_editSound = nullptr;   // 1015
@@ -70,7 +79,11 @@ private:
     QLineEdit* m_editCount = nullptr;   // 1019
     QComboBox* m_comboFormat = nullptr; // 1044
     QCheckBox* m_checkNormalize = nullptr; // 1045
+    QPushButton* m_btnListen = nullptr;  // 1046
+    QTimer* m_listenTimer = nullptr;     // notices the end of the sound
     RecordDlgFactory m_makeRecordDlg;
+    PlayerFactory m_makePlayer;
+    std::unique_ptr<CSoundPlayer> m_player;
 };
 
 }  // namespace vox
