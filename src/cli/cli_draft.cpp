@@ -208,8 +208,7 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
              [&d] { d.m_strSound = kRecordingMarker; });
     sound->excludes(recording);
     value("--voice-format", "wav|opus|mp3", kExtrasGroup,
-          "the sound's form in the mail: wav (the default, the file as it is), opus or mp3; a sound that\n"
-          "is already Ogg or MP3 goes in as it is",
+          "the sound's form in the mail (default wav: the file as it is); Ogg and MP3 go as they are",
           [&d](const std::string& v) {
               const std::optional<VoiceFormat> format = ParseVoiceFormat(v);
               if (!format) throw Refusal("option --voice-format: \"" + v + "\" is not wav, opus or mp3");

@@ -129,6 +129,7 @@ int RunRecord(const RecordRequest& req) {
         return 1;
     }
     std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
     return failed ? 1 : 0;
 }
 
