@@ -2,38 +2,32 @@
 
 namespace vox {
 
-std::string_view VoiceFormatName(VoiceFormat format) {
-    switch (format) {
-        case VoiceFormat::Opus: return "opus";
-        case VoiceFormat::Mp3: return "mp3";
-        case VoiceFormat::Wav: break;
-    }
-    return "wav";
-}
+namespace {
+
+struct FormatNames {
+    std::string_view name, fileName, contentType;
+};
+
+// In VoiceFormat's order.
+constexpr FormatNames kNames[] = {
+    {"wav", "Sound.wav", "audio/wav"},
+    {"opus", "Sound.opus", "audio/ogg; codecs=opus"},
+    {"mp3", "Sound.mp3", "audio/mpeg"},
+};
+
+const FormatNames& NamesOf(VoiceFormat format) { return kNames[static_cast<int>(format)]; }
+
+}  // namespace
+
+std::string_view VoiceFormatName(VoiceFormat format) { return NamesOf(format).name; }
+std::string_view VoiceFileName(VoiceFormat format) { return NamesOf(format).fileName; }
+std::string_view VoiceContentType(VoiceFormat format) { return NamesOf(format).contentType; }
 
 std::optional<VoiceFormat> ParseVoiceFormat(std::string_view name) {
     for (VoiceFormat f : {VoiceFormat::Wav, VoiceFormat::Opus, VoiceFormat::Mp3}) {
         if (name == VoiceFormatName(f)) return f;
     }
     return std::nullopt;
-}
-
-std::string_view VoiceFileName(VoiceFormat format) {
-    switch (format) {
-        case VoiceFormat::Opus: return "Sound.opus";
-        case VoiceFormat::Mp3: return "Sound.mp3";
-        case VoiceFormat::Wav: break;
-    }
-    return "Sound.wav";
-}
-
-std::string_view VoiceContentType(VoiceFormat format) {
-    switch (format) {
-        case VoiceFormat::Opus: return "audio/ogg; codecs=opus";
-        case VoiceFormat::Mp3: return "audio/mpeg";
-        case VoiceFormat::Wav: break;
-    }
-    return "audio/wav";
 }
 
 int VoiceBitRate(VoiceFormat format, int sampleRate, int channels) {
