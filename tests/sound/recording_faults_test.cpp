@@ -136,11 +136,18 @@ TEST_P(RecordingFaults, KeepWhatWasRecorded) {
             ::_exit(127);
         }
         ::close(pipefd[1]);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        const auto killed = Clock::now();
-        m_server.Stop();
+        // The server goes once the size line has passed 16 KB (half a second), however slowly the
+        // command started (it may be built with a sanitizer).
         std::string out;
         char buf[4096];
+        const auto limit = Clock::now() + std::chrono::seconds(20);
+        while (out.find("录音内容当前大小16KB") == std::string::npos && Clock::now() < limit) {
+            const ssize_t n = ::read(pipefd[0], buf, sizeof buf);
+            if (n <= 0) break;
+            out.append(buf, static_cast<size_t>(n));
+        }
+        const auto killed = Clock::now();
+        m_server.Stop();
         for (ssize_t n; (n = ::read(pipefd[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
         ::close(pipefd[0]);
         int status = 0;
