@@ -26,6 +26,8 @@ RUN_PACKAGES=(
   qt6-translations-l10n  # Qt's own dialogs in the program's language
   # sound and pictures
   portaudio19-dev libasound2-dev libwmf-dev
+  # the voice's copy in the mail: reading and WAV (libsndfile), Opus (libopusenc), MP3 (LAME), loudness
+  libsndfile1-dev libopusenc-dev libmp3lame-dev libebur128-dev
   libasound2-plugins  # ALSA's pulse plugin: PortAudio reaches a PulseAudio server through it
   # delivery: TLS
   libssl-dev
@@ -58,6 +60,9 @@ TEST_PACKAGES=(
   lintian appstream desktop-file-utils debootstrap debian-archive-keyring
   # tests only: the keyboard-only send on Xvfb, with a screen reader's view of the windows (AT-SPI)
   xdotool at-spi2-core python3-gi gir1.2-atspi-2.0
+  # the voice's formats: decoded by other programs than the encoders (opusdec, mpg123), compared with
+  # numpy; opusenc and lame are also the benchmark's peers
+  opus-tools mpg123 lame python3-numpy
 )
 
 # Servers that test packages enable and start on installation (each a package with a service of its

@@ -13,6 +13,7 @@
 #include <QShortcut>
 #include <QTextBlockFormat>
 #include <QTextCursor>
+#include <QTimer>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
@@ -45,6 +46,8 @@
 #include "dialogs/screen_fit.h"
 #include "dialogs/window_worker.h"
 #include "sound/add_sound_dlg.h"
+#include "voice/voice_settings.h"
+#include "compose/mail_size.h"
 
 namespace vox {
 
@@ -111,6 +114,7 @@ CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
     BuildControls();
     InitPanes();
     InitButtonColors();
+    m_draft.m_voice = LoadVoiceSettings();  // what the sound window chose last time
 
     setWindowIcon(m_hIcon);
     setWindowTitle(QString::fromUtf8(kProductTitle));
@@ -427,10 +431,20 @@ void CComposerDlg::OnFont() {
 }
 
 void CComposerDlg::OnSound() {
-    CAddSoundDlg sound(m_draft.m_strSound, static_cast<uint32_t>(std::max(0, m_draft.m_nSoundLoops)), this);
+    CAddSoundDlg sound(m_draft.m_strSound, static_cast<uint32_t>(std::max(0, m_draft.m_nSoundLoops)), this,
+                       m_draft.m_voice);
     if (sound.exec() != QDialog::Accepted) return;
     m_draft.m_strSound = sound.Sound();
     m_draft.m_nSoundLoops = static_cast<int>(std::min<uint32_t>(sound.RepeatCount(), INT32_MAX));
+    const VoiceOptions& voice = sound.Voice();
+    if (voice.format != m_draft.m_voice.format || voice.normalize != m_draft.m_voice.normalize) {
+        m_draft.m_voice = voice;
+        // Remembered for the next run; a choice that cannot be kept still holds for this one.
+        const std::string problem = SaveVoiceSettings(voice);
+        if (!problem.empty()) {
+            ShowMessage(this, FromUtf8("无法保存声音设置：" + problem), QStringLiteral("错误"), MessageIcon::Exclamation);
+        }
+    }
 }
 
 void CComposerDlg::OnFormat() {
@@ -549,6 +563,10 @@ void CComposerDlg::OnAssemblyStep() {
     // The recording marker, once replaced by the recording's path, stays replaced.
     if (m_draft.m_strSound == kRecordingMarker) m_draft.m_strSound = sent.m_strSound;
 
+    if (!m_closing && !MailSizeAccepted(sent)) {
+        FinishSend();
+        return;
+    }
     if (!m_closing) {
         // Runs modally here, while the assembly worker waits for this step to be taken.
         DeliveryRequest request;
@@ -578,6 +596,25 @@ void CComposerDlg::OnAssemblyStep() {
                         report.allDelivered ? MessageIcon::Information : MessageIcon::Exclamation);
     }
     FinishSend();
+}
+
+bool CComposerDlg::MailSizeAccepted(const MailDraft& sent) {
+    const MailSizeCheck size = CheckMailSize(sent);
+    if (!size.tooBig) return true;
+    QStringList choices;
+    if (size.voiceIsWav) choices << QStringLiteral("改用Opus");
+    choices << QStringLiteral("照样发送") << QStringLiteral("停止");
+    const int choice = AskMessage(this, FromUtf8(MailSizeWarningText(size)), QStringLiteral("信息"),
+                                  MessageIcon::Exclamation, choices);
+    const QString& answer = choices[choice];
+    if (answer == QStringLiteral("照样发送")) return true;
+    if (answer == QStringLiteral("改用Opus")) {
+        // This mail goes as Opus; the same draft is assembled once more after this send has wound down
+        // (its worker is still waiting inside this step).
+        m_draft.m_voice.format = VoiceFormat::Opus;
+        QTimer::singleShot(0, this, &CComposerDlg::OnSend);
+    }
+    return false;
 }
 
 void CComposerDlg::FinishSend() {

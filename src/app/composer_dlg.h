@@ -104,6 +104,9 @@ private:
     void ShowRefusal(int field, bool hasSelection, std::size_t selStart, std::size_t selEnd,
                      const std::string& message);
     void FinishSend();
+    // The size warning for a mail over 20 MB: true to send it as it is. Switching the voice to Opus
+    // starts the send again.
+    bool MailSizeAccepted(const MailDraft& sent);
     void OnAssemblyFailed(const QString& reason);
 
     CHoverButton* m_btnOtherWorks = nullptr;  // 1021

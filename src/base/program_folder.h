@@ -9,6 +9,10 @@ namespace vox {
 // Created if missing. Never throws; falls back to the current folder when nothing else is usable.
 std::filesystem::path ProgramFolder();
 
+// $XDG_CONFIG_HOME/voxletter (~/.config/voxletter), where settings are kept; not created here. Empty
+// when neither the variable nor $HOME is an absolute path.
+std::filesystem::path ConfigFolder();
+
 // The full path of the attached recording, "Sound.wav" in ProgramFolder().
 std::filesystem::path RecordingPath();
 

@@ -207,6 +207,15 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
         flag("--recording", kExtrasGroup, "the recording, \"Sound.wav\" in the program folder",
              [&d] { d.m_strSound = kRecordingMarker; });
     sound->excludes(recording);
+    value("--voice-format", "wav|opus|mp3", kExtrasGroup,
+          "the sound's form in the mail (default wav: the file as it is); Ogg and MP3 go as they are",
+          [&d](const std::string& v) {
+              const std::optional<VoiceFormat> format = ParseVoiceFormat(v);
+              if (!format) throw Refusal("option --voice-format: \"" + v + "\" is not wav, opus or mp3");
+              d.m_voice.format = *format;
+          });
+    flag("--normalize-voice", kExtrasGroup, "bring the sound's copy in the mail to -16 LUFS (EBU R128)",
+         [&d] { d.m_voice.normalize = true; });
     command
         .add_option("--loops", d.m_nSoundLoops, "how often the sound plays; 0 (the default) plays endlessly")
         ->type_name("N")

@@ -13,6 +13,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_draft.h"
 #include "cli/interrupt_watch.h"
+#include "compose/mail_size.h"
 #include "delivery/delivery_job.h"
 #include "delivery/outbox.h"
 #include "delivery/relay_settings.h"
@@ -111,6 +112,8 @@ int RunSend(SendRequest& req) {
     MailDraft& draft = req.draft.draft;
     if (!CheckDraft(draft, "send")) return kExitRefused;
     AssembleDraft(draft, "send");
+    // Said, not asked: a script gets the mail it asked for.
+    if (const MailSizeCheck size = CheckMailSize(draft); size.tooBig) Complain("send", MailSizeWarningLine(size));
     if (relay) std::fprintf(stderr, "voxletter-cli send: through the relay %s:%d\n", relay->host.c_str(), relay->port);
 
     StderrProgress progress;

@@ -4,6 +4,7 @@
 #include "compose/base64.h"
 #include "compose/html_body.h"
 #include "compose/mime_writer.h"
+#include "voice/mail_voice.h"
 
 namespace vox {
 namespace {
@@ -30,6 +31,18 @@ std::size_t MessageSizeHint(const MailDraft& draft, const std::string& soundPath
     if (!soundPath.empty()) addFile(soundPath);
     for (const std::string& path : draft.m_attachments) addFile(path);
     return total + 64;
+}
+
+// The sound under the Content-ID the page plays: the chosen format's copy when one can be made, else the
+// file itself. A copy that fails says why and the file goes in instead: the mail never loses its voice.
+void WriteSoundPart(CMimeWriter& writer, const MailDraft& draft, AssemblySink& sink) {
+    const MailVoice voice = PrepareMailVoice(draft.m_strSound, draft.m_voice);
+    if (voice.encoded) {
+        writer.WriteDataPart(voice.fileName, voice.contentType, voice.bytes, kSoundContentId);
+        return;
+    }
+    if (!voice.error.empty()) sink.ShowError(VoiceEncodeFailedText(voice.error));
+    if (!writer.WriteFilePart(draft.m_strSound, kSoundContentId)) sink.ShowError(kSoundFailed);
 }
 
 }  // namespace
@@ -77,9 +90,7 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
 
     // Lasting: from now on the draft names the recording by its path, like any other sound file.
     if (isRecording) draft.m_strSound = recording;
-    if (!draft.m_strSound.empty() && !writer.WriteFilePart(draft.m_strSound, kSoundContentId)) {
-        sink.ShowError(kSoundFailed);
-    }
+    if (!draft.m_strSound.empty()) WriteSoundPart(writer, draft, sink);
     sink.Step();
 
     // The count is taken once: the step total was fixed when the send began.

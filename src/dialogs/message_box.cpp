@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include <utility>
+#include <vector>
 
 namespace vox {
 namespace {
@@ -19,6 +20,11 @@ namespace {
 MessageFunction& Replacement() {
     static MessageFunction replacement;
     return replacement;
+}
+
+ChoiceAnswerFunction& Answer() {
+    static ChoiceAnswerFunction answer;
+    return answer;
 }
 
 QMessageBox::Icon ToQt(MessageIcon icon) {
@@ -90,6 +96,34 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& caption, M
     }
     if (!parent) parent = QApplication::activeWindow();
     MakeMessageWindow(parent, text, caption, icon)->exec();
+}
+
+int AskMessage(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon,
+               const QStringList& choices) {
+    const int last = static_cast<int>(choices.size()) - 1;
+    if (const MessageFunction& replacement = Replacement()) {
+        replacement(parent, text, caption, icon);
+        return Answer() ? Answer()(text, choices) : last;
+    }
+    if (!parent) parent = QApplication::activeWindow();
+    QMessageBox box(ToQt(icon), caption, QString(), QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    std::vector<QAbstractButton*> buttons;
+    for (const QString& choice : choices) buttons.push_back(box.addButton(choice, QMessageBox::AcceptRole));
+    if (!buttons.empty()) {
+        box.setDefaultButton(static_cast<QPushButton*>(buttons.front()));
+        box.setEscapeButton(buttons.back());
+    }
+    box.exec();
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        if (box.clickedButton() == buttons[i]) return static_cast<int>(i);
+    }
+    return last;
+}
+
+ChoiceAnswerFunction SetChoiceAnswerFunction(ChoiceAnswerFunction answer) {
+    return std::exchange(Answer(), std::move(answer));
 }
 
 MessageFunction SetMessageFunction(MessageFunction replacement) {

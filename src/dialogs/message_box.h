@@ -3,6 +3,7 @@
 // a real QMessageBox in an offscreen test would wait for a click that never comes.
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -23,6 +24,16 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& caption, M
 // screen. Tests look at it without running it.
 std::unique_ptr<QDialog> MakeMessageWindow(QWidget* parent, const QString& text, const QString& caption,
                                            MessageIcon icon);
+
+// A box with one button per choice (the first is the default); returns the index of the one pressed, or
+// the last (which should be the cautious one) when the box is closed. With a replacement in place the
+// replacement is shown the text and the answer comes from the answer function (the last choice without
+// one), so that tests see every question and answer it.
+int AskMessage(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon,
+               const QStringList& choices);
+
+using ChoiceAnswerFunction = std::function<int(const QString& text, const QStringList& choices)>;
+ChoiceAnswerFunction SetChoiceAnswerFunction(ChoiceAnswerFunction answer);
 
 using MessageFunction = std::function<void(QWidget* parent, const QString& text, const QString& caption,
                                            MessageIcon icon)>;

@@ -322,9 +322,13 @@ void CRecordDlg::CloseEngine() {
 void CRecordDlg::accept() {
     if (!m_btnAttach->isEnabled()) return;  // Enter while recording or playing attaches nothing
     const std::filesystem::path path = m_soundPath.empty() ? RecordingPath() : m_soundPath;
-    if (m_recorder->SaveWave(path) != 0) {
-        // Nothing is lost: the engine stays open with the recording, and the window stays.
-        ShowMessage(this, QStringLiteral("无法保存录音文件“%1”。").arg(QString::fromStdString(path.string())),
+    std::string why;
+    if (m_recorder->SaveWave(path, &why) != 0) {
+        // Nothing is lost: the engine stays open with the recording, the window stays, and the earlier
+        // file is as it was.
+        ShowMessage(this,
+                    QStringLiteral("无法保存录音文件“%1”：%2")
+                        .arg(QString::fromStdString(path.string()), QString::fromStdString(why)),
                     ApplicationTitle(), MessageIcon::Stop);
         return;
     }

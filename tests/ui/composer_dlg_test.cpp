@@ -20,6 +20,7 @@
 
 #include <QDir>
 #include <ctime>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 
@@ -111,6 +112,7 @@ private slots:
     void aboutBox();
     void relaySettingsFile_data();
     void relaySettingsFile();
+    void sizeWarningChoices();
 };
 
 void ComposerDlgTest::templateLayout() {
@@ -671,6 +673,56 @@ void ComposerDlgTest::longReportScrollsWithOkOnScreen() {
     // A short text stays an ordinary box.
     QVERIFY(qobject_cast<QMessageBox*>(
         MakeMessageWindow(nullptr, QStringLiteral("发送完毕"), QStringLiteral("信息"), MessageIcon::Information).get()));
+}
+
+// A mail over 20 MB is announced before it goes: stop sends nothing, "send as is" sends the WAV, and
+// switching to Opus sends the same draft again with the voice as Opus.
+void ComposerDlgTest::sizeWarningChoices() {
+    QTemporaryDir dir;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    const std::string wav = dir.filePath(QStringLiteral("long.wav")).toStdString();
+    // Two minutes at 44100 Hz 16-bit stereo: 21 MB of WAV, 29 MB once in the mail.
+    QCOMPARE(std::system(("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 120 sine 300-900 vol 0.3").c_str()), 0);
+    struct Case {
+        const char* answer;
+        int windows;
+        std::size_t minBytes, maxBytes;
+        const char* soundName;
+    } cases[] = {
+        {"停止", 0, 0, 0, ""},
+        {"照样发送", 1, 28'000'000, 30'000'000, "long.wav"},
+        {"改用Opus", 1, 400'000, 1'000'000, "Sound.opus"},
+    };
+    for (const Case& c : cases) {
+        MessageRecorder boxes;
+        QStringList offered;
+        const ChoiceAnswerFunction before = SetChoiceAnswerFunction([&](const QString&, const QStringList& choices) {
+            offered = choices;
+            return static_cast<int>(choices.indexOf(QString::fromUtf8(c.answer)));
+        });
+        CComposerDlg dlg;
+        ScriptedDelivery delivery;
+        dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+        FillValid(dlg);
+        dlg.Draft().m_strSound = wav;
+        dlg.OnSend();
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled() && !dlg.IsSending() && (c.windows == 0 || delivery.windows == c.windows), 60000);
+        SetChoiceAnswerFunction(before);
+        QCOMPARE(offered, (QStringList{QStringLiteral("改用Opus"), QStringLiteral("照样发送"), QStringLiteral("停止")}));
+        QVERIFY2(!boxes.messages.empty(), c.answer);
+        QVERIFY2(boxes.messages[0].text.startsWith(QStringLiteral("邮件大小为29.")), qPrintable(boxes.messages[0].text));
+        QVERIFY2(boxes.messages[0].text.contains(QStringLiteral("很多邮件服务商拒收超过25 MB的邮件。声音改为Opus格式后约为0.")),
+                 qPrintable(boxes.messages[0].text));
+        QCOMPARE(delivery.windows, c.windows);
+        if (c.windows == 0) continue;
+        QVERIFY2(delivery.message.size() >= c.minBytes && delivery.message.size() <= c.maxBytes,
+                 qPrintable(QString::number(delivery.message.size())));
+        QVERIFY(delivery.message.find(std::string("filename=\"") + c.soundName + "\"") != std::string::npos);
+        // The warning came once; the Opus mail is small enough to pass without one.
+        QCOMPARE(boxes.messages.size(), std::size_t{2});
+    }
+    qputenv("XDG_CONFIG_HOME", previous);
 }
 
 QTEST_MAIN(ComposerDlgTest)
