@@ -13,6 +13,8 @@ PACKAGES=(
   libasound2-plugins  # ALSA's pulse plugin: PortAudio reaches a PulseAudio server through it
   # voxletter-cli's options (header-only)
   libcli11-dev
+  # the HTML parser behind the mail's plain-text alternative, and the drafts' JSON (header-only)
+  libgumbo-dev nlohmann-json3-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   python3 python3-aiosmtpd iproute2 procps
