@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <new>
 
 #include "app/about_dlg.h"
 #include "app/maker_info.h"
@@ -392,7 +393,7 @@ void CComposerDlg::ShowRefusal(int field, bool hasSelection, std::size_t selStar
 void CComposerDlg::OnSend() {
     if (IsSending()) return;
     PullTexts();
-    const DraftCheck check = ValidateDraft(m_draft);
+    const DraftCheck check = ValidateDraft(m_draft, RecordingPath());
     if (!check.ok) {
         ShowRefusal(check.focusField, check.hasSelection, check.selStart, check.selEnd, check.message);
         if (check.followUp == FollowUp::OpenSound) OnSound();
@@ -418,6 +419,9 @@ void CComposerDlg::OnSend() {
         ComposerSink sink(*worker, this);
         try {
             AssembleMessage(m_sent, folder, sink);
+        } catch (const std::bad_alloc&) {
+            std::string().swap(m_sent.m_strMime);
+            worker->Call([this] { OnAssemblyFailed(FromUtf8(kMailTooLargeText)); });
         } catch (const std::exception& e) {
             // Without its remaining steps the send would never end: let the window give up on it.
             worker->Call([this, reason = std::string(e.what())] { OnAssemblyFailed(FromUtf8(reason)); });

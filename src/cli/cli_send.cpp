@@ -82,7 +82,10 @@ int RunSend(SendRequest& req) {
     if (!ChooseRelay(req, relay)) return kExitRefused;
     MailDraft& draft = req.draft.draft;
     if (!CheckDraft(draft, "send")) return kExitRefused;
-    AssembleDraft(draft, "send");
+    if (!AssembleDraft(draft, "send")) {
+        Complain("send", "the mail is incomplete; nothing was sent");
+        return kExitFailed;
+    }
     if (relay) std::fprintf(stderr, "voxletter-cli send: through the relay %s:%d\n", relay->host.c_str(), relay->port);
 
     StderrProgress progress;

@@ -34,6 +34,13 @@ std::size_t MessageSizeHint(const MailDraft& draft, const std::string& soundPath
 
 }  // namespace
 
+std::uint64_t EstimatedMailSize(const MailDraft& draft, const std::filesystem::path& recording) {
+    const std::string sound = draft.m_strSound == kRecordingMarker ? recording.string() : draft.m_strSound;
+    // The page and the plain text each hold the body once, the page with a few hundred bytes around it.
+    static_assert(sizeof(std::size_t) >= sizeof(std::uint64_t), "file sizes are added up in a size_t");
+    return MessageSizeHint(draft, sound, 2 * draft.m_strBody.size() + 1024);
+}
+
 std::string AttachFailedText(const std::string& path) {
     return "文件" + path + "附加失败";
 }

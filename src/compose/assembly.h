@@ -2,6 +2,7 @@
 // Turning a checked draft into the finished mail, one step at a time. The caller chooses the thread: the
 // composer runs it on its assembly worker, the command-line tool on its main thread.
 
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -34,6 +35,15 @@ using MailClock = std::function<std::time_t()>;
 using MessageIdSource = std::function<std::string()>;
 void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink,
                      const MailClock& clock, const MessageIdSource& uniqueId = {});
+
+// The largest mail the program builds: 2 GiB. One that would pass it is refused by the field check with
+// kMailTooLargeText, as is one whose memory cannot be had while it is built.
+inline constexpr std::uint64_t kMaxMailSize = std::uint64_t(2) << 30;
+inline constexpr char kMailTooLargeText[] = "邮件太大，无法发送";
+
+// At least the size of the mail assembly would build from the draft as its files are now (the recording
+// marker standing for `recording`); what assembly reserves at once.
+std::uint64_t EstimatedMailSize(const MailDraft& draft, const std::filesystem::path& recording);
 
 // "文件%s附加失败" with the attachment's path in it.
 std::string AttachFailedText(const std::string& path);
