@@ -13,6 +13,7 @@
 #include "cli/interrupt_watch.h"
 #include "delivery/delivery_job.h"
 #include "delivery/relay_settings.h"
+#include "draft/sent_folder.h"
 
 namespace vox::cli {
 namespace {
@@ -45,6 +46,7 @@ struct SendRequest {
     std::string relay;  // --relay HOST[:PORT]; empty: relay.conf when it exists, else direct delivery
     std::string relayUser;
     std::string relayPasswordFile;
+    bool noSentCopy = false;  // --no-sent-copy
 };
 
 // The relay to use, from the options or the settings file. False after a refusal was printed.
@@ -90,6 +92,8 @@ int RunSend(SendRequest& req) {
 
     StderrProgress progress;
     FailureList failures;
+    std::shared_ptr<const std::string> mail;
+    std::size_t recipients = 0;
     {
         // Ctrl+C plays the Cancel button; the next one ends the process, for a lookup or connect that the
         // cancel request cannot reach.
@@ -99,11 +103,21 @@ int RunSend(SendRequest& req) {
         request.envelopeSender = draft.m_strFrom;
         request.message = std::make_shared<const std::string>(std::move(draft.m_strMime));
         request.relay = std::move(relay);
+        mail = request.message;
+        recipients = request.recipients.size();
         DeliveryJob job(std::move(request), progress, interrupt.Flag());
         job.RunDelivery();
         failures = job.Failures();
     }
     const DeliveryReport report = BuildReport(failures);
+    // Every mail that reached someone is kept as it went out.
+    if (!req.noSentCopy && failures.size() < recipients) {
+        const SentCopy copy = KeepSentCopy(DefaultSentFolder(), *mail);
+        if (copy.error.empty())
+            std::fprintf(stderr, "voxletter-cli send: sent copy: %s\n", copy.path.c_str());
+        else
+            Complain("send", SentCopyLine(copy));
+    }
     std::fwrite(report.text.data(), 1, report.text.size(), stdout);
     std::fflush(stdout);
     return report.allDelivered ? 0 : 1;
@@ -134,6 +148,8 @@ void AddSendCommand(CommandLine& cli) {
         ->type_name("FILE")
         ->group(kRelayGroup)
         ->needs(relay);
+    command.add_flag("--no-sent-copy", req->noSentCopy,
+                     "keep no copy in $XDG_DATA_HOME/voxletter/Sent (a Maildir)");
     // Anything on a command line can be read by every user of the machine.
     command
         .add_option_function<std::string>(
@@ -150,7 +166,11 @@ void AddSendCommand(CommandLine& cli) {
         "Progress goes to standard error, one line per status change; then the report to standard output.\n"
         "Without --relay, $XDG_CONFIG_HOME/voxletter/relay.conf is used when it exists.\n"
         "Ctrl+C cancels like the Cancel button; a second Ctrl+C stops at once.\n"
-        "Exit status: 0 every recipient delivered; 1 some recipient was not; 2 an option or the field check\n"
+        "A mail delivered to at least one recipient is kept, byte for byte, in the Maildir\n"
+        "$XDG_DATA_HOME/voxletter/Sent (~/.local/share/voxletter/Sent) unless --no-sent-copy; the copy's path\n"
+        "is printed on standard error.\n"
+        "Exit status: 0 every recipient delivered; 1 some recipient was not, or the mail could not be built\n"
+        "whole; 2 an option or the field check\n"
         "refused the input (the reason is on standard error).");
 }
 
