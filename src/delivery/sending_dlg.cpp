@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "dialogs/dialog_units.h"
+#include "dialogs/message_box.h"
 
 namespace vox {
 
@@ -100,9 +101,13 @@ void CSendingDlg::OnWorkerDone() {
 
 void CSendingDlg::OnCancelSending() { m_bCancel = true; }
 
+bool CSendingDlg::AskCancel() {
+    return AskYesNo(this, QString::fromUtf8(kCancelSendQuestion), QStringLiteral("信息"));
+}
+
 void CSendingDlg::reject() {
     if (m_running) {
-        OnCancelSending();
+        if (!IsCancelled() && AskCancel()) OnCancelSending();
         return;
     }
     QDialog::reject();
@@ -110,7 +115,7 @@ void CSendingDlg::reject() {
 
 void CSendingDlg::closeEvent(QCloseEvent* event) {
     if (m_running) {
-        OnCancelSending();
+        if (!IsCancelled() && AskCancel()) OnCancelSending();
         event->ignore();
         return;
     }

@@ -14,6 +14,11 @@ MessageFunction& Replacement() {
     return replacement;
 }
 
+QuestionFunction& QuestionReplacement() {
+    static QuestionFunction replacement;
+    return replacement;
+}
+
 QMessageBox::Icon ToQt(MessageIcon icon) {
     switch (icon) {
     case MessageIcon::Information:
@@ -42,6 +47,25 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& caption, M
     box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     box.exec();
+}
+
+bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
+    if (const QuestionFunction& replacement = QuestionReplacement()) return replacement(parent, text, caption);
+    if (const MessageFunction& replacement = Replacement()) {
+        replacement(parent, text, caption, MessageIcon::None);
+        return false;
+    }
+    if (!parent) parent = QApplication::activeWindow();
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QuestionFunction SetQuestionFunction(QuestionFunction replacement) {
+    return std::exchange(QuestionReplacement(), std::move(replacement));
 }
 
 MessageFunction SetMessageFunction(MessageFunction replacement) {

@@ -39,6 +39,29 @@ private:
     MessageFunction m_previous;
 };
 
+// Answers every question (AskYesNo) with the next prepared answer, No when none is left, and records it.
+class QuestionScript {
+public:
+    QuestionScript() {
+        m_previous = SetQuestionFunction([this](QWidget*, const QString& text, const QString&) {
+            asked.push_back(text);
+            if (answers.empty()) return false;
+            const bool next = answers.front();
+            answers.erase(answers.begin());
+            return next;
+        });
+    }
+    ~QuestionScript() { SetQuestionFunction(m_previous); }
+    QuestionScript(const QuestionScript&) = delete;
+    QuestionScript& operator=(const QuestionScript&) = delete;
+
+    std::vector<bool> answers;
+    std::vector<QString> asked;
+
+private:
+    QuestionFunction m_previous;
+};
+
 // Answers every file chooser with the next prepared list (an empty list is Cancel).
 class FileChooserScript {
 public:
