@@ -32,9 +32,12 @@ fs::path ProgramFolder() {
         fs::create_directories(data, ec);
         if (WritableFolder(data)) return data;
     }
-    return fs::current_path(ec);
+    return {};
 }
 
-fs::path RecordingPath() { return ProgramFolder() / "Sound.wav"; }
+fs::path RecordingPath() {
+    const fs::path folder = ProgramFolder();
+    return folder.empty() ? fs::path() : folder / "Sound.wav";
+}
 
 }  // namespace vox

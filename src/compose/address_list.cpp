@@ -1,5 +1,6 @@
 #include "compose/address_list.h"
 
+#include "base/program_folder.h"
 #include "base/regular_file.h"
 #include "base/text_rules.h"
 #include "compose/assembly.h"
@@ -81,6 +82,11 @@ std::string AttachmentUnreachableText(const std::string& path) { return "无法�
 
 DraftCheck CheckFiles(const MailDraft& draft, const std::filesystem::path& recording) {
     // The recording is a file like the others: a send that announces a voice must carry it.
+    if (draft.m_strSound == kRecordingMarker && recording.empty()) {
+        DraftCheck check = Refuse(kNoProgramFolderText, 0);
+        check.followUp = FollowUp::OpenSound;
+        return check;
+    }
     if (draft.m_strSound == kRecordingMarker && !IsReadableRegularFile(recording.string())) {
         DraftCheck check = Refuse(kBadRecording, 0);
         check.followUp = FollowUp::OpenSound;

@@ -58,7 +58,9 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
     const std::string plainText = BuildPlainText(draft);
     sink.Step();
 
-    const std::string recording = (programFolder / "Sound.wav").string();
+    // Without a program folder there is no recording, and a relative "Sound.wav" would be whatever the
+    // current folder holds.
+    const std::string recording = programFolder.empty() ? std::string() : (programFolder / "Sound.wav").string();
     const bool isRecording = draft.m_strSound == kRecordingMarker;
 
     CMimeWriter writer;

@@ -81,12 +81,29 @@ with tempfile.TemporaryDirectory() as tmp:
         ("full disk", [], ["compose", *GOOD, "--attach", filler, "-o", os.path.join(full, "mail.eml")], 1,
          "cannot write", None if mounted else "needs root to mount a small tmpfs"),
     ]
+    # No folder for the program's files: the tool's own folder is read-only and $XDG_DATA_HOME cannot be
+    # made. Recording and sending a recording say so; nothing goes to the current folder.
+    ro = os.path.join(tmp, "ro")
+    os.mkdir(ro)
+    ro_cli = os.path.join(ro, "voxletter-cli")
+    ro_mounted = False
+    if is_root and subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64m", "tmpfs", ro]).returncode == 0:
+        ro_mounted = True
+        subprocess.run(["cp", CLI, ro_cli], check=True)
+        subprocess.run(["mount", "-o", "remount,ro", ro], check=True)
+    no_folder = None if ro_mounted else "needs root to mount a read-only folder"
+    unwritable = ["env", "XDG_DATA_HOME=" + os.path.join(secret, "below-a-file")]
+    rows += [
+        ("no program folder, send --recording", unwritable, ["send", *GOOD, "--recording"], 2, "无法保存录音", no_folder),
+        ("no program folder, record", unwritable, ["record", "--seconds", "1"], 1, "无法保存录音", no_folder),
+    ]
     try:
         for what, prefix, args, code, text, skip in rows:
             if skip:
                 skipped.append(f"{what}: {skip}")
                 continue
-            r = subprocess.run(prefix + [CLI, *args], capture_output=True, timeout=60, env=env, cwd=tmp)
+            cli = ro_cli if what.startswith("no program folder") else CLI
+            r = subprocess.run(prefix + [cli, *args], capture_output=True, timeout=60, env=env, cwd=tmp)
             err = r.stderr.decode("utf-8", "replace")
             if r.returncode != code or text not in err:
                 failures.append(f"{what}: exit {r.returncode}, stderr {err[-300:]!r}; wanted {code} and {text!r}")
@@ -98,9 +115,13 @@ with tempfile.TemporaryDirectory() as tmp:
                 failures.append(f"full disk: left behind {left}")
         if glob.glob(os.path.join(tmp, "core*")):
             failures.append("a core file was written")
+        if os.path.exists(os.path.join(tmp, "Sound.wav")) or os.path.exists(os.path.join(tmp, "tempRecord")):
+            failures.append("a recording file was put in the current folder")
     finally:
         if mounted:
             subprocess.run(["umount", full])
+        if ro_mounted:
+            subprocess.run(["umount", ro])
 
 for s in skipped:
     print("skipped:", s)
