@@ -13,6 +13,10 @@ std::filesystem::path ProgramFolder();
 // The full path of the attached recording, "Sound.wav" in ProgramFolder(); empty when that is empty.
 std::filesystem::path RecordingPath();
 
+// $VARIABLE/voxletter when the variable holds an absolute path, else $HOME/underHome/voxletter (the XDG
+// base-directory rule); empty when neither is set. Not created.
+std::filesystem::path XdgProgramFolder(const char* variable, const char* underHome);
+
 // What recording and sending a recording say when ProgramFolder() is empty.
 inline constexpr char kNoProgramFolderText[] =
     "无法保存录音：程序所在的文件夹和$XDG_DATA_HOME/voxletter都无法写入";

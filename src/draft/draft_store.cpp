@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "base/program_folder.h"
 #include "base/regular_file.h"
 #include "base/whole_file.h"
 
@@ -81,11 +82,8 @@ bool SameContent(const fs::path& a, const fs::path& b) {
 }  // namespace
 
 fs::path DefaultDraftFolder() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') return fs::path(state) / "voxletter" / "draft";
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') return fs::path(home) / ".local" / "state" / "voxletter" / "draft";
-    return {};
+    const fs::path folder = XdgProgramFolder("XDG_STATE_HOME", ".local/state");
+    return folder.empty() ? folder : folder / "draft";
 }
 
 std::string DraftToJson(const MailDraft& d, bool sent) {

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <system_error>
 
+#include "base/program_folder.h"
 #include "base/whole_file.h"
 
 namespace vox {
@@ -42,11 +42,8 @@ std::string UniqueName() {
 }  // namespace
 
 fs::path DefaultSentFolder() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    if (data != nullptr && data[0] == '/') return fs::path(data) / "voxletter" / "Sent";
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') return fs::path(home) / ".local" / "share" / "voxletter" / "Sent";
-    return {};
+    const fs::path folder = XdgProgramFolder("XDG_DATA_HOME", ".local/share");
+    return folder.empty() ? folder : folder / "Sent";
 }
 
 SentCopy KeepSentCopy(const fs::path& folder, std::string_view mail) {

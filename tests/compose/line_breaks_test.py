@@ -6,19 +6,16 @@ of the two lines' text are both read from the page."""
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from render_page import chromium_command, write_page  # noqa: E402
+from render_page import chromium_command, require_chromium, write_page  # noqa: E402
 
 CLI = os.path.abspath(sys.argv[1])
 
-if shutil.which("chromium") is None:
-    print("SKIP: chromium is not installed (Debian package chromium)")
-    sys.exit(77)
+require_chromium()
 
 # The rendered text of the body, and the top of the first and the last rendered line box.
 PROBE = """<script>

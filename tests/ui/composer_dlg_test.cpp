@@ -29,6 +29,7 @@
 using namespace vox;
 using vox::test::FileChooserScript;
 using vox::test::MessageRecorder;
+using vox::test::Items;
 
 namespace {
 
@@ -64,12 +65,6 @@ void FillValid(CComposerDlg& dlg) {
     dlg.Field(1001)->setText(QStringLiteral("a@one.example;b@two.example"));
     dlg.Field(1004)->setText(QStringLiteral("主题"));
     dlg.Body()->setPlainText(QStringLiteral("你好"));
-}
-
-QStringList Items(const QListWidget* list) {
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
-    return items;
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 
 using namespace vox;
 using vox::test::MessageRecorder;
+using vox::test::Items;
 
 namespace {
 
@@ -37,12 +38,6 @@ std::filesystem::path DraftJson(const QTemporaryDir& dir) {
 
 CComposerDlg::KeptFolders Kept(const QTemporaryDir& dir) {
     return {dir.filePath(QStringLiteral("draft")).toStdString(), dir.filePath(QStringLiteral("Sent")).toStdString()};
-}
-
-QStringList Items(const QListWidget* list) {
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
-    return items;
 }
 
 // Everything a letter can hold, set as the windows set it.

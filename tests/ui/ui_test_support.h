@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the window tests: the message box and the file chooser answered without a window.
 
+#include <QListWidget>
 #include <QString>
 #include <QStringList>
 
@@ -84,6 +85,13 @@ public:
 private:
     FileChooserFunction m_previous;
 };
+
+// The items of a list, in the order it shows them.
+inline QStringList Items(const QListWidget* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+    return items;
+}
 
 // The whole content of a file, as bytes.
 inline std::string ReadAll(const std::filesystem::path& path) {
