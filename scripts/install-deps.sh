@@ -36,6 +36,8 @@ RUN_PACKAGES=(
   # addresses (IDNA), voice coding and loudness, account discovery and the keyring, drafts
   libidn2-dev libpsl-dev libsndfile1-dev libebur128-dev libcurl4-openssl-dev libsecret-1-dev
   nlohmann-json3-dev
+  # the HTML parser behind the mail's plain-text alternative
+  libgumbo-dev
   # sending accounts: the providers' configuration files are XML; the public suffix list's data file
   libexpat1-dev publicsuffix
 )

@@ -7,6 +7,8 @@
 
 #include "app/app_resources.h"
 #include "app/composer_dlg.h"
+#include "draft/draft_store.h"
+#include "draft/sent_folder.h"
 #include "dialogs/dialog_units.h"
 
 namespace vox {
@@ -65,7 +67,8 @@ bool CComposerApp::InitInstance() {
     // quit is taken in the application's own loop, after whatever ended the composer has returned.
     QApplication::setQuitOnLastWindowClosed(false);
     qApp->installEventFilter(new KeyboardWithoutWindowManager(qApp));
-    m_pMainWnd = std::make_unique<CComposerDlg>();
+    m_pMainWnd = std::make_unique<CComposerDlg>(nullptr,
+                                                CComposerDlg::KeptFolders{DefaultDraftFolder(), DefaultSentFolder()});
     QObject::connect(m_pMainWnd.get(), &CComposerDlg::ended, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     m_pMainWnd->show();  // maximised: the window asks for that itself

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QResizeEvent>
 #include <QShortcut>
 #include <QTextBlockFormat>
@@ -24,6 +25,7 @@
 #include <exception>
 #include <limits>
 #include <utility>
+#include <new>
 
 #include "app/about_dlg.h"
 #include "app/maker_info.h"
@@ -37,6 +39,7 @@
 #include "delivery/delivery_job.h"
 #include "delivery/sending_dlg.h"
 #include "dialogs/accessible_names.h"
+#include "draft/sent_folder.h"
 #include "dialogs/align_dlg.h"
 #include "dialogs/background_dlg.h"
 #include "dialogs/dialog_units.h"
@@ -99,7 +102,7 @@ private:
 
 }  // namespace
 
-CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
+CComposerDlg::CComposerDlg(QWidget* parent, KeptFolders kept) : QDialog(parent), m_kept(std::move(kept)) {
     LoadUiResources();
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
@@ -128,6 +131,21 @@ CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
     connect(m_outboxTimer, &QTimer::timeout, this, &CComposerDlg::RunOutboxRound);
     m_outboxTimer->start();
     QTimer::singleShot(0, this, &CComposerDlg::RunOutboxRound);
+    // Every change of the letter is saved within a second; the timer is not pushed back by further
+    // typing, so that steady typing is saved too.
+    m_saveTimer = new QTimer(this);
+    m_saveTimer->setSingleShot(true);
+    m_saveTimer->setInterval(kDraftSaveDelayMs);
+    connect(m_saveTimer, &QTimer::timeout, this, &CComposerDlg::SaveDraft);
+    for (QLineEdit* edit : {m_editFrom, m_editTo, m_editCc, m_editBcc, m_editSubject})
+        connect(edit, &QLineEdit::textChanged, this, &CComposerDlg::NoteChange);
+    connect(m_body, &QTextEdit::textChanged, this, &CComposerDlg::NoteChange);
+    connect(m_attachments->model(), &QAbstractItemModel::rowsInserted, this, &CComposerDlg::NoteChange);
+    connect(m_attachments->model(), &QAbstractItemModel::rowsRemoved, this, &CComposerDlg::NoteChange);
+    if (!m_kept.drafts.empty()) {
+        m_draftStore.emplace(m_kept.drafts, RecordingPath());
+        RestoreDraft();
+    }
 }
 
 CComposerDlg::~CComposerDlg() {
@@ -195,8 +213,11 @@ void CComposerDlg::ShowInfoPane() {
     QString text = m_infoText;
     if (m_waiting > 0)
         text += QStringLiteral("\n\n    发件箱：%1个收件人等待自动重试。").arg(static_cast<qulonglong>(m_waiting));
+    if (!m_draftNote.isEmpty()) text += QStringLiteral("\n\n    ") + m_draftNote;
     m_infoPane->setText(text);
     m_infoPane->setGeometry(710, 10, 300, std::max(160, m_infoPane->heightForWidth(300)));
+    m_btnNewLetter->setGeometry(710, m_infoPane->geometry().bottom() + 4, 80, 20);
+    m_btnNewLetter->setVisible(!m_draftNote.isEmpty());
 }
 
 void CComposerDlg::BuildControls() {
@@ -265,6 +286,9 @@ void CComposerDlg::BuildControls() {
     m_helpPane = MakeLabel(this, QStringLiteral("?"), DluRect(156, 98, 8, 8));
     m_helpPane->setObjectName(QStringLiteral("1039"));
     m_btnOtherWorks = button(1021, QString::fromUtf8(kMakerName) + QStringLiteral("的其他作品"), DluRect(265, 99, 20, 10));
+    m_btnNewLetter = button(0, QStringLiteral("新邮件"), QRect(710, 180, 80, 20));
+    m_btnNewLetter->setObjectName(QStringLiteral("newLetter"));
+    m_btnNewLetter->hide();
 
     // Labels and panes are see-through with black text, so the tiled picture shows behind them.
     for (QLabel* label : findChildren<QLabel*>()) {
@@ -291,6 +315,87 @@ void CComposerDlg::BuildControls() {
             if (m_btnSend->isEnabled()) m_btnSend->click();
         });
     }
+    connect(m_btnNewLetter, &QPushButton::clicked, this, &CComposerDlg::OnNewLetter);
+}
+
+void CComposerDlg::SetDraftNote(const QString& note) {
+    m_draftNote = note;
+    ShowInfoPane();
+}
+
+void CComposerDlg::NoteChange() {
+    if (m_restoring) return;
+    ++m_changes;
+    m_letterSent = false;
+    if (m_draftStore && !m_saveTimer->isActive()) m_saveTimer->start();
+}
+
+void CComposerDlg::SaveDraft() {
+    m_saveTimer->stop();
+    if (!m_draftStore) return;
+    MailDraft letter = m_draft;
+    PullTexts(letter);
+    letter.m_charFormat = CharFormatFromQt(m_body->currentCharFormat(), m_body->font());
+    letter.m_paraFormat = ParaFormatFromQt(m_body->alignment());
+    // A draft that cannot be written is tried again with the next change; the letter is still in the
+    // window, and a box every second would make the window unusable.
+    m_draftStore->Save(letter, m_letterSent);
+}
+
+void CComposerDlg::ShowLetter(const MailDraft& letter) {
+    m_restoring = true;
+    m_draft = letter;
+    m_editFrom->setText(FromUtf8(letter.m_strFrom));
+    m_editTo->setText(FromUtf8(letter.m_strTo));
+    m_editCc->setText(FromUtf8(letter.m_strCc));
+    m_editBcc->setText(FromUtf8(letter.m_strBcc));
+    m_editSubject->setText(FromUtf8(letter.m_strSubject));
+    m_attachments->clear();
+    for (const std::string& path : letter.m_attachments) m_attachments->addItem(FromUtf8(path));
+    m_body->setPlainText(FromUtf8(letter.m_strBody).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    // The body's one format, as the font and alignment windows give it: to all of the text.
+    QTextCursor cursor(m_body->document());
+    cursor.select(QTextCursor::Document);
+    const QTextCharFormat format = QtCharFormat(QtFont(letter.m_charFormat), FromColorRef(letter.m_charFormat.crTextColor));
+    cursor.setCharFormat(format);
+    QTextBlockFormat block;
+    block.setAlignment(QtAlignment(letter.m_paraFormat.wAlignment));
+    cursor.mergeBlockFormat(block);
+    m_body->setCurrentCharFormat(format);
+    m_body->moveCursor(QTextCursor::Start);
+    if (letter.m_nBackgroundMode == 1)
+        m_body->SetBackgroundPicture(FromUtf8(letter.m_strPicture));
+    else
+        m_body->SetBackgroundColor(FromColorRef(letter.m_crBackground));
+    m_restoring = false;
+}
+
+void CComposerDlg::RestoreDraft() {
+    const DraftStore::Loaded loaded = m_draftStore->Load();
+    switch (loaded.found) {
+    case DraftStore::Found::Nothing:
+    case DraftStore::Found::Sent:
+        return;
+    case DraftStore::Found::Damaged:
+        ShowMessage(this,
+                    QStringLiteral("草稿无法读取（") + FromUtf8(loaded.error) + QStringLiteral("），已另存为") +
+                        FromUtf8(loaded.damagedAs.string()) + QStringLiteral("。"),
+                    QStringLiteral("错误"), MessageIcon::Exclamation);
+        return;
+    case DraftStore::Found::Unsent:
+        break;
+    }
+    ShowLetter(loaded.draft);
+    SetDraftNote(QStringLiteral("已恢复上次未发送的邮件（草稿保存在") + FromUtf8(m_draftStore->Folder().string()) +
+                 QStringLiteral("）。要写新邮件，请按“新邮件”。"));
+}
+
+void CComposerDlg::OnNewLetter() {
+    ShowLetter(MailDraft{});
+    if (m_draftStore) m_draftStore->Clear();
+    m_saveTimer->stop();
+    m_letterSent = false;
+    SetDraftNote(QString());
 }
 
 void CComposerDlg::InitPanes() {
@@ -316,7 +421,7 @@ void CComposerDlg::InitPanes() {
     else if (!relayProblem.empty())
         relayNote = "\n\n    发信中继设置无法使用：" + relayProblem;
     m_infoText = QString::fromUtf8(kProductInformation) + QString::fromStdString(relayNote);
-    ShowInfoPane();
+    SetDraftNote(QString());
 
     // Just below the help pane, and never into the body, which starts at y 171.
     const int worksY = std::clamp(m_helpPane->geometry().bottom() + 3, 145, 149);
@@ -428,6 +533,7 @@ void CComposerDlg::OnFont() {
     cursor.setCharFormat(chosen);
     m_body->setTextCursor(cursor);
     m_body->setCurrentCharFormat(chosen);
+    NoteChange();
 }
 
 void CComposerDlg::OnSound() {
@@ -445,6 +551,7 @@ void CComposerDlg::OnSound() {
             ShowMessage(this, FromUtf8("无法保存声音设置：" + problem), QStringLiteral("错误"), MessageIcon::Exclamation);
         }
     }
+    NoteChange();
 }
 
 void CComposerDlg::OnFormat() {
@@ -458,6 +565,7 @@ void CComposerDlg::OnFormat() {
     format.setAlignment(QtAlignment(dlg.m_nAlignment));
     cursor.mergeBlockFormat(format);
     m_body->setTextCursor(cursor);
+    NoteChange();
 }
 
 void CComposerDlg::OnBackground() {
@@ -474,20 +582,21 @@ void CComposerDlg::OnBackground() {
         // field check refuses the send while the file cannot be read.
         m_body->SetBackgroundPicture(dlg.m_strPicture);
     }
+    NoteChange();
 }
 
 void CComposerDlg::OnOtherWorks() { QDesktopServices::openUrl(QUrl(QString::fromUtf8(kOtherWorksUrl))); }
 
-void CComposerDlg::PullTexts() {
-    m_draft.m_strFrom = m_editFrom->text().toStdString();
-    m_draft.m_strTo = m_editTo->text().toStdString();
-    m_draft.m_strCc = m_editCc->text().toStdString();
-    m_draft.m_strBcc = m_editBcc->text().toStdString();
-    m_draft.m_strSubject = m_editSubject->text().toStdString();
-    m_draft.m_strBody = m_body->toPlainText().replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toStdString();
-    m_draft.m_attachments.clear();
+void CComposerDlg::PullTexts(MailDraft& draft) const {
+    draft.m_strFrom = m_editFrom->text().toStdString();
+    draft.m_strTo = m_editTo->text().toStdString();
+    draft.m_strCc = m_editCc->text().toStdString();
+    draft.m_strBcc = m_editBcc->text().toStdString();
+    draft.m_strSubject = m_editSubject->text().toStdString();
+    draft.m_strBody = m_body->toPlainText().replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toStdString();
+    draft.m_attachments.clear();
     for (int i = 0; i < m_attachments->count(); ++i)
-        m_draft.m_attachments.push_back(m_attachments->item(i)->text().toStdString());
+        draft.m_attachments.push_back(m_attachments->item(i)->text().toStdString());
 }
 
 void CComposerDlg::CaptureFormats() {
@@ -515,7 +624,7 @@ void CComposerDlg::ShowRefusal(int field, bool hasSelection, std::size_t selStar
 void CComposerDlg::OnSend() {
     if (IsSending()) return;
     PullTexts();
-    const DraftCheck check = ValidateDraft(m_draft);
+    const DraftCheck check = ValidateDraft(m_draft, RecordingPath());
     if (!check.ok) {
         ShowRefusal(check.focusField, check.hasSelection, check.selStart, check.selEnd, check.message);
         if (check.followUp == FollowUp::OpenSound) OnSound();
@@ -534,6 +643,7 @@ void CComposerDlg::OnSend() {
     // The previous worker returned right after its last step; it is gone before a new one starts.
     m_assembler.reset();
     m_sent = m_draft;  // the worker's copy: editing during the send changes nothing in it
+    m_changesAtSend = m_changes;
     m_sending = true;
     m_closing = false;
     m_assembler = std::make_unique<CWindowWorker>();
@@ -541,6 +651,9 @@ void CComposerDlg::OnSend() {
         ComposerSink sink(*worker, this);
         try {
             AssembleMessage(m_sent, folder, sink);
+        } catch (const std::bad_alloc&) {
+            std::string().swap(m_sent.m_strMime);
+            worker->Call([this] { OnAssemblyFailed(FromUtf8(kMailTooLargeText)); });
         } catch (const std::exception& e) {
             // Without its remaining steps the send would never end: let the window give up on it.
             worker->Call([this, reason = std::string(e.what())] { OnAssemblyFailed(FromUtf8(reason)); });
@@ -582,6 +695,7 @@ void CComposerDlg::OnAssemblyStep() {
             FinishSend();
             return;
         }
+        const DeliveryRequest sentRequest = request;  // the message is shared, not copied
         std::unique_ptr<CSendingDlg> sending = m_makeSendingDlg ? m_makeSendingDlg(request, this)
                                                                 : std::make_unique<CSendingDlg>(std::move(request), this);
         m_sendingDlg = sending.get();
@@ -590,7 +704,14 @@ void CComposerDlg::OnAssemblyStep() {
         const bool portBlocked = sending->PortBlocked();
         sending.reset();
 
-        const DeliveryReport report = BuildReport(failures, portBlocked);
+        DeliveryReport report = BuildReport(failures, portBlocked);
+        AddSentCopy(sentRequest, failures, report.text);
+        // The letter as it was sent has reached everyone: it is no longer one to bring back, unless it
+        // has changed since Send was pressed.
+        if (report.allDelivered && m_changes == m_changesAtSend) {
+            m_letterSent = true;
+            SaveDraft();
+        }
         if (!m_closing)
             ShowMessage(this, FromUtf8(report.text), QStringLiteral("信息"),
                         report.allDelivered ? MessageIcon::Information : MessageIcon::Exclamation);
@@ -617,6 +738,12 @@ bool CComposerDlg::MailSizeAccepted(const MailDraft& sent) {
     return false;
 }
 
+void CComposerDlg::AddSentCopy(const DeliveryRequest& request, const FailureList& failures, std::string& report) {
+    // Kept when the mail reached at least one recipient; the report says where.
+    if (m_kept.sent.empty() || !request.message || failures.size() >= request.recipients.size()) return;
+    report += "\r\n\r\n" + SentCopyLine(vox::KeepSentCopy(m_kept.sent, *request.message));
+}
+
 void CComposerDlg::FinishSend() {
     m_nStepsDone = 0;
     m_sending = false;
@@ -631,13 +758,26 @@ void CComposerDlg::FinishSend() {
     RunOutboxRound();
 }
 
+void CComposerDlg::keyPressEvent(QKeyEvent* event) {
+    // Escape would end the window with everything in it: it is no way to close the composer.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void CComposerDlg::done(int result) {
-    if (m_sending) {
-        // Closing during a send: stop a delivery under way and show no report.
+    if (m_sending && !m_closing) {
+        // Closing during a send gives it up only when the user says so; the window then stops a delivery
+        // under way and shows no report.
+        if (!AskYesNo(this, QString::fromUtf8(kCancelSendQuestion), QStringLiteral("信息"))) return;
         m_closing = true;
         if (m_sendingDlg) m_sendingDlg->OnCancelSending();
     }
     m_outboxCancel = true;
+    // The letter as it is now, for the next start.
+    SaveDraft();
     QDialog::done(result);
     if (!m_sending) emit ended();
 }

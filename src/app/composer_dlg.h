@@ -8,16 +8,20 @@
 #include <QPointer>
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "compose/mail_draft.h"
 #include "controls/body_edit.h"
+#include "delivery/delivery_failure.h"
 #include "delivery/delivery_request.h"
 #include "delivery/outbox.h"
 #include "controls/hover_button.h"
+#include "draft/draft_store.h"
 
 class QLabel;
 class QLineEdit;
@@ -37,7 +41,16 @@ class CComposerDlg : public QDialog {
 public:
     enum class SizeType { Restored, Minimized, Maximized };
 
-    explicit CComposerDlg(QWidget* parent = nullptr);
+    // Where the window keeps what the user wrote: the draft folder and the Sent Maildir. Empty paths keep
+    // nothing (the program passes DefaultDraftFolder() and DefaultSentFolder()).
+    struct KeptFolders {
+        std::filesystem::path drafts;
+        std::filesystem::path sent;
+    };
+    // The longest a change waits before the draft is saved.
+    static constexpr int kDraftSaveDelayMs = 1000;
+
+    explicit CComposerDlg(QWidget* parent = nullptr, KeptFolders kept = {});
     ~CComposerDlg() override;
 
     // Command handlers.
@@ -50,6 +63,10 @@ public:
     void OnSend();
     void OnOtherWorks();
     void OnAbout();
+    // "新邮件": the restored letter is given up; the window starts a new, empty one.
+    void OnNewLetter();
+    // Writes the draft now (the timer does it within kDraftSaveDelayMs of every change).
+    void SaveDraft();
     // One assembly step done; the last one of a send runs delivery and the report.
     void OnAssemblyStep();
     // Retries the outbox's due recipients on a worker, then shows in the information pane how many still
@@ -71,6 +88,7 @@ public:
     QPushButton* SendButton() const { return m_btnSend; }
     QLabel* HelpPane() const { return m_helpPane; }
     QLabel* InfoPane() const { return m_infoPane; }
+    QPushButton* NewLetterButton() const { return m_btnNewLetter; }
 
     // The composed message as the window keeps it (texts as of the last Send; formats captured at Send).
     const MailDraft& Draft() const { return m_draft; }
@@ -90,6 +108,7 @@ signals:
     void ended();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -99,7 +118,13 @@ private:
     void BuildControls();
     void InitPanes();
     void InitButtonColors();
-    void PullTexts();
+    void PullTexts(MailDraft& draft) const;
+    void PullTexts() { PullTexts(m_draft); }
+    void NoteChange();
+    void RestoreDraft();
+    void ShowLetter(const MailDraft& letter);
+    void SetDraftNote(const QString& note);
+    void AddSentCopy(const DeliveryRequest& request, const FailureList& failures, std::string& report);
     void CaptureFormats();
     void ShowRefusal(int field, bool hasSelection, std::size_t selStart, std::size_t selEnd,
                      const std::string& message);
@@ -127,6 +152,9 @@ private:
     QLineEdit* m_editSubject = nullptr;      // 1004
     QLabel* m_infoPane = nullptr;            // 1038
     QLabel* m_helpPane = nullptr;            // 1039
+    QPushButton* m_btnNewLetter = nullptr;   // under the information pane while a restored letter is shown
+    QString m_infoText;                      // the pane's own text, before the outbox line and the draft's note
+    QString m_draftNote;                     // said while a restored letter is shown
 
     QIcon m_hIcon;
     QPixmap m_pTileBitmap;
@@ -146,7 +174,6 @@ private:
     void OnOutboxRound(const RetryOutcome& outcome, std::size_t waiting);
     void ShowInfoPane();
     void ShowHeldReport();
-    QString m_infoText;        // the pane's own text, before the outbox line
     std::size_t m_waiting = 0;  // recipients in the outbox, as the last round found them
     QTimer* m_outboxTimer = nullptr;
     std::unique_ptr<CWindowWorker> m_outboxWorker;
@@ -154,6 +181,16 @@ private:
     bool m_outboxRunning = false;
     QString m_heldReport;  // recipients given up while a send was under way, shown after it
     SendingDlgFactory m_makeSendingDlg;
+
+    // The draft: saved by m_saveTimer after a change; "sent" while nothing has changed since a send that
+    // reached every recipient.
+    KeptFolders m_kept;
+    std::optional<DraftStore> m_draftStore;
+    QTimer* m_saveTimer = nullptr;
+    unsigned m_changes = 0;
+    unsigned m_changesAtSend = 0;
+    bool m_letterSent = false;
+    bool m_restoring = false;
 };
 
 }  // namespace vox

@@ -78,6 +78,11 @@ int RunRecord(const RecordRequest& req) {
                                std::to_string(MaxRecordSeconds(r, b, c)) + " seconds");
         return kExitRefused;
     }
+    // Said before the device is opened: there would be nowhere to put what is recorded.
+    if (RecordingPath().empty()) {
+        Complain("record", kNoProgramFolderText);
+        return kExitFailed;
+    }
     NotifyQueue notify;
     CWaveRecorder recorder;
     recorder.SetMessageFunction([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });

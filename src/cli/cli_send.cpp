@@ -17,6 +17,7 @@
 #include "delivery/delivery_job.h"
 #include "delivery/outbox.h"
 #include "delivery/relay_settings.h"
+#include "draft/sent_folder.h"
 
 namespace vox::cli {
 namespace {
@@ -49,6 +50,7 @@ struct SendRequest {
     std::string relay;  // --relay HOST[:PORT]; empty: relay.conf when it exists, else direct delivery
     std::string relayUser;
     std::string relayPasswordFile;
+    bool noSentCopy = false;  // --no-sent-copy
 };
 
 // The relay to use, from the options or the settings file, and where a later try finds its password
@@ -111,7 +113,10 @@ int RunSend(SendRequest& req) {
     if (!ChooseRelay(req, relay, passwordSource)) return kExitRefused;
     MailDraft& draft = req.draft.draft;
     if (!CheckDraft(draft, "send")) return kExitRefused;
-    AssembleDraft(draft, "send");
+    if (!AssembleDraft(draft, "send")) {
+        Complain("send", "the mail is incomplete; nothing was sent");
+        return kExitFailed;
+    }
     // Said, not asked: a script gets the mail it asked for.
     if (const MailSizeCheck size = CheckMailSize(draft); size.tooBig) Complain("send", MailSizeWarningLine(size));
     if (relay) std::fprintf(stderr, "voxletter-cli send: through the relay %s:%d\n", relay->host.c_str(), relay->port);
@@ -119,6 +124,8 @@ int RunSend(SendRequest& req) {
     StderrProgress progress;
     FailureList failures;
     bool portBlocked = false;
+    std::shared_ptr<const std::string> mail;
+    std::size_t recipients = 0;
     {
         // Ctrl+C plays the Cancel button; the next one ends the process, for a lookup or connect that the
         // cancel request cannot reach.
@@ -130,18 +137,27 @@ int RunSend(SendRequest& req) {
         OutboxRoute route;
         if (relay) route = {relay->host, relay->port, relay->user, passwordSource};
         request.relay = std::move(relay);
-        const std::shared_ptr<const std::string> message = request.message;
         const std::string sender = request.envelopeSender;
+        mail = request.message;
+        recipients = request.recipients.size();
         DeliveryJob job(std::move(request), progress, interrupt.Flag());
         job.RunDelivery();
         failures = job.Failures();
         portBlocked = job.PortBlocked();
         Outbox outbox;
-        if (const std::string why = outbox.Keep(*message, sender, route, failures, std::time(nullptr)); !why.empty()) {
+        if (const std::string why = outbox.Keep(*mail, sender, route, failures, std::time(nullptr)); !why.empty()) {
             // Nowhere to wait: those recipients are simply not delivered.
             Complain("send", "cannot keep the waiting recipients in " + outbox.Folder().string() + ": " + why);
             for (DeliveryFailure& f : failures) f.kind = FailureKind::Final;
         }
+    }
+    // Every mail that reached someone is kept as it went out.
+    if (!req.noSentCopy && failures.size() < recipients) {
+        const SentCopy copy = KeepSentCopy(DefaultSentFolder(), *mail);
+        if (copy.error.empty())
+            std::fprintf(stderr, "voxletter-cli send: sent copy: %s\n", copy.path.c_str());
+        else
+            Complain("send", SentCopyLine(copy));
     }
     return PrintReport(failures, portBlocked);
 }
@@ -225,6 +241,8 @@ void AddSendCommand(CommandLine& cli) {
         ->type_name("FILE")
         ->group(kRelayGroup)
         ->needs(relay);
+    command.add_flag("--no-sent-copy", req->noSentCopy,
+                     "keep no copy in $XDG_DATA_HOME/voxletter/Sent (a Maildir)");
     // Anything on a command line can be read by every user of the machine.
     command
         .add_option_function<std::string>(
@@ -241,7 +259,11 @@ void AddSendCommand(CommandLine& cli) {
         "Progress goes to standard error, one line per status change; then the report to standard output.\n"
         "Without --relay, $XDG_CONFIG_HOME/voxletter/relay.conf is used when it exists.\n"
         "Ctrl+C cancels like the Cancel button; a second Ctrl+C stops at once.\n"
-        "Exit status: 0 every recipient delivered; 1 some recipient was not; 2 an option or the field check\n"
+        "A mail delivered to at least one recipient is kept, byte for byte, in the Maildir\n"
+        "$XDG_DATA_HOME/voxletter/Sent (~/.local/share/voxletter/Sent) unless --no-sent-copy; the copy's path\n"
+        "is printed on standard error.\n"
+        "Exit status: 0 every recipient delivered; 1 some recipient was not, or the mail could not be built\n"
+        "whole; 2 an option or the field check\n"
         "refused the input (the reason is on standard error).");
 }
 

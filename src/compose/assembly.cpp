@@ -41,11 +41,18 @@ void WriteSoundPart(CMimeWriter& writer, const MailDraft& draft, AssemblySink& s
         writer.WriteDataPart(voice.fileName, voice.contentType, voice.bytes, kSoundContentId);
         return;
     }
-    if (!voice.error.empty()) sink.ShowError(VoiceEncodeFailedText(voice.error));
+    if (!voice.error.empty()) sink.ShowNotice(VoiceEncodeFailedText(voice.error));
     if (!writer.WriteFilePart(draft.m_strSound, kSoundContentId)) sink.ShowError(kSoundFailed);
 }
 
 }  // namespace
+
+std::uint64_t EstimatedMailSize(const MailDraft& draft, const std::filesystem::path& recording) {
+    const std::string sound = draft.m_strSound == kRecordingMarker ? recording.string() : draft.m_strSound;
+    // The page and the plain text each hold the body once, the page with a few hundred bytes around it.
+    static_assert(sizeof(std::size_t) >= sizeof(std::uint64_t), "file sizes are added up in a size_t");
+    return MessageSizeHint(draft, sound, 2 * draft.m_strBody.size() + 1024);
+}
 
 std::string AttachFailedText(const std::string& path) {
     return "文件" + path + "附加失败";
@@ -64,7 +71,9 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
     const std::string plainText = BuildPlainText(draft);
     sink.Step();
 
-    const std::string recording = (programFolder / "Sound.wav").string();
+    // Without a program folder there is no recording, and a relative "Sound.wav" would be whatever the
+    // current folder holds.
+    const std::string recording = programFolder.empty() ? std::string() : (programFolder / "Sound.wav").string();
     const bool isRecording = draft.m_strSound == kRecordingMarker;
 
     CMimeWriter writer;

@@ -13,6 +13,7 @@
 #include "delivery/outbox.h"
 #include "dialogs/accessible_names.h"
 #include "dialogs/dialog_units.h"
+#include "dialogs/message_box.h"
 
 namespace vox {
 
@@ -123,9 +124,13 @@ void CSendingDlg::OnWorkerDone() {
 
 void CSendingDlg::OnCancelSending() { m_bCancel = true; }
 
+bool CSendingDlg::AskCancel() {
+    return AskYesNo(this, QString::fromUtf8(kCancelSendQuestion), QStringLiteral("信息"));
+}
+
 void CSendingDlg::reject() {
     if (m_running) {
-        OnCancelSending();
+        if (!IsCancelled() && AskCancel()) OnCancelSending();
         return;
     }
     QDialog::reject();
@@ -133,7 +138,7 @@ void CSendingDlg::reject() {
 
 void CSendingDlg::closeEvent(QCloseEvent* event) {
     if (m_running) {
-        OnCancelSending();
+        if (!IsCancelled() && AskCancel()) OnCancelSending();
         event->ignore();
         return;
     }

@@ -27,6 +27,11 @@ ChoiceAnswerFunction& Answer() {
     return answer;
 }
 
+QuestionFunction& QuestionReplacement() {
+    static QuestionFunction replacement;
+    return replacement;
+}
+
 QMessageBox::Icon ToQt(MessageIcon icon) {
     switch (icon) {
     case MessageIcon::Information:
@@ -124,6 +129,25 @@ int AskMessage(QWidget* parent, const QString& text, const QString& caption, Mes
 
 ChoiceAnswerFunction SetChoiceAnswerFunction(ChoiceAnswerFunction answer) {
     return std::exchange(Answer(), std::move(answer));
+}
+
+bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
+    if (const QuestionFunction& replacement = QuestionReplacement()) return replacement(parent, text, caption);
+    if (const MessageFunction& replacement = Replacement()) {
+        replacement(parent, text, caption, MessageIcon::None);
+        return false;
+    }
+    if (!parent) parent = QApplication::activeWindow();
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QuestionFunction SetQuestionFunction(QuestionFunction replacement) {
+    return std::exchange(QuestionReplacement(), std::move(replacement));
 }
 
 MessageFunction SetMessageFunction(MessageFunction replacement) {

@@ -38,6 +38,15 @@ ChoiceAnswerFunction SetChoiceAnswerFunction(ChoiceAnswerFunction answer);
 using MessageFunction = std::function<void(QWidget* parent, const QString& text, const QString& caption,
                                            MessageIcon icon)>;
 
+// A question with the buttons Yes and No over parent; true for Yes. Goes through the replaceable question
+// function, else, while a message function replaces the box, through that one (with MessageIcon::None),
+// answered No: a test that does not expect a question never blocks on one and never has a send cancelled
+// by it.
+bool AskYesNo(QWidget* parent, const QString& text, const QString& caption);
+
+using QuestionFunction = std::function<bool(QWidget* parent, const QString& text, const QString& caption)>;
+QuestionFunction SetQuestionFunction(QuestionFunction replacement);
+
 // Replaces the box; an empty function puts the real box back. Returns the previous replacement (empty when
 // the real box was in place). Call it on the user-interface thread while no box is open.
 MessageFunction SetMessageFunction(MessageFunction replacement);

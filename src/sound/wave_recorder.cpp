@@ -43,7 +43,10 @@ CWaveRecorder::~CWaveRecorder() {
 }
 
 std::filesystem::path CWaveRecorder::TempFilePath() const {
-    return (m_tempFolder.empty() ? ProgramFolder() : m_tempFolder) / "tempRecord";
+    // No program folder: no temporary file either (opening the empty path fails), never one in the
+    // current folder.
+    const std::filesystem::path folder = m_tempFolder.empty() ? ProgramFolder() : m_tempFolder;
+    return folder.empty() ? std::filesystem::path() : folder / "tempRecord";
 }
 
 void CWaveRecorder::SetFormat(uint16_t channels, uint32_t samplesPerSec, uint16_t bitsPerSample) {

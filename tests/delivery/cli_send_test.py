@@ -7,6 +7,7 @@ usage: cli_send_test.py VOXLETTER_CLI NET_WORLD_PY WORLD_CONF   (run through run
 """
 
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -41,6 +42,9 @@ if not os.environ.get("VOX_NETNS"):
     sys.exit(77)
 
 with tempfile.TemporaryDirectory() as tmp:
+    # Sent copies go to a folder of the test's own, for every send below.
+    os.environ["XDG_DATA_HOME"] = os.path.join(tmp, "data")
+    sent_cur = os.path.join(tmp, "data", "voxletter", "Sent", "cur")
     log = os.path.join(tmp, "log")
     # Every run keeps its waiting recipients in an outbox of this test's own.
     os.environ["XDG_STATE_HOME"] = os.path.join(tmp, "state")
@@ -73,6 +77,18 @@ with tempfile.TemporaryDirectory() as tmp:
         if os.path.exists(stored_path):
             stored = open(stored_path, "rb").read()
             check(without_date(stored) == without_date(composed) + b"\r\n", "stored mail differs from composed")
+            # The sent copy is the mail exactly as it went out, named as a seen Maildir message.
+            m = re.search(r"voxletter-cli send: sent copy: (\S+)\n", err)
+            check(m is not None and os.path.dirname(m.group(1)) == sent_cur and
+                  re.fullmatch(r"\d+\.M\d+P\d+Q\d+\.[^/:]+:2,S", os.path.basename(m.group(1))) is not None,
+                  f"no sent copy named on stderr: {err[-300:]!r}")
+            if m is not None and os.path.exists(m.group(1)):
+                check(open(m.group(1), "rb").read() + b"\r\n" == stored, "the sent copy differs from the mail sent")
+            check(all(os.path.isdir(os.path.join(tmp, "data", "voxletter", "Sent", d)) for d in ("tmp", "new")),
+                  "the Sent folder is no Maildir")
+        r = subprocess.run([CLI, "send", *fields, "--no-sent-copy"], capture_output=True, timeout=60)
+        check(r.returncode == 1 and b"sent copy" not in r.stderr and len(os.listdir(sent_cur)) == 1,
+              f"--no-sent-copy kept a copy: {r.stderr[-300:]!r}")
 
         # Everyone delivered: "发送完毕", exit status 0.
         r = subprocess.run([CLI, "send", "--from", "me@here.test", "--to", "a@accept.test", "--bcc",

@@ -38,6 +38,7 @@
 using namespace vox;
 using vox::test::FileChooserScript;
 using vox::test::MessageRecorder;
+using vox::test::Items;
 
 namespace {
 
@@ -75,12 +76,6 @@ void FillValid(CComposerDlg& dlg) {
     dlg.Body()->setPlainText(QStringLiteral("你好"));
 }
 
-QStringList Items(const QListWidget* list) {
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
-    return items;
-}
-
 }  // namespace
 
 class ComposerDlgTest : public QObject {
@@ -108,7 +103,8 @@ private slots:
     void longFieldsAreNotCut();
     void editsDuringSendDoNotReachIt();
     void destroyedDuringSend();
-    void closedDuringSend();
+    void closing_data();
+    void closing();
     void aboutBox();
     void relaySettingsFile_data();
     void relaySettingsFile();
@@ -553,18 +549,55 @@ void ComposerDlgTest::destroyedDuringSend() {
     }
 }
 
-void ComposerDlgTest::closedDuringSend() {
+void ComposerDlgTest::closing_data() {
+    QTest::addColumn<QString>("how");    // "escape" or "close"
+    QTest::addColumn<bool>("sending");   // Send pressed just before
+    QTest::addColumn<int>("answer");     // to the question: 1 yes, 0 no, -1 none expected
+    QTest::addColumn<bool>("ends");      // the window closes and ends
+    QTest::addColumn<int>("deliveries");  // delivery windows opened in the end
+    QTest::newRow("escape") << "escape" << false << -1 << false << 0;
+    QTest::newRow("escape while sending") << "escape" << true << -1 << false << 1;
+    QTest::newRow("close box") << "close" << false << -1 << true << 0;
+    QTest::newRow("close box while sending, no") << "close" << true << 0 << false << 1;
+    QTest::newRow("close box while sending, yes") << "close" << true << 1 << true << 0;
+}
+
+void ComposerDlgTest::closing() {
+    QFETCH(QString, how);
+    QFETCH(bool, sending);
+    QFETCH(int, answer);
+    QFETCH(bool, ends);
+    QFETCH(int, deliveries);
     MessageRecorder boxes;
-    CComposerDlg dlg;
+    test::QuestionScript questions;
+    if (answer >= 0) questions.answers = {answer == 1};
+    QTemporaryDir kept;
+    CComposerDlg dlg(nullptr, {kept.filePath(QStringLiteral("draft")).toStdString(), {}});
     ScriptedDelivery delivery;
     dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+    bool ended = false;
+    connect(&dlg, &CComposerDlg::ended, this, [&] { ended = true; });
     FillValid(dlg);
     dlg.show();
-    dlg.OnSend();
-    dlg.close();  // before any step has been taken
-    QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
-    QCOMPARE(delivery.windows, 0);  // no delivery and no report for a closed composer
-    QVERIFY(boxes.messages.empty());
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    if (sending) dlg.OnSend();
+    if (how == "escape")
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+    else
+        dlg.close();  // before any step has been taken
+    QCOMPARE(dlg.isVisible(), !ends);
+    QCOMPARE(questions.asked,
+             std::vector<QString>(answer >= 0 ? 1 : 0, QString::fromUtf8(kCancelSendQuestion)));
+    if (sending) QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
+    QCOMPARE(delivery.windows, deliveries);
+    QTRY_COMPARE(ended, ends);
+    // The letter as it was at the close is the draft, whatever happened to the send.
+    if (ends) {
+        const DraftStore::Loaded draft = DraftStore(kept.filePath(QStringLiteral("draft")).toStdString(), {}).Load();
+        QCOMPARE(int(draft.found), int(DraftStore::Found::Unsent));
+        QCOMPARE(draft.draft.m_strBody, std::string("你好"));
+    }
+    if (deliveries == 0) QVERIFY(boxes.messages.empty());  // no report for a send given up
 }
 
 void ComposerDlgTest::aboutBox() {
