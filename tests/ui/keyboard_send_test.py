@@ -12,6 +12,7 @@ import email
 import email.policy
 import glob
 import os
+import select
 import shutil
 import subprocess
 import sys
@@ -153,17 +154,20 @@ with tempfile.TemporaryDirectory() as tmp:
         if world.stdout.readline() != b"ready\n":
             raise SystemExit("FAIL: the mail world did not come up")
 
-        # 1280 by 800 at 96 dpi; no window manager, so the windows place themselves. The first display
-        # number without a lock file or socket; the server is up once a client gets through.
-        number = next(n for n in range(91, 200)
-                      if not os.path.exists(f"/tmp/.X{n}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{n}"))
-        display = f":{number}"
-        xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x800x24", "-dpi", "96", "-nolisten", "tcp"])
+        # 1280 by 800 at 96 dpi; no window manager, so the windows place themselves. Xvfb picks a free
+        # display number itself and writes it to the pipe once it takes clients.
+        ready_r, ready_w = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(ready_w), "-screen", "0", "1280x800x24", "-dpi", "96",
+                                 "-nolisten", "tcp"], pass_fds=(ready_w,))
         procs.append(xvfb)
-        end = time.time() + 10
-        while time.time() < end and subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True,
-                                                   env=dict(os.environ, DISPLAY=display)).returncode != 0:
-            time.sleep(0.1)
+        os.close(ready_w)
+        if not select.select([ready_r], [], [], 60)[0]:
+            raise SystemExit("FAIL: Xvfb did not come up within 60 s")
+        number = os.read(ready_r, 64).decode().strip()
+        os.close(ready_r)
+        if not number.isdigit():
+            raise SystemExit(f"FAIL: Xvfb did not start (display {number!r})")
+        display = f":{number}"
         env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                    QT_ACCESSIBILITY="1", HOME=tmp, XDG_DATA_HOME=os.path.join(tmp, "data"))
         os.environ["DISPLAY"] = display
