@@ -1,5 +1,7 @@
 #include "delivery/outbox.h"
 
+#include "base/program_folder.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -107,10 +109,9 @@ private:
 Outbox::Outbox(fs::path folder) : m_folder(std::move(folder)) {}
 
 fs::path Outbox::DefaultFolder() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') return fs::path(state) / "voxletter" / "outbox";
-    const char* home = std::getenv("HOME");
-    return fs::path(home != nullptr ? home : ".") / ".local" / "state" / "voxletter" / "outbox";
+    // Empty when there is no home to keep it in: nothing waits in the current folder.
+    const fs::path state = XdgProgramFolder("XDG_STATE_HOME", ".local/state");
+    return state.empty() ? fs::path() : state / "outbox";
 }
 
 std::int64_t Outbox::NextTry(int tries, std::int64_t firstTry, std::int64_t now) {
