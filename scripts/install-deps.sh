@@ -18,8 +18,8 @@ esac
 
 # --- building and running -------------------------------------------------------------------------
 RUN_PACKAGES=(
-  # toolchain
-  build-essential cmake ninja-build pkg-config git
+  # toolchain; gettext compiles the English catalog
+  build-essential cmake ninja-build pkg-config git gettext
   # the windows
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-wqy-microhei     # a font with the windows' Chinese characters
