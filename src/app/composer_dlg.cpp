@@ -51,15 +51,16 @@
 #include "sound/add_sound_dlg.h"
 #include "voice/voice_settings.h"
 #include "compose/mail_size.h"
+#include "dialogs/ui_text.h"
 
 namespace vox {
 
 namespace {
 
-const char kHelpText[] =
-    "    帮助：\r\n    本程序无需提供邮件发送账号，邮件直接投递。发件人可任意填写，但一定要是正确的邮件地址。"
+const char kHelpText[] = N_(
+    "    帮助：\n    本程序无需提供邮件发送账号，邮件直接投递。发件人可任意填写，但一定要是正确的邮件地址。"
     "收件人、抄送和暗送可填写多个，中间用英文标点';'分号分割。你可以在邮件中添加声音和背景图片，可以编辑简单的"
-    "超文本。本软件最具特点的功能是，可以将你的语音放入邮件中，对方一打开邮件便会听到你的声音。";
+    "超文本。本软件最具特点的功能是，可以将你的语音放入邮件中，对方一打开邮件便会听到你的声音。");
 
 QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
@@ -92,7 +93,7 @@ public:
 
     void ShowError(const std::string& text) override {
         m_worker.Call(
-            [this, &text] { ShowMessage(m_window, FromUtf8(text), QStringLiteral("错误"), MessageIcon::Exclamation); });
+            [this, &text] { ShowMessage(m_window, FromUtf8(text), UiText("错误"), MessageIcon::Exclamation); });
     }
 
 private:
@@ -120,7 +121,7 @@ CComposerDlg::CComposerDlg(QWidget* parent, KeptFolders kept) : QDialog(parent),
     m_draft.m_voice = LoadVoiceSettings();  // what the sound window chose last time
 
     setWindowIcon(m_hIcon);
-    setWindowTitle(QString::fromUtf8(kProductTitle));
+    setWindowTitle(UiText(kProductTitle));
     m_editFrom->setFocus();
     setWindowState(Qt::WindowMaximized);
 
@@ -206,13 +207,13 @@ void CComposerDlg::OnOutboxRound(const RetryOutcome& outcome, std::size_t waitin
 void CComposerDlg::ShowHeldReport() {
     if (m_heldReport.isEmpty() || m_closing) return;
     const QString report = std::exchange(m_heldReport, QString());
-    ShowMessage(this, report, QStringLiteral("信息"), MessageIcon::Exclamation);
+    ShowMessage(this, report, UiText("信息"), MessageIcon::Exclamation);
 }
 
 void CComposerDlg::ShowInfoPane() {
     QString text = m_infoText;
     if (m_waiting > 0)
-        text += QStringLiteral("\n\n    发件箱：%1个收件人等待自动重试。").arg(static_cast<qulonglong>(m_waiting));
+        text += QStringLiteral("\n\n    ") + UiText("发件箱：%1个收件人等待自动重试。").arg(static_cast<qulonglong>(m_waiting));
     if (!m_draftNote.isEmpty()) text += QStringLiteral("\n\n    ") + m_draftNote;
     m_infoPane->setText(text);
     m_infoPane->setGeometry(710, 10, 300, std::max(160, m_infoPane->heightForWidth(300)));
@@ -235,13 +236,13 @@ void CComposerDlg::BuildControls() {
         return btn;
     };
 
-    MakeLabel(this, QStringLiteral("发件人(&F)"), DluRect(7, 7, 35, 12))->setBuddy(m_editFrom = field(1000, DluRect(46, 7, 120, 12)));
-    MakeLabel(this, QStringLiteral("收件人(&T)"), DluRect(7, 25, 35, 12))->setBuddy(m_editTo = field(1001, DluRect(46, 25, 120, 12)));
-    MakeLabel(this, QStringLiteral("抄送(&C)"), DluRect(7, 43, 35, 12))->setBuddy(m_editCc = field(1002, DluRect(46, 43, 120, 12)));
-    MakeLabel(this, QStringLiteral("暗送(&B)"), DluRect(7, 61, 35, 12))->setBuddy(m_editBcc = field(1003, DluRect(46, 61, 120, 12)));
-    MakeLabel(this, QStringLiteral("主题(&S)"), DluRect(7, 79, 35, 12))->setBuddy(m_editSubject = field(1004, DluRect(46, 79, 120, 12)));
+    MakeLabel(this, UiText("发件人(&F)"), DluRect(7, 7, 35, 12))->setBuddy(m_editFrom = field(1000, DluRect(46, 7, 120, 12)));
+    MakeLabel(this, UiText("收件人(&T)"), DluRect(7, 25, 35, 12))->setBuddy(m_editTo = field(1001, DluRect(46, 25, 120, 12)));
+    MakeLabel(this, UiText("抄送(&C)"), DluRect(7, 43, 35, 12))->setBuddy(m_editCc = field(1002, DluRect(46, 43, 120, 12)));
+    MakeLabel(this, UiText("暗送(&B)"), DluRect(7, 61, 35, 12))->setBuddy(m_editBcc = field(1003, DluRect(46, 61, 120, 12)));
+    MakeLabel(this, UiText("主题(&S)"), DluRect(7, 79, 35, 12))->setBuddy(m_editSubject = field(1004, DluRect(46, 79, 120, 12)));
 
-    QLabel* attachLabel = MakeLabel(this, QStringLiteral("附件(&A)"), DluRect(173, 7, 33, 12));
+    QLabel* attachLabel = MakeLabel(this, UiText("附件(&A)"), DluRect(173, 7, 33, 12));
     m_attachments = new QListWidget(this);
     m_attachments->setObjectName(QStringLiteral("1010"));
     m_attachments->setGeometry(DluRect(173, 25, 140, 66));
@@ -256,7 +257,7 @@ void CComposerDlg::BuildControls() {
     m_btnRemove = button(1013, QStringLiteral("-"), DluRect(228, 7, 12, 12));
     m_btnRemove->setAccessibleName(AccessibleText(kNameRemoveAttachment));
 
-    QLabel* bodyLabel = MakeLabel(this, QStringLiteral("邮件正文(&X)"), DluRect(7, 97, 45, 12));
+    QLabel* bodyLabel = MakeLabel(this, UiText("邮件正文(&X)"), DluRect(7, 97, 45, 12));
     m_body = new CBodyEdit(this);
     m_body->setObjectName(QStringLiteral("1005"));
     m_body->setGeometry(DluRect(7, 114, 306, 180));
@@ -267,11 +268,11 @@ void CComposerDlg::BuildControls() {
     m_body->setTabChangesFocus(true);
     bodyLabel->setBuddy(m_body);
 
-    m_btnSound = button(1006, QStringLiteral("声音"), DluRect(60, 97, 40, 12));
-    m_btnFont = button(1007, QStringLiteral("字体"), DluRect(113, 97, 40, 12));
-    m_btnFormat = button(1011, QStringLiteral("格式"), DluRect(166, 97, 40, 12));
-    m_btnBackground = button(1008, QStringLiteral("背景"), DluRect(219, 97, 40, 12));
-    m_btnSend = button(1009, QStringLiteral("发送"), DluRect(293, 93, 20, 20));
+    m_btnSound = button(1006, UiText("声音"), DluRect(60, 97, 40, 12));
+    m_btnFont = button(1007, UiText("字体"), DluRect(113, 97, 40, 12));
+    m_btnFormat = button(1011, UiText("格式"), DluRect(166, 97, 40, 12));
+    m_btnBackground = button(1008, UiText("背景"), DluRect(219, 97, 40, 12));
+    m_btnSend = button(1009, UiText("发送"), DluRect(293, 93, 20, 20));
     m_btnSend->setDefault(true);
 
     m_progress = new QProgressBar(this);
@@ -285,8 +286,8 @@ void CComposerDlg::BuildControls() {
     m_infoPane->setObjectName(QStringLiteral("1038"));
     m_helpPane = MakeLabel(this, QStringLiteral("?"), DluRect(156, 98, 8, 8));
     m_helpPane->setObjectName(QStringLiteral("1039"));
-    m_btnOtherWorks = button(1021, QString::fromUtf8(kMakerName) + QStringLiteral("的其他作品"), DluRect(265, 99, 20, 10));
-    m_btnNewLetter = button(0, QStringLiteral("新邮件"), QRect(710, 180, 80, 20));
+    m_btnOtherWorks = button(1021, UiText("%1的其他作品").arg(UiText(kMakerName)), DluRect(265, 99, 20, 10));
+    m_btnNewLetter = button(0, UiText("新邮件"), QRect(710, 180, 80, 20));
     m_btnNewLetter->setObjectName(QStringLiteral("newLetter"));
     m_btnNewLetter->hide();
 
@@ -378,16 +379,16 @@ void CComposerDlg::RestoreDraft() {
         return;
     case DraftStore::Found::Damaged:
         ShowMessage(this,
-                    QStringLiteral("草稿无法读取（") + FromUtf8(loaded.error) + QStringLiteral("），已另存为") +
-                        FromUtf8(loaded.damagedAs.string()) + QStringLiteral("。"),
-                    QStringLiteral("错误"), MessageIcon::Exclamation);
+                    UiText("草稿无法读取（%1），已另存为%2。")
+                        .arg(FromUtf8(loaded.error), FromUtf8(loaded.damagedAs.string())),
+                    UiText("错误"), MessageIcon::Exclamation);
         return;
     case DraftStore::Found::Unsent:
         break;
     }
     ShowLetter(loaded.draft);
-    SetDraftNote(QStringLiteral("已恢复上次未发送的邮件（草稿保存在") + FromUtf8(m_draftStore->Folder().string()) +
-                 QStringLiteral("）。要写新邮件，请按“新邮件”。"));
+    SetDraftNote(UiText("已恢复上次未发送的邮件（草稿保存在%1）。要写新邮件，请按“新邮件”。")
+                     .arg(FromUtf8(m_draftStore->Folder().string())));
 }
 
 void CComposerDlg::OnNewLetter() {
@@ -406,21 +407,23 @@ void CComposerDlg::InitPanes() {
     m_helpPane->setTextFormat(Qt::PlainText);
     m_helpPane->setWordWrap(true);
     m_helpPane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_helpPane->setText(QString::fromUtf8(kHelpText).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    m_helpPane->setText(UiText(kHelpText));
     m_helpPane->setGeometry(480, 10, 220, std::max(120, m_helpPane->heightForWidth(220)));
 
     m_infoPane->setTextFormat(Qt::PlainText);
     m_infoPane->setWordWrap(true);
     m_infoPane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Mail goes through the user's relay whenever its settings file exists; the pane says so.
-    std::string relayNote;
+    QString relayNote;
     std::string relayProblem;
     const std::string relayPath = RelayConfigPath();
     if (const auto relay = LoadRelayConfig(relayPath, &relayProblem))
-        relayNote = "\n\n    发信中继：邮件经" + relay->host + ":" + std::to_string(relay->port) + "发送（" + relayPath + "）。";
+        relayNote = QStringLiteral("\n\n    ") + UiText("发信中继：邮件经%1发送（%2）。")
+                                                     .arg(FromUtf8(relay->host + ":" + std::to_string(relay->port)),
+                                                          FromUtf8(relayPath));
     else if (!relayProblem.empty())
-        relayNote = "\n\n    发信中继设置无法使用：" + relayProblem;
-    m_infoText = QString::fromUtf8(kProductInformation) + QString::fromStdString(relayNote);
+        relayNote = QStringLiteral("\n\n    ") + UiText("发信中继设置无法使用：%1").arg(FromUtf8(relayProblem));
+    m_infoText = UiText(kProductInformation) + relayNote;
     SetDraftNote(QString());
 
     // Just below the help pane, and never into the body, which starts at y 171.
@@ -492,7 +495,7 @@ void CComposerDlg::OnSize(SizeType, int cx, int cy) {
 void CComposerDlg::contextMenuEvent(QContextMenuEvent* event) {
     // The window's own menu: there is no system menu of the program's own to extend here.
     QMenu menu(this);
-    connect(menu.addAction(QStringLiteral("关于 VoxLetter(&A)...")), &QAction::triggered, this,
+    connect(menu.addAction(UiText("关于 VoxLetter(&A)...")), &QAction::triggered, this,
             &CComposerDlg::OnAbout);
     menu.exec(event->globalPos());
 }
@@ -548,7 +551,7 @@ void CComposerDlg::OnSound() {
         // Remembered for the next run; a choice that cannot be kept still holds for this one.
         const std::string problem = SaveVoiceSettings(voice);
         if (!problem.empty()) {
-            ShowMessage(this, FromUtf8("无法保存声音设置：" + problem), QStringLiteral("错误"), MessageIcon::Exclamation);
+            ShowMessage(this, UiText("无法保存声音设置：%1").arg(FromUtf8(problem)), UiText("错误"), MessageIcon::Exclamation);
         }
     }
     NoteChange();
@@ -606,7 +609,7 @@ void CComposerDlg::CaptureFormats() {
 
 void CComposerDlg::ShowRefusal(int field, bool hasSelection, std::size_t selStart, std::size_t selEnd,
                                const std::string& message) {
-    ShowMessage(this, FromUtf8(message), QStringLiteral("错误"), MessageIcon::Exclamation);
+    ShowMessage(this, FromUtf8(message), UiText("错误"), MessageIcon::Exclamation);
     QLineEdit* edit = Field(field);
     if (!edit) return;
     edit->setFocus();
@@ -653,7 +656,7 @@ void CComposerDlg::OnSend() {
             AssembleMessage(m_sent, folder, sink);
         } catch (const std::bad_alloc&) {
             std::string().swap(m_sent.m_strMime);
-            worker->Call([this] { OnAssemblyFailed(FromUtf8(kMailTooLargeText)); });
+            worker->Call([this] { OnAssemblyFailed(UiText(kMailTooLargeText)); });
         } catch (const std::exception& e) {
             // Without its remaining steps the send would never end: let the window give up on it.
             worker->Call([this, reason = std::string(e.what())] { OnAssemblyFailed(FromUtf8(reason)); });
@@ -662,7 +665,7 @@ void CComposerDlg::OnSend() {
 }
 
 void CComposerDlg::OnAssemblyFailed(const QString& reason) {
-    ShowMessage(this, reason, QStringLiteral("错误"), MessageIcon::Exclamation);
+    ShowMessage(this, reason, UiText("错误"), MessageIcon::Exclamation);
     FinishSend();
 }
 
@@ -690,7 +693,7 @@ void CComposerDlg::OnAssemblyStep() {
         request.relay = LoadRelayConfig(RelayConfigPath(), &relayProblem);
         if (!relayProblem.empty()) {
             // Settings the user wrote but that cannot be used must not silently turn into direct delivery.
-            ShowMessage(this, QString::fromStdString("发信中继设置无法使用：" + relayProblem), QStringLiteral("错误"),
+            ShowMessage(this, UiText("发信中继设置无法使用：%1").arg(FromUtf8(relayProblem)), UiText("错误"),
                         MessageIcon::Exclamation);
             FinishSend();
             return;
@@ -713,7 +716,7 @@ void CComposerDlg::OnAssemblyStep() {
             SaveDraft();
         }
         if (!m_closing)
-            ShowMessage(this, FromUtf8(report.text), QStringLiteral("信息"),
+            ShowMessage(this, FromUtf8(report.text), UiText("信息"),
                         report.allDelivered ? MessageIcon::Information : MessageIcon::Exclamation);
     }
     FinishSend();
@@ -722,14 +725,22 @@ void CComposerDlg::OnAssemblyStep() {
 bool CComposerDlg::MailSizeAccepted(const MailDraft& sent) {
     const MailSizeCheck size = CheckMailSize(sent);
     if (!size.tooBig) return true;
+    // The choices are told apart by their place, not by their captions, which are translated.
+    enum class Choice { Opus, SendAnyway, Stop };
     QStringList choices;
-    if (size.voiceIsWav) choices << QStringLiteral("改用Opus");
-    choices << QStringLiteral("照样发送") << QStringLiteral("停止");
-    const int choice = AskMessage(this, FromUtf8(MailSizeWarningText(size)), QStringLiteral("信息"),
+    std::vector<Choice> meaning;
+    if (size.voiceIsWav) {
+        choices << UiText("改用Opus");
+        meaning.push_back(Choice::Opus);
+    }
+    choices << UiText("照样发送") << UiText("停止");
+    meaning.push_back(Choice::SendAnyway);
+    meaning.push_back(Choice::Stop);
+    const int choice = AskMessage(this, FromUtf8(MailSizeWarningText(size)), UiText("信息"),
                                   MessageIcon::Exclamation, choices);
-    const QString& answer = choices[choice];
-    if (answer == QStringLiteral("照样发送")) return true;
-    if (answer == QStringLiteral("改用Opus")) {
+    const Choice answer = meaning[static_cast<std::size_t>(choice)];
+    if (answer == Choice::SendAnyway) return true;
+    if (answer == Choice::Opus) {
         // This mail goes as Opus; the same draft is assembled once more after this send has wound down
         // (its worker is still waiting inside this step).
         m_draft.m_voice.format = VoiceFormat::Opus;
@@ -771,7 +782,7 @@ void CComposerDlg::done(int result) {
     if (m_sending && !m_closing) {
         // Closing during a send gives it up only when the user says so; the window then stops a delivery
         // under way and shows no report.
-        if (!AskYesNo(this, QString::fromUtf8(kCancelSendQuestion), QStringLiteral("信息"))) return;
+        if (!AskYesNo(this, UiText(kCancelSendQuestion), UiText("信息"))) return;
         m_closing = true;
         if (m_sendingDlg) m_sendingDlg->OnCancelSending();
     }

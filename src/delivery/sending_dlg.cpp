@@ -14,6 +14,7 @@
 #include "dialogs/accessible_names.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/message_box.h"
+#include "dialogs/ui_text.h"
 
 namespace vox {
 
@@ -52,7 +53,7 @@ CSendingDlg::~CSendingDlg() {
 }
 
 void CSendingDlg::BuildControls(int recipientCount) {
-    setWindowTitle(QStringLiteral("正在发送..."));
+    setWindowTitle(UiText("正在发送..."));
     setFont(DialogFont());
     setFixedSize(Dlu(300), Dlu(89));
 
@@ -93,7 +94,7 @@ void CSendingDlg::BuildControls(int recipientCount) {
     m_ctlStepProgress->setRange(0, std::max(1, m_nSteps));
     m_ctlStepProgress->setValue(0);
 
-    m_btnCancel = new QPushButton(QStringLiteral("取消"), this);
+    m_btnCancel = new QPushButton(UiText("取消"), this);
     m_btnCancel->setObjectName(QStringLiteral("1036"));
     m_btnCancel->setGeometry(DluRect(124, 68, 50, 14));
     // Not a default button: Enter must not press Cancel by accident.
@@ -125,7 +126,7 @@ void CSendingDlg::OnWorkerDone() {
 void CSendingDlg::OnCancelSending() { m_bCancel = true; }
 
 bool CSendingDlg::AskCancel() {
-    return AskYesNo(this, QString::fromUtf8(kCancelSendQuestion), QStringLiteral("信息"));
+    return AskYesNo(this, UiText(kCancelSendQuestion), UiText("信息"));
 }
 
 void CSendingDlg::reject() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/translate.h"
 #include "delivery/delivery_job.h"
 #include "dialogs/window_worker.h"
 
@@ -19,7 +20,7 @@ class QPushButton;
 namespace vox {
 
 // Asked before a send under way is given up by closing a window.
-inline constexpr char kCancelSendQuestion[] = "邮件正在发送，要取消发送并退出吗？";
+inline constexpr char kCancelSendQuestion[] = N_("邮件正在发送，要取消发送并退出吗？");
 
 class CSendingDlg : public QDialog, private DeliveryObserver {
     Q_OBJECT

@@ -6,26 +6,29 @@
 
 #include <QString>
 
+#include "base/translate.h"
+
 namespace vox {
 
-inline constexpr char kNameAddAttachment[] = "添加附件";
-inline constexpr char kNameRemoveAttachment[] = "删除附件";
-inline constexpr char kNameSendProgress[] = "发送进度";
-inline constexpr char kNameChooseSoundFile[] = "选择声音文件";
-inline constexpr char kNameRemoveSound[] = "去掉声音";
-inline constexpr char kNameSound[] = "声音";
-inline constexpr char kNameRepeatCount[] = "重复次数";
-inline constexpr char kNameRecordProgress[] = "录音进度";
-inline constexpr char kNamePlayProgress[] = "播放进度";
-inline constexpr char kNameInputLevel[] = "输入音量";
-inline constexpr char kNameRecipientProgress[] = "收件人进度";
-inline constexpr char kNameStepProgress[] = "步骤进度";
-inline constexpr char kNameChooseColor[] = "选择颜色";
-inline constexpr char kNameChoosePicture[] = "选择图片文件";
-inline constexpr char kNamePicture[] = "图片";
-inline constexpr char kNameTextColor[] = "文字颜色";
+inline constexpr char kNameAddAttachment[] = N_("添加附件");
+inline constexpr char kNameRemoveAttachment[] = N_("删除附件");
+inline constexpr char kNameSendProgress[] = N_("发送进度");
+inline constexpr char kNameChooseSoundFile[] = N_("选择声音文件");
+inline constexpr char kNameRemoveSound[] = N_("去掉声音");
+inline constexpr char kNameSound[] = N_("声音");
+inline constexpr char kNameRepeatCount[] = N_("重复次数");
+inline constexpr char kNameRecordProgress[] = N_("录音进度");
+inline constexpr char kNamePlayProgress[] = N_("播放进度");
+inline constexpr char kNameInputLevel[] = N_("输入音量");
+inline constexpr char kNameRecipientProgress[] = N_("收件人进度");
+inline constexpr char kNameStepProgress[] = N_("步骤进度");
+inline constexpr char kNameChooseColor[] = N_("选择颜色");
+inline constexpr char kNameChoosePicture[] = N_("选择图片文件");
+inline constexpr char kNamePicture[] = N_("图片");
+inline constexpr char kNameTextColor[] = N_("文字颜色");
 
-inline QString AccessibleText(const char* utf8) { return QString::fromUtf8(utf8); }
+// A name above in the user's language.
+inline QString AccessibleText(const char* utf8) { return QString::fromUtf8(Tr(utf8)); }
 
 // A caption as it is spoken: without its mnemonic, "发件人(&F)" as "发件人" and "&R" as "R".
 inline QString SpokenCaption(QString caption) {

@@ -7,6 +7,7 @@
 #include "compose/mail_draft.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/radio_group.h"
+#include "dialogs/ui_text.h"
 
 namespace vox {
 
@@ -25,7 +26,7 @@ int ChoiceOf(int alignment) {
 
 CAlignDlg::CAlignDlg(int alignment, QWidget* parent)
     : QDialog(parent), m_nAlignment(alignment), m_nAlignChoice(ChoiceOf(alignment)) {
-    setWindowTitle(QStringLiteral("格式"));
+    setWindowTitle(UiText("格式"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(DialogFont());
     setFixedSize(Dlu(187), Dlu(100));
@@ -36,16 +37,16 @@ CAlignDlg::CAlignDlg(int alignment, QWidget* parent)
         widget->setGeometry(rect);
         return widget;
     };
-    QPushButton* ok = make(new QPushButton(QStringLiteral("确定"), this), 1, DluRect(36, 79, 50, 14));
+    QPushButton* ok = make(new QPushButton(UiText("确定"), this), 1, DluRect(36, 79, 50, 14));
     ok->setDefault(true);
-    QPushButton* cancel = make(new QPushButton(QStringLiteral("取消"), this), 2, DluRect(100, 79, 50, 14));
+    QPushButton* cancel = make(new QPushButton(UiText("取消"), this), 2, DluRect(100, 79, 50, 14));
     // 50 units of the template fall a pixel short of "右对齐(R)" in the CJK font; the window has room.
     QRadioButton* left =
-        make(new QRadioButton(QStringLiteral("左对齐(&L)"), this), 1017, DluRect(36, 18, 60, 12));
+        make(new QRadioButton(UiText("左对齐(&L)"), this), 1017, DluRect(36, 18, 60, 12));
     QRadioButton* centre =
-        make(new QRadioButton(QStringLiteral("居中(&C)"), this), 1018, DluRect(36, 36, 60, 12));
+        make(new QRadioButton(UiText("居中(&C)"), this), 1018, DluRect(36, 36, 60, 12));
     QRadioButton* right =
-        make(new QRadioButton(QStringLiteral("右对齐(&R)"), this), 1019, DluRect(36, 54, 60, 12));
+        make(new QRadioButton(UiText("右对齐(&R)"), this), 1019, DluRect(36, 54, 60, 12));
     m_choiceGroup = MakeRadioGroup(this, {left, centre, right});
 
     connect(ok, &QPushButton::clicked, this, &CAlignDlg::OnOK);

@@ -13,6 +13,7 @@
 #include "dialogs/dialog_units.h"
 #include "dialogs/file_chooser.h"
 #include "dialogs/radio_group.h"
+#include "dialogs/ui_text.h"
 
 namespace vox {
 
@@ -41,7 +42,7 @@ void SplitColor(COLORREF color, uint32_t& red, uint32_t& green, uint32_t& blue) 
 
 CBackgroundDlg::CBackgroundDlg(int mode, COLORREF color, const QString& picture, QWidget* parent)
     : QDialog(parent), m_crColor(color), m_nMode(mode), m_strPicture(picture) {
-    setWindowTitle(QStringLiteral("背景"));
+    setWindowTitle(UiText("背景"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(DialogFont());
     setFixedSize(Dlu(187), Dlu(100));
@@ -58,8 +59,8 @@ CBackgroundDlg::CBackgroundDlg(int mode, COLORREF color, const QString& picture,
     };
     // 40 units of the template cut the captions in the CJK font; 50 fit them, and nothing lies beside
     // either button.
-    m_radioColor = radio(1017, QStringLiteral("颜色(&C)"), DluRect(34, 13, 50, 12));
-    m_radioPicture = radio(1018, QStringLiteral("图片(&P)"), DluRect(34, 43, 50, 12));
+    m_radioColor = radio(1017, UiText("颜色(&C)"), DluRect(34, 13, 50, 12));
+    m_radioPicture = radio(1018, UiText("图片(&P)"), DluRect(34, 43, 50, 12));
     m_modeGroup = MakeRadioGroup(this, {m_radioColor, m_radioPicture});
     m_editRed = edit(1016, DluRect(54, 28, 20, 12));
     MakeLabel(this, QStringLiteral("&R"), DluRect(46, 28, 8, 12), m_editRed);
@@ -73,9 +74,9 @@ CBackgroundDlg::CBackgroundDlg(int mode, COLORREF color, const QString& picture,
     m_editPicture->setAccessibleName(AccessibleText(kNamePicture));
     m_btnBrowse = button(1021, QStringLiteral("+"), DluRect(141, 58, 12, 12));
     m_btnBrowse->setAccessibleName(AccessibleText(kNameChoosePicture));
-    QPushButton* ok = button(1, QStringLiteral("确定"), DluRect(36, 79, 50, 14));
+    QPushButton* ok = button(1, UiText("确定"), DluRect(36, 79, 50, 14));
     ok->setDefault(true);
-    QPushButton* cancel = button(2, QStringLiteral("取消"), DluRect(100, 79, 50, 14));
+    QPushButton* cancel = button(2, UiText("取消"), DluRect(100, 79, 50, 14));
 
     connect(m_radioColor, &QRadioButton::clicked, this, &CBackgroundDlg::OnColorMode);
     connect(m_radioPicture, &QRadioButton::clicked, this, &CBackgroundDlg::OnPictureMode);

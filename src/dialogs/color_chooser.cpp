@@ -1,4 +1,5 @@
 #include "dialogs/color_chooser.h"
+#include "dialogs/ui_text.h"
 
 #include <QColorDialog>
 #include <utility>
@@ -15,7 +16,7 @@ ColorChooserFunction& Replacement() {
 
 bool ChooseColor(QWidget* parent, QColor& color) {
     if (const ColorChooserFunction& replacement = Replacement()) return replacement(parent, color);
-    const QColor picked = QColorDialog::getColor(color, parent, QStringLiteral("颜色"));
+    const QColor picked = QColorDialog::getColor(color, parent, UiText("颜色"));
     if (!picked.isValid()) return false;
     color = picked;
     return true;

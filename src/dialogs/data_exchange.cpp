@@ -6,11 +6,12 @@
 
 #include "base/number_text.h"
 #include "dialogs/message_box.h"
+#include "dialogs/ui_text.h"
 
 namespace vox {
 
-const char* const kMsgEnterPositiveInteger = "“请填入一个正整数。”";
-const char* const kMsgEnterByte = "“请填入一个在0和255之间的整数。”";
+const char* const kMsgEnterPositiveInteger = N_("“请填入一个正整数。”");
+const char* const kMsgEnterByte = N_("“请填入一个在0和255之间的整数。”");
 
 namespace {
 
@@ -18,7 +19,7 @@ namespace {
 constexpr int kFieldReadLength = 31;
 
 bool Refuse(QWidget* window, QLineEdit* edit, const char* message) {
-    ShowMessage(window, QString::fromUtf8(message), ApplicationTitle(), MessageIcon::Exclamation);
+    ShowMessage(window, UiText(message), ApplicationTitle(), MessageIcon::Exclamation);
     edit->setFocus(Qt::OtherFocusReason);
     edit->selectAll();
     return false;

@@ -16,17 +16,18 @@
 
 #include "dialogs/accessible_names.h"
 #include "dialogs/color_chooser.h"
+#include "dialogs/ui_text.h"
 
 namespace vox {
 
 CFontDlg::CFontDlg(const QFont& font, const QColor& color, QWidget* parent)
     : QDialog(parent),
       m_fontChooser(new QFontDialog(this)),
-      m_chkBold(new QCheckBox(QStringLiteral("粗体(&B)"), this)),
-      m_chkItalic(new QCheckBox(QStringLiteral("斜体(&I)"), this)),
+      m_chkBold(new QCheckBox(UiText("粗体(&B)"), this)),
+      m_chkItalic(new QCheckBox(UiText("斜体(&I)"), this)),
       m_btnColor(new QPushButton(this)),
       m_crColor(color) {
-    setWindowTitle(QStringLiteral("字体"));
+    setWindowTitle(UiText("字体"));
 
     // Qt's chooser, embedded as a plain widget without its own buttons.
     m_fontChooser->setWindowFlags(Qt::Widget);
@@ -35,7 +36,7 @@ CFontDlg::CFontDlg(const QFont& font, const QColor& color, QWidget* parent)
     SetSelectedFont(font);
     NameChooserFields();
 
-    auto* colorLabel = new QLabel(QStringLiteral("颜色(&C):"), this);
+    auto* colorLabel = new QLabel(UiText("颜色(&C):"), this);
     colorLabel->setBuddy(m_btnColor);
     // A button takes no name from its buddy label, and this one shows only the colour.
     m_btnColor->setAccessibleName(AccessibleText(kNameTextColor));
@@ -44,8 +45,8 @@ CFontDlg::CFontDlg(const QFont& font, const QColor& color, QWidget* parent)
     SetSelectedColor(color);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    buttons->button(QDialogButtonBox::Ok)->setText(UiText("确定"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(UiText("取消"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

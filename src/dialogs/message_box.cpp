@@ -1,4 +1,5 @@
 #include "dialogs/message_box.h"
+#include "dialogs/ui_text.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -60,7 +61,7 @@ std::unique_ptr<QDialog> MakeMessageWindow(QWidget* parent, const QString& text,
     if (lines * lineHeight <= available.height() / 3) {
         auto box = std::make_unique<QMessageBox>(ToQt(icon), caption, plain, QMessageBox::Ok, parent);
         box->setTextFormat(Qt::PlainText);
-        box->button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+        box->button(QMessageBox::Ok)->setText(UiText("确定"));
         return box;
     }
     // Too tall for a box: the text scrolls inside a window no taller than two thirds of the screen, with
@@ -86,7 +87,7 @@ std::unique_ptr<QDialog> MakeMessageWindow(QWidget* parent, const QString& text,
     row->addWidget(textView, 1);
     layout->addLayout(row, 1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, window.get());
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    buttons->button(QDialogButtonBox::Ok)->setText(UiText("确定"));
     QObject::connect(buttons, &QDialogButtonBox::accepted, window.get(), &QDialog::accept);
     layout->addWidget(buttons);
     window->resize(std::min(available.width() * 2 / 3, 640), available.height() * 2 / 3);
@@ -140,8 +141,8 @@ bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
     if (!parent) parent = QApplication::activeWindow();
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setTextFormat(Qt::PlainText);
-    box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
-    box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    box.button(QMessageBox::Yes)->setText(UiText("是"));
+    box.button(QMessageBox::No)->setText(UiText("否"));
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

@@ -20,6 +20,7 @@
 #include "dialogs/message_box.h"
 #include "sound/record_dlg.h"
 #include "sound/sound_player.h"
+#include "dialogs/ui_text.h"
 
 namespace vox {
 
@@ -58,7 +59,7 @@ QString SoundFileFilter() {
 
 CAddSoundDlg::CAddSoundDlg(const std::string& sound, uint32_t count, QWidget* parent, const VoiceOptions& voice)
     : QDialog(parent), m_nRepeat(count > 0 ? 1 : 0), m_nCount(count), m_strSound(sound), m_voice(voice) {
-    setWindowTitle(QStringLiteral("添加声音"));
+    setWindowTitle(UiText("添加声音"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     // The voice's rows sit between the repeats and the buttons, which move down by their height.
     setFixedSize(Dlu(187), Dlu(132));
@@ -83,9 +84,9 @@ void CAddSoundDlg::BuildControls() {
     };
     auto edit = [this](int id, const QRect& rect) { return MakeControl<QLineEdit>(this, id, rect); };
 
-    m_btnOk = button(1, QStringLiteral("确定"), DluRect(36, 111, 50, 14));
+    m_btnOk = button(1, UiText("确定"), DluRect(36, 111, 50, 14));
     m_btnOk->setDefault(true);
-    QPushButton* cancel = button(2, QStringLiteral("取消"), DluRect(100, 111, 50, 14));
+    QPushButton* cancel = button(2, UiText("取消"), DluRect(100, 111, 50, 14));
     m_editSound = edit(1015, DluRect(21, 13, 96, 12));
     m_editSound->setReadOnly(true);
     m_editSound->setAccessibleName(AccessibleText(kNameSound));
@@ -93,27 +94,27 @@ void CAddSoundDlg::BuildControls() {
     m_btnAdd->setAccessibleName(AccessibleText(kNameChooseSoundFile));
     m_btnRemove = button(1013, QStringLiteral("-"), DluRect(133, 13, 12, 12));
     m_btnRemove->setAccessibleName(AccessibleText(kNameRemoveSound));
-    m_btnRecord = button(1016, QStringLiteral("录音"), DluRect(147, 13, 20, 12));
-    (new QGroupBox(QStringLiteral("重复次数"), this))->setGeometry(DluRect(21, 28, 146, 46));
+    m_btnRecord = button(1016, UiText("录音"), DluRect(147, 13, 20, 12));
+    (new QGroupBox(UiText("重复次数"), this))->setGeometry(DluRect(21, 28, 146, 46));
     m_grpRepeat = new QButtonGroup(this);
-    auto* endless = new QRadioButton(QStringLiteral("无限次(&I)"), this);
+    auto* endless = new QRadioButton(UiText("无限次(&I)"), this);
     endless->setObjectName(QStringLiteral("1017"));
     endless->setGeometry(DluRect(31, 40, 50, 12));
     m_grpRepeat->addButton(endless, 0);
-    auto* counted = new QRadioButton(QStringLiteral("有限次(&F)"), this);
+    auto* counted = new QRadioButton(UiText("有限次(&F)"), this);
     counted->setObjectName(QStringLiteral("1018"));
     counted->setGeometry(DluRect(31, 56, 50, 12));
     m_grpRepeat->addButton(counted, 1);
     m_editCount = edit(1019, DluRect(85, 56, 60, 12));
     m_editCount->setAccessibleName(AccessibleText(kNameRepeatCount));
-    auto* formatLabel = new QLabel(QStringLiteral("邮件中的声音格式"), this);
+    auto* formatLabel = new QLabel(UiText("邮件中的声音格式"), this);
     formatLabel->setGeometry(DluRect(21, 79, 66, 12));
     m_comboFormat = MakeControl<QComboBox>(this, 1044, DluRect(88, 78, 40, 14));
     // In VoiceFormat's order: the index is the format.
     m_comboFormat->addItems({QStringLiteral("WAV"), QStringLiteral("Opus"), QStringLiteral("MP3")});
     formatLabel->setBuddy(m_comboFormat);
-    m_checkNormalize = MakeControl<QCheckBox>(this, 1045, DluRect(21, 94, 80, 12), QStringLiteral("音量标准化"));
-    m_btnListen = button(1046, QStringLiteral("试听"), DluRect(131, 78, 36, 14));
+    m_checkNormalize = MakeControl<QCheckBox>(this, 1045, DluRect(21, 94, 80, 12), UiText("音量标准化"));
+    m_btnListen = button(1046, UiText("试听"), DluRect(131, 78, 36, 14));
     m_listenTimer = new QTimer(this);
     m_listenTimer->setInterval(100);
     connect(m_listenTimer, &QTimer::timeout, this, [this] {
@@ -144,7 +145,7 @@ void CAddSoundDlg::ShowSound(const QString& text) {
 void CAddSoundDlg::StopListening() {
     if (m_player) m_player->Stop();
     m_listenTimer->stop();
-    m_btnListen->setText(QStringLiteral("试听"));
+    m_btnListen->setText(UiText("试听"));
 }
 
 void CAddSoundDlg::OnListen() {
@@ -158,10 +159,10 @@ void CAddSoundDlg::OnListen() {
     if (!m_player) m_player = m_makePlayer ? m_makePlayer() : std::make_unique<CSoundPlayer>();
     std::string why;
     if (!m_player->Play(path, why)) {
-        ShowMessage(this, QString::fromStdString("无法试听：" + why), QStringLiteral("错误"), MessageIcon::Exclamation);
+        ShowMessage(this, QString::fromStdString("无法试听：" + why), UiText("错误"), MessageIcon::Exclamation);
         return;
     }
-    m_btnListen->setText(QStringLiteral("停止"));
+    m_btnListen->setText(UiText("停止"));
     m_listenTimer->start();
 }
 

@@ -19,14 +19,16 @@
 #include "dialogs/message_box.h"
 #include "base/program_folder.h"
 #include "sound/record_values.h"
+#include "dialogs/ui_text.h"
 
 namespace vox {
 
 namespace {
 
 constexpr uint32_t kRates[] = {8000, 11025, 22050, 44100};
-const QString kAdvancedMore = QStringLiteral("高级>>");
-const QString kAdvancedLess = QStringLiteral("高级<<");
+// Looked up when used: the language is set up after static initialisation.
+QString AdvancedMore() { return UiText("高级>>"); }
+QString AdvancedLess() { return UiText("高级<<"); }
 
 // A bar position for a byte count: never past the end (the last block may overshoot the limit).
 int BarPosition(const QProgressBar* bar, uint32_t bytes, int scale) {
@@ -70,7 +72,7 @@ CRecordDlg::CRecordDlg(QWidget* parent) : CRecordDlg(std::make_unique<CWaveRecor
 
 CRecordDlg::CRecordDlg(std::unique_ptr<CWaveRecorder> recorder, QWidget* parent)
     : QDialog(parent), m_recorder(std::move(recorder)), m_relay(std::make_unique<Relay>(this)) {
-    setWindowTitle(QStringLiteral("录音"));
+    setWindowTitle(UiText("录音"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     BuildControls();
     // The template's radio buttons are narrow: keep the gap between the mark and its text small, so
@@ -135,30 +137,30 @@ void CRecordDlg::BuildControls() {
         return r;
     };
 
-    m_btnAttach = button(1, QStringLiteral("附加"), DluRect(76, 69, 50, 14));
+    m_btnAttach = button(1, UiText("附加"), DluRect(76, 69, 50, 14));
     m_btnAttach->setDefault(true);
     m_btnAttach->setEnabled(false);
-    m_btnClose = button(2, QStringLiteral("关闭"), DluRect(130, 69, 50, 14));
+    m_btnClose = button(2, UiText("关闭"), DluRect(130, 69, 50, 14));
     m_progRecord = bar(1023, DluRect(18, 10, 150, 6));
     m_progRecord->setAccessibleName(AccessibleText(kNameRecordProgress));
     m_progPlay = bar(1024, DluRect(18, 20, 150, 6));
     m_progPlay->setAccessibleName(AccessibleText(kNamePlayProgress));
     m_progPlay->hide();
-    m_btnRecord = button(1016, QStringLiteral("录音"), DluRect(32, 41, 40, 12));
-    m_btnStop = button(1021, QStringLiteral("停止"), DluRect(74, 41, 40, 12));
+    m_btnRecord = button(1016, UiText("录音"), DluRect(32, 41, 40, 12));
+    m_btnStop = button(1021, UiText("停止"), DluRect(74, 41, 40, 12));
     m_btnStop->setEnabled(false);
-    m_btnPlay = button(1022, QStringLiteral("播放"), DluRect(116, 41, 40, 12));
+    m_btnPlay = button(1022, UiText("播放"), DluRect(116, 41, 40, 12));
     m_btnPlay->setEnabled(false);
-    m_btnAdvanced = button(3, kAdvancedMore, DluRect(7, 69, 50, 14));
-    QLabel* lengthLabel = label(QStringLiteral("录音长度"), DluRect(18, 97, 40, 12));
+    m_btnAdvanced = button(3, AdvancedMore(), DluRect(7, 69, 50, 14));
+    QLabel* lengthLabel = label(UiText("录音长度"), DluRect(18, 97, 40, 12));
     m_editSeconds = new QLineEdit(this);
     m_editSeconds->setObjectName(QStringLiteral("1015"));
     m_editSeconds->setGeometry(DluRect(18, 117, 30, 12));
     lengthLabel->setBuddy(m_editSeconds);
-    group(QStringLiteral("采样位数"), DluRect(68, 97, 50, 35));
-    group(QStringLiteral("声道"), DluRect(130, 97, 50, 35));
-    group(QStringLiteral("采样频率"), DluRect(18, 144, 150, 40));
-    label(QStringLiteral("秒"), DluRect(51, 117, 12, 12));
+    group(UiText("采样位数"), DluRect(68, 97, 50, 35));
+    group(UiText("声道"), DluRect(130, 97, 50, 35));
+    group(UiText("采样频率"), DluRect(18, 144, 150, 40));
+    label(UiText("秒"), DluRect(51, 117, 12, 12));
     m_grpBits = new QButtonGroup(this);
     m_grpChannels = new QButtonGroup(this);
     m_grpRate = new QButtonGroup(this);
@@ -168,8 +170,8 @@ void CRecordDlg::BuildControls() {
     // where the template puts it.
     radio(1017, QStringLiteral("8bits"), DluRect(76, 107, 40, 9), m_grpBits, 0);
     radio(1018, QStringLiteral("16bits"), DluRect(76, 120, 40, 9), m_grpBits, 1);
-    radio(1019, QStringLiteral("单声道"), DluRect(135, 107, 43, 9), m_grpChannels, 0);
-    radio(1025, QStringLiteral("立体声"), DluRect(135, 120, 43, 9), m_grpChannels, 1);
+    radio(1019, UiText("单声道"), DluRect(135, 107, 43, 9), m_grpChannels, 0);
+    radio(1025, UiText("立体声"), DluRect(135, 120, 43, 9), m_grpChannels, 1);
     radio(1026, QStringLiteral("8000Hz"), DluRect(26, 157, 60, 9), m_grpRate, 0);
     radio(1027, QStringLiteral("11025Hz"), DluRect(26, 169, 60, 9), m_grpRate, 1);
     radio(1028, QStringLiteral("22050Hz"), DluRect(90, 157, 60, 9), m_grpRate, 2);
@@ -220,9 +222,9 @@ void CRecordDlg::RecordEnabledByLimit() {
 }
 
 void CRecordDlg::OnAdvanced() {
-    const bool expand = m_btnAdvanced->text() == kAdvancedMore;
+    const bool expand = m_btnAdvanced->text() == AdvancedMore();
     setFixedSize(kCollapsedWidth, expand ? kExpandedHeight : kCollapsedHeight);
-    m_btnAdvanced->setText(expand ? kAdvancedLess : kAdvancedMore);
+    m_btnAdvanced->setText(expand ? AdvancedLess() : AdvancedMore());
 }
 
 void CRecordDlg::OnRecord() {
@@ -234,7 +236,7 @@ void CRecordDlg::OnRecord() {
         const std::optional<int32_t> limit = RecordLimitBytes(m_nSeconds, rate, bits, channels);
         if (!limit) {
             // The byte limit would wrap round in 32 bits and record a fraction of what was asked.
-            const QString text = QStringLiteral("录音长度太长：在此格式下最多可录%1秒。")
+            const QString text = UiText("录音长度太长：在此格式下最多可录%1秒。")
                                      .arg(static_cast<qulonglong>(MaxRecordSeconds(rate, bits, channels)));
             ShowMessage(this, text, ApplicationTitle(), MessageIcon::Exclamation);
             m_editSeconds->setFocus(Qt::OtherFocusReason);
@@ -327,7 +329,7 @@ void CRecordDlg::accept() {
         // Nothing is lost: the engine stays open with the recording, the window stays, and the earlier
         // file is as it was.
         ShowMessage(this,
-                    QStringLiteral("无法保存录音文件“%1”：%2")
+                    UiText("无法保存录音文件“%1”：%2")
                         .arg(QString::fromStdString(path.string()), QString::fromStdString(why)),
                     ApplicationTitle(), MessageIcon::Stop);
         return;
