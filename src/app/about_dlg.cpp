@@ -10,6 +10,7 @@
 #include "app/app_resources.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/ui_text.h"
+#include "dialogs/text_fit.h"
 
 namespace vox {
 
@@ -40,6 +41,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_info(new QLabel(this)
     ok->setGeometry(DluRect(178, 7, 50, 14));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    FitTexts(this);
 }
 
 }  // namespace vox

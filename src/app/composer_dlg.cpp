@@ -52,6 +52,7 @@
 #include "voice/voice_settings.h"
 #include "compose/mail_size.h"
 #include "dialogs/ui_text.h"
+#include "dialogs/text_fit.h"
 
 namespace vox {
 
@@ -117,6 +118,7 @@ CComposerDlg::CComposerDlg(QWidget* parent, KeptFolders kept) : QDialog(parent),
 
     BuildControls();
     InitPanes();
+    FitTexts(this);
     InitButtonColors();
     m_draft.m_voice = LoadVoiceSettings();  // what the sound window chose last time
 

@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "base/translate.h"
 #include "compose/mail_address.h"
 #include "voice/voice_format.h"
 
 namespace vox {
 
-// Stands for "Sound.wav" in the program folder until assembly replaces it by that file's full path.
-inline constexpr const char kRecordingMarker[] = "<录音>";
+// Stands for "Sound.wav" in the program folder until assembly replaces it by that file's full path. Kept
+// and compared as it stands; the sound window shows it in the user's language (hence N_).
+inline constexpr const char kRecordingMarker[] = N_("<录音>");
 
 // Colours are 0x00BBGGRR, red in the low byte, as the windows and the page both use them.
 using COLORREF = std::uint32_t;

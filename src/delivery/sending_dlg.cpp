@@ -15,6 +15,7 @@
 #include "dialogs/dialog_units.h"
 #include "dialogs/message_box.h"
 #include "dialogs/ui_text.h"
+#include "dialogs/text_fit.h"
 
 namespace vox {
 
@@ -100,6 +101,7 @@ void CSendingDlg::BuildControls(int recipientCount) {
     // Not a default button: Enter must not press Cancel by accident.
     m_btnCancel->setAutoDefault(false);
     connect(m_btnCancel, &QPushButton::clicked, this, &CSendingDlg::OnCancelSending);
+    FitTexts(this);
 }
 
 void CSendingDlg::showEvent(QShowEvent* event) {

@@ -8,6 +8,7 @@
 #include "dialogs/dialog_units.h"
 #include "dialogs/radio_group.h"
 #include "dialogs/ui_text.h"
+#include "dialogs/text_fit.h"
 
 namespace vox {
 
@@ -52,6 +53,7 @@ CAlignDlg::CAlignDlg(int alignment, QWidget* parent)
     connect(ok, &QPushButton::clicked, this, &CAlignDlg::OnOK);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
+    FitTexts(this);
     UpdateData(false);
 }
 

@@ -14,6 +14,7 @@
 #include "dialogs/file_chooser.h"
 #include "dialogs/radio_group.h"
 #include "dialogs/ui_text.h"
+#include "dialogs/text_fit.h"
 
 namespace vox {
 
@@ -85,6 +86,7 @@ CBackgroundDlg::CBackgroundDlg(int mode, COLORREF color, const QString& picture,
     connect(ok, &QPushButton::clicked, this, &CBackgroundDlg::OnOK);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
+    FitTexts(this);
     OnInitDialog();
 }
 

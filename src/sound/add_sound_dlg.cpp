@@ -21,6 +21,7 @@
 #include "sound/record_dlg.h"
 #include "sound/sound_player.h"
 #include "dialogs/ui_text.h"
+#include "dialogs/text_fit.h"
 
 namespace vox {
 
@@ -64,6 +65,7 @@ CAddSoundDlg::CAddSoundDlg(const std::string& sound, uint32_t count, QWidget* pa
     // The voice's rows sit between the repeats and the buttons, which move down by their height.
     setFixedSize(Dlu(187), Dlu(132));
     BuildControls();
+    FitTexts(this);
 
     // OnInitDialog: members into the controls; the count edit follows the radio, "+" and "-" the sound.
     m_grpRepeat->button(m_nRepeat)->setChecked(true);
@@ -134,8 +136,11 @@ void CAddSoundDlg::BuildControls() {
 QWidget* CAddSoundDlg::Control(int id) const { return FindControl(this, id); }
 
 void CAddSoundDlg::ShowSound(const QString& text) {
-    m_editSound->setText(text);
-    m_editSound->setCursorPosition(text.size());  // the file name, at the end, is what tells paths apart
+    m_shownSound = text;
+    // The marker stays as it is in the draft; only its face is in the user's language.
+    const QString face = text == QString::fromUtf8(kRecordingMarker) ? UiText(kRecordingMarker) : text;
+    m_editSound->setText(face);
+    m_editSound->setCursorPosition(face.size());  // the file name, at the end, is what tells paths apart
     m_btnRemove->setEnabled(!text.isEmpty());
     m_btnAdd->setEnabled(text.isEmpty());
     StopListening();
@@ -153,13 +158,13 @@ void CAddSoundDlg::OnListen() {
         StopListening();
         return;
     }
-    const std::string text = m_editSound->text().toStdString();
+    const std::string text = m_shownSound.toStdString();
     if (text.empty()) return;
     const std::string path = text == kRecordingMarker ? RecordingPath().string() : text;
     if (!m_player) m_player = m_makePlayer ? m_makePlayer() : std::make_unique<CSoundPlayer>();
     std::string why;
     if (!m_player->Play(path, why)) {
-        ShowMessage(this, QString::fromStdString("无法试听：" + why), UiText("错误"), MessageIcon::Exclamation);
+        ShowMessage(this, UiText("无法试听：%1").arg(QString::fromStdString(why)), UiText("错误"), MessageIcon::Exclamation);
         return;
     }
     m_btnListen->setText(UiText("停止"));
@@ -193,7 +198,7 @@ void CAddSoundDlg::accept() {
     // UpdateData: the radio, then the count (read in both modes), then the sound text.
     m_nRepeat = std::max(0, m_grpRepeat->checkedId());
     if (!ReadUnsignedEdit(this, m_editCount, m_nCount)) return;
-    m_strSound = m_editSound->text().toStdString();
+    m_strSound = m_shownSound.toStdString();
     m_voice.format = static_cast<VoiceFormat>(std::max(0, m_comboFormat->currentIndex()));
     m_voice.normalize = m_checkNormalize->isChecked();
     StopListening();

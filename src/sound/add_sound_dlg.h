@@ -72,6 +72,7 @@ private:
 
     QPushButton* m_btnOk = nullptr;
     QLineEdit* m_editSound = nullptr;   // 1015
+    QString m_shownSound;  // what the read-only edit stands for: the recording marker is shown translated
     QPushButton* m_btnAdd = nullptr;    // 1012
     QPushButton* m_btnRemove = nullptr; // 1013
     QPushButton* m_btnRecord = nullptr; // 1016

@@ -20,6 +20,7 @@
 #include "base/program_folder.h"
 #include "sound/record_values.h"
 #include "dialogs/ui_text.h"
+#include "dialogs/text_fit.h"
 
 namespace vox {
 
@@ -85,6 +86,7 @@ CRecordDlg::CRecordDlg(std::unique_ptr<CWaveRecorder> recorder, QWidget* parent)
     m_grpChannels->button(m_nChannels)->setChecked(true);
     WriteUnsignedEdit(m_editSeconds, m_nSeconds);
     setFixedSize(kCollapsedWidth, kCollapsedHeight);
+    FitTexts(this);
     m_recorder->SetNotifyWindow(m_relay.get());
     m_recorder->SetMessageFunction([this](const std::string& text) {
         ShowMessage(this, QString::fromStdString(text), ApplicationTitle(), MessageIcon::Stop);
@@ -223,7 +225,7 @@ void CRecordDlg::RecordEnabledByLimit() {
 
 void CRecordDlg::OnAdvanced() {
     const bool expand = m_btnAdvanced->text() == AdvancedMore();
-    setFixedSize(kCollapsedWidth, expand ? kExpandedHeight : kCollapsedHeight);
+    setFixedSize(width(), expand ? kExpandedHeight : kCollapsedHeight);  // as wide as its captions made it
     m_btnAdvanced->setText(expand ? AdvancedLess() : AdvancedMore());
 }
 
@@ -255,7 +257,7 @@ void CRecordDlg::OnRecord() {
     m_recorder->StartRecord();
     SetButtons(false, true, false, false);
     m_btnAdvanced->setEnabled(false);
-    setFixedSize(kCollapsedWidth, kCollapsedHeight);
+    setFixedSize(width(), kCollapsedHeight);
     m_nState = 1;
 }
 

@@ -27,6 +27,7 @@
 #include "app/about_dlg.h"
 #include "app/app_resources.h"
 #include "app/composer_dlg.h"
+#include "base/translate.h"
 #include "controls/body_edit.h"
 #include "delivery/sending_dlg.h"
 #include "dialogs/dialog_units.h"
@@ -88,7 +89,12 @@ void Settle(int ms) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // In the language of the environment, as the program speaks it (scripts/screenshot.sh runs it once
+    // in Chinese and once in English); the sample letter is in the same language.
+    SetUpLanguage();
     QApplication app(argc, argv);
+    SetUpLanguage();
+    const bool english = CurrentLanguage() == UiLanguage::English;
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
         return 2;
@@ -100,14 +106,27 @@ int main(int argc, char* argv[]) {
 
     {
         CComposerDlg composer;
-        composer.Field(1000)->setText(QStringLiteral("xiaoming@example.cn"));
-        composer.Field(1001)->setText(QStringLiteral("laowang@example.com;lili@example.org"));
-        composer.Field(1002)->setText(QStringLiteral("zhang.san@example.net"));
-        composer.Field(1004)->setText(QStringLiteral("周末聚会的邀请"));
-        composer.Body()->setPlainText(
-            QStringLiteral("老王、丽丽：\n\n你们好！这个周六晚上六点，我们在老地方聚一聚，"
-                           "附件里是地图和菜单。打开邮件就能听到我的语音邀请。\n\n小明"));
-        FileChooserFunction previous = SetFileChooserFunction([](QWidget*, const QString&, const QString&, bool) {
+        if (english) {
+            composer.Field(1000)->setText(QStringLiteral("sam@example.org"));
+            composer.Field(1001)->setText(QStringLiteral("alex@example.com;lee@example.org"));
+            composer.Field(1002)->setText(QStringLiteral("jo.smith@example.net"));
+            composer.Field(1004)->setText(QStringLiteral("Come round on Saturday"));
+            composer.Body()->setPlainText(
+                QStringLiteral("Alex, Lee,\n\nWe are meeting at the usual place this Saturday at six; the map and "
+                               "the menu are attached. Open the mail and you will hear my invitation.\n\nSam"));
+        } else {
+            composer.Field(1000)->setText(QStringLiteral("xiaoming@example.cn"));
+            composer.Field(1001)->setText(QStringLiteral("laowang@example.com;lili@example.org"));
+            composer.Field(1002)->setText(QStringLiteral("zhang.san@example.net"));
+            composer.Field(1004)->setText(QStringLiteral("周末聚会的邀请"));
+            composer.Body()->setPlainText(
+                QStringLiteral("老王、丽丽：\n\n你们好！这个周六晚上六点，我们在老地方聚一聚，"
+                               "附件里是地图和菜单。打开邮件就能听到我的语音邀请。\n\n小明"));
+        }
+        FileChooserFunction previous = SetFileChooserFunction([english](QWidget*, const QString&, const QString&, bool) {
+            if (english)
+                return QStringList{QStringLiteral("/home/sam/Documents/map.png"),
+                                   QStringLiteral("/home/sam/Documents/menu.pdf")};
             return QStringList{QStringLiteral("/home/xiaoming/文档/地图.png"),
                                QStringLiteral("/home/xiaoming/文档/菜单.pdf")};
         });
@@ -153,13 +172,13 @@ int main(int argc, char* argv[]) {
 
     {
         std::atomic<bool> shown{false};
-        CSendingDlg sending(3, 10, [&](DeliveryObserver& o, const std::atomic<bool>& cancel, FailureList&) {
+        CSendingDlg sending(3, 10, [&, english](DeliveryObserver& o, const std::atomic<bool>& cancel, FailureList&) {
             o.SetRecipientText("laowang@example.com");
             o.StepRecipientBar();
             o.StepRecipientBar();
             o.SetStepBar(0);
             for (int i = 0; i < 6; ++i) o.StepStepBar();
-            o.SetStepLine("已经传输数据2048字节，共5000字节");
+            o.SetStepLine(english ? "2048 of 5000 bytes sent" : "已经传输数据2048字节，共5000字节");
             shown = true;
             while (!cancel) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         });

@@ -1,0 +1,251 @@
+// Every window in one language, given as the argument ("zh" or "en"): the language is taken from the
+// environment the test sets before anything is made, as the program takes it. In each window no caption
+// is wider than its control, and in English no Chinese character is left in any text, title, tool tip or
+// accessible name (nor in the composer's menu).
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "app/about_dlg.h"
+#include "app/app_resources.h"
+#include "app/composer_dlg.h"
+#include "base/translate.h"
+#include "controls/hover_button.h"
+#include "delivery/sending_dlg.h"
+#include "dialogs/align_dlg.h"
+#include "dialogs/background_dlg.h"
+#include "dialogs/dialog_units.h"
+#include "dialogs/font_dlg.h"
+#include "dialogs/message_box.h"
+#include "dialogs/ui_text.h"
+#include "scripted_wave_device.h"
+#include "sound/add_sound_dlg.h"
+#include "sound/record_dlg.h"
+
+using namespace vox;
+
+namespace {
+
+bool g_english = false;
+
+struct Window {
+    const char* name;
+    std::function<std::unique_ptr<QWidget>()> make;
+};
+
+const Window kWindows[] = {
+    {"composer", [] { return std::make_unique<CComposerDlg>(); }},
+    {"sound", [] { return std::make_unique<CAddSoundDlg>(std::string(), 0u); }},
+    {"record",
+     [] {
+         auto recorder = std::make_unique<CWaveRecorder>(std::make_unique<vox::testing::ScriptedWaveDevice>());
+         auto dlg = std::make_unique<CRecordDlg>(std::move(recorder));
+         dlg->OnAdvanced();  // every control showing
+         return dlg;
+     }},
+    {"background", [] { return std::make_unique<CBackgroundDlg>(0, 0xFFFFFF, QString()); }},
+    {"format", [] { return std::make_unique<CAlignDlg>(0); }},
+    {"font", [] { return std::make_unique<CFontDlg>(QApplication::font(), QColor(Qt::black)); }},
+    {"sending",
+     [] {
+         return std::make_unique<CSendingDlg>(2, 8, [](DeliveryObserver&, const std::atomic<bool>& cancel, FailureList&) {
+             while (!cancel) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+         });
+     }},
+    {"about", [] { return std::make_unique<CAboutDlg>(); }},
+    {"message",
+     [] { return MakeMessageWindow(nullptr, UiText(kCancelSendQuestion), UiText("信息"), MessageIcon::Exclamation); }},
+};
+
+// The text as drawn: a mnemonic's ampersand is not shown.
+QString Shown(QString text) {
+    for (qsizetype i = text.indexOf(QLatin1Char('&')); i >= 0; i = text.indexOf(QLatin1Char('&'), i + 1))
+        text.remove(i, 1);
+    return text;
+}
+
+bool HasChinese(const QString& text) {
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (c.script() == QChar::Script_Han || (u >= 0x3000 && u <= 0x303F) || (u >= 0xFF00 && u <= 0xFFEF)) return true;
+    }
+    return false;
+}
+
+// Room the control has for its caption, and the caption's width; {0, 0} for controls without one.
+struct Room {
+    int needed = 0, has = 0;
+    QString text;
+};
+
+Room CaptionRoom(QWidget* w) {
+    const QFontMetrics metrics = w->fontMetrics();
+    if (auto* hover = qobject_cast<CHoverButton*>(w)) {
+        // Inside the two-pixel ring.
+        return {metrics.horizontalAdvance(hover->text()), hover->width() - 4, hover->text()};
+    }
+    if (auto* push = qobject_cast<QPushButton*>(w)) {
+        const int frame = push->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, push);
+        return {metrics.horizontalAdvance(Shown(push->text())), push->width() - 2 * frame, push->text()};
+    }
+    if (qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w)) {
+        auto* button = static_cast<QAbstractButton*>(w);
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect contents = button->style()->subElementRect(
+            qobject_cast<QCheckBox*>(w) ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents, &option, button);
+        return {metrics.horizontalAdvance(Shown(button->text())), contents.width(), button->text()};
+    }
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        if (label->wordWrap() || label->text().isEmpty()) return {};
+        const QString text = label->buddy() ? Shown(label->text()) : label->text();
+        int widest = 0;
+        for (const QString& line : text.split(QLatin1Char('\n'))) widest = std::max(widest, metrics.horizontalAdvance(line));
+        return {widest, label->contentsRect().width() - 2 * std::max(0, label->margin()), label->text()};
+    }
+    if (auto* group = qobject_cast<QGroupBox*>(w)) {
+        // The title sits inside the frame's corner, a few pixels in from each side.
+        return {metrics.horizontalAdvance(Shown(group->title())) + 2 * 6, group->width(), group->title()};
+    }
+    return {};
+}
+
+// Every text a person or a screen reader meets on the widget.
+QStringList TextsOf(QWidget* w) {
+    QStringList texts{w->windowTitle(), w->toolTip(), w->accessibleName(), w->accessibleDescription(),
+                      w->property("text").toString(), w->property("title").toString(),
+                      w->property("placeholderText").toString()};
+    if (QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w)) {
+        texts << iface->text(QAccessible::Name) << iface->text(QAccessible::Description);
+    }
+    if (auto* combo = qobject_cast<QComboBox*>(w))
+        for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
+    return texts;
+}
+
+}  // namespace
+
+class WindowTextTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        QCOMPARE(CurrentLanguage(), g_english ? UiLanguage::English : UiLanguage::Chinese);
+        // The catalog is found in the build tree: a caption of each kind comes out in the language.
+        QCOMPARE(UiText("发送"), g_english ? QStringLiteral("Send") : QStringLiteral("发送"));
+    }
+
+    void captionsFit() {
+        QStringList cut;  // every one, not only the first
+        for (const Window& w : kWindows) {
+            std::unique_ptr<QWidget> window = w.make();
+            window->show();
+            QVERIFY2(QTest::qWaitForWindowExposed(window.get()), w.name);
+            for (QWidget* child : window->findChildren<QWidget*>()) {
+                if (!child->isVisibleTo(window.get())) continue;
+                const Room room = CaptionRoom(child);
+                if (room.needed > room.has)
+                    cut << QStringLiteral("%1: \"%2\" needs %3 pixels, has %4")
+                               .arg(w.name, room.text)
+                               .arg(room.needed)
+                               .arg(room.has);
+            }
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
+    }
+
+    // A control that grew for its caption, or a pane that grew for its text, lies on none of its
+    // neighbours (group boxes are drawn around theirs).
+    void nothingOverlaps() {
+        QStringList overlaps;
+        for (const Window& w : kWindows) {
+            std::unique_ptr<QWidget> window = w.make();
+            window->show();
+            QVERIFY2(QTest::qWaitForWindowExposed(window.get()), w.name);
+            std::vector<QWidget*> placed;
+            for (QWidget* child : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (child->isVisibleTo(window.get()) && !qobject_cast<QGroupBox*>(child) && !child->isWindow())
+                    placed.push_back(child);
+            for (std::size_t i = 0; i < placed.size(); ++i)
+                for (std::size_t j = i + 1; j < placed.size(); ++j)
+                    if (placed[i]->geometry().intersects(placed[j]->geometry()))
+                        overlaps << QStringLiteral("%1: %2 \"%3\" and %4 \"%5\"")
+                                        .arg(w.name, placed[i]->objectName(), placed[i]->property("text").toString().left(20),
+                                             placed[j]->objectName(), placed[j]->property("text").toString().left(20));
+        }
+        QVERIFY2(overlaps.isEmpty(), qPrintable(overlaps.join(QStringLiteral("; "))));
+    }
+
+    void englishHasNoChinese() {
+        if (!g_english) QSKIP("English only");
+        for (const Window& w : kWindows) {
+            std::unique_ptr<QWidget> window = w.make();
+            window->show();
+            QVERIFY2(QTest::qWaitForWindowExposed(window.get()), w.name);
+            QList<QWidget*> widgets = window->findChildren<QWidget*>();
+            widgets.prepend(window.get());
+            for (QWidget* widget : widgets) {
+                if (widget != window.get() && !widget->isVisibleTo(window.get())) continue;
+                for (const QString& text : TextsOf(widget))
+                    QVERIFY2(!HasChinese(text), qPrintable(QStringLiteral("%1: \"%2\"").arg(w.name, text)));
+            }
+        }
+    }
+
+    // The composer's own menu, opened by the context-menu key, read while it is open and then closed.
+    void composerMenuSpeaksTheLanguage() {
+        CComposerDlg composer;
+        composer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&composer));
+        QStringList actions;
+        QTimer::singleShot(0, &composer, [&actions] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            for (const QAction* action : menu->actions()) actions << action->text();
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(20, 20), composer.mapToGlobal(QPoint(20, 20)));
+        QApplication::sendEvent(&composer, &event);
+        QCOMPARE(actions, QStringList{g_english ? QStringLiteral("&About VoxLetter...") : QStringLiteral("关于 VoxLetter(&A)...")});
+    }
+};
+
+int main(int argc, char* argv[]) {
+    g_english = argc > 1 && std::strcmp(argv[1], "en") == 0;
+    // As a user's desktop session would set it; the locale itself need not be generated.
+    ::unsetenv("LANGUAGE");
+    ::unsetenv("LC_ALL");
+    ::unsetenv("LC_MESSAGES");
+    ::setenv("LANG", g_english ? "en_US.UTF-8" : "zh_CN.UTF-8", 1);
+    SetUpLanguage();
+    QApplication app(argc, argv);
+    SetUpLanguage();
+    LoadQtTranslation();
+    QApplication::setFont(DialogFont());
+    WindowTextTest test;
+    char* testArgs[] = {argv[0]};
+    return QTest::qExec(&test, 1, testArgs);
+}
+
+#include "window_text_test.moc"
