@@ -1,6 +1,10 @@
 #include "dialogs/file_chooser.h"
 
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QTimer>
+#include <QTreeView>
 
 #include <utility>
 
@@ -14,12 +18,33 @@ FileChooserFunction& Replacement() {
 
 QStringList Choose(QWidget* parent, const QString& caption, const QString& filter, bool allowMany) {
     if (const FileChooserFunction& replacement = Replacement()) return replacement(parent, caption, filter, allowMany);
-    if (allowMany) return QFileDialog::getOpenFileNames(parent, caption, QString(), filter);
-    QString one = QFileDialog::getOpenFileName(parent, caption, QString(), filter);
-    return one.isEmpty() ? QStringList() : QStringList{one};
+    const std::unique_ptr<QFileDialog> chooser = MakeFileChooser(parent, caption, filter, allowMany);
+    if (chooser->exec() != QDialog::Accepted) return {};
+    return chooser->selectedFiles();
 }
 
 }  // namespace
+
+std::unique_ptr<QFileDialog> MakeFileChooser(QWidget* parent, const QString& caption, const QString& filter,
+                                             bool allowMany) {
+    auto chooser = std::make_unique<QFileDialog>(parent, caption, QString(), filter);
+    chooser->setFileMode(allowMany ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    chooser->setAcceptMode(QFileDialog::AcceptOpen);
+    // Qt's own chooser gives its detail columns fixed widths, which cut a size such as "76.5 KiB" or a
+    // date in a longer form than the US one. Fitted when a folder's entries are in (they come in the
+    // background), and still for the user to drag.
+    auto* view = chooser->findChild<QTreeView*>(QStringLiteral("treeView"));
+    auto* model = chooser->findChild<QFileSystemModel*>(QStringLiteral("qt_filesystem_model"));
+    if (view && model) {
+        // The view lays its rows out after the model's signal: measured once they are in.
+        QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
+            QTimer::singleShot(0, view, [view] {
+                for (int column = 1; column < view->header()->count(); ++column) view->resizeColumnToContents(column);
+            });
+        });
+    }
+    return chooser;
+}
 
 QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QString& filter) {
     return Choose(parent, caption, filter, true);

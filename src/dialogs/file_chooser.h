@@ -7,6 +7,9 @@
 
 #include <functional>
 
+#include <memory>
+
+class QFileDialog;
 class QWidget;
 
 namespace vox {
@@ -17,6 +20,12 @@ QStringList ChooseOpenFiles(QWidget* parent, const QString& caption, const QStri
 
 // One file, or an empty text after Cancel.
 QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& filter);
+
+// The chooser the two functions above run, not yet shown (tests look at it without running it). Where Qt's
+// own chooser is used (no desktop's native one), its columns of size, type and date fit their contents
+// each time a folder has been read, so that no size or date is cut.
+std::unique_ptr<QFileDialog> MakeFileChooser(QWidget* parent, const QString& caption, const QString& filter,
+                                             bool allowMany);
 
 // (parent, caption, filter, allowMany) -> picked paths. An empty function puts the real chooser back;
 // the previous replacement is returned.

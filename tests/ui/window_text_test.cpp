@@ -9,6 +9,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTreeView>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -20,6 +29,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +46,7 @@
 #include "dialogs/align_dlg.h"
 #include "dialogs/background_dlg.h"
 #include "dialogs/dialog_units.h"
+#include "dialogs/file_chooser.h"
 #include "dialogs/font_dlg.h"
 #include "dialogs/message_box.h"
 #include "dialogs/ui_text.h"
@@ -209,6 +220,65 @@ private slots:
                 if (widget != window.get() && !widget->isVisibleTo(window.get())) continue;
                 for (const QString& text : TextsOf(widget))
                     QVERIFY2(!HasChinese(text), qPrintable(QStringLiteral("%1: \"%2\"").arg(w.name, text)));
+            }
+        }
+    }
+
+    // Qt's file chooser in the language, its columns as wide as what they show, its dates in the
+    // locale's form.
+    void fileChooserFits() {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        QFile file(folder.filePath(QStringLiteral("a-rather-large-recording.wav")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(1'000'000, 'x'));  // "976.56 KiB", wider than the chooser's "128.88 GB" pattern
+        file.close();
+        const QDateTime modified(QDate(2026, 12, 7), QTime(16, 25));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+        file.close();
+
+        std::unique_ptr<QFileDialog> chooser = MakeFileChooser(nullptr, QString(), QStringLiteral("All Files (*)"), true);
+        auto* model = chooser->findChild<QFileSystemModel*>(QStringLiteral("qt_filesystem_model"));
+        auto* view = chooser->findChild<QTreeView*>(QStringLiteral("treeView"));
+        QVERIFY(model && view);
+        QSignalSpy loaded(model, &QFileSystemModel::directoryLoaded);
+        chooser->setViewMode(QFileDialog::Detail);
+        chooser->setDirectory(folder.path());
+        chooser->show();
+        QVERIFY(QTest::qWaitForWindowExposed(chooser.get()));
+        QTRY_VERIFY(std::any_of(loaded.begin(), loaded.end(),
+                                [&](const QList<QVariant>& args) { return args.value(0).toString() == folder.path(); }));
+        QApplication::processEvents();
+
+        const QModelIndex name = model->index(file.fileName());
+        QVERIFY(name.isValid());
+        const QString date = model->index(name.row(), 3, name.parent()).data().toString();
+        const QLocale locale = g_english ? QLocale(QLocale::English, QLocale::UnitedStates) : QLocale(QLocale::Chinese, QLocale::China);
+        QCOMPARE(date, locale.toString(modified, QLocale::ShortFormat));
+        // A cell's text is cut (elided) where it is wider than the cell less the delegate's margins.
+        const int margins = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
+        const QAbstractItemModel* shown = view->model();
+        QVERIFY(shown->rowCount(view->rootIndex()) > 0);
+        for (int column = 1; column < view->header()->count(); ++column) {
+            for (int row = 0; row < shown->rowCount(view->rootIndex()); ++row) {
+                const QString text = shown->index(row, column, view->rootIndex()).data().toString();
+                const int needed = view->fontMetrics().horizontalAdvance(text) + margins;
+                QVERIFY2(needed <= view->columnWidth(column),
+                         qPrintable(QStringLiteral("column %1: \"%2\" needs %3 pixels, has %4")
+                                        .arg(column)
+                                        .arg(text)
+                                        .arg(needed)
+                                        .arg(view->columnWidth(column))));
+            }
+        }
+        if (g_english) {
+            QList<QWidget*> widgets = chooser->findChildren<QWidget*>();
+            widgets.prepend(chooser.get());
+            for (QWidget* widget : widgets) {
+                if (widget != chooser.get() && !widget->isVisibleTo(chooser.get())) continue;
+                for (const QString& text : TextsOf(widget))
+                    QVERIFY2(!HasChinese(text), qPrintable(QStringLiteral("file chooser: \"%1\"").arg(text)));
             }
         }
     }
