@@ -34,6 +34,7 @@
 #include "scripted_wave_device.h"
 #include "sound/add_sound_dlg.h"
 #include "sound/record_dlg.h"
+#include "every_window.h"
 #include "ui_test_support.h"
 
 using namespace vox;
@@ -41,34 +42,8 @@ using vox::test::MessageRecorder;
 
 namespace {
 
-struct Window {
-    const char* name;
-    std::function<std::unique_ptr<QWidget>()> make;
-};
-
-std::unique_ptr<CRecordDlg> MakeRecordDlg() {
-    auto recorder = std::make_unique<CWaveRecorder>(std::make_unique<vox::testing::ScriptedWaveDevice>());
-    auto dlg = std::make_unique<CRecordDlg>(std::move(recorder));
-    dlg->OnAdvanced();  // the larger size, with every control of the template showing
-    return dlg;
-}
-
-const Window kWindows[] = {
-    {"composer", [] { return std::make_unique<CComposerDlg>(); }},
-    {"sound", [] { return std::make_unique<CAddSoundDlg>(std::string(), 0u); }},
-    {"record", [] { return MakeRecordDlg(); }},
-    {"background", [] { return std::make_unique<CBackgroundDlg>(0, 0xFFFFFF, QString()); }},
-    {"format", [] { return std::make_unique<CAlignDlg>(0); }},
-    {"font", [] { return std::make_unique<CFontDlg>(QApplication::font(), QColor(Qt::black)); }},
-    {"sending",
-     [] {
-         // Its work runs until the window goes (an ended one would close the window at once).
-         return std::make_unique<CSendingDlg>(2, 8, [](DeliveryObserver&, const std::atomic<bool>& cancel, FailureList&) {
-             while (!cancel) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-         });
-     }},
-    {"about", [] { return std::make_unique<CAboutDlg>(); }},
-};
+const std::vector<vox::test::NamedWindow> kWindows = vox::test::EveryWindow();
+using Window = vox::test::NamedWindow;
 
 // Roles a person acts on or reads a value from: each of these needs a name to be told apart.
 bool Actionable(QAccessible::Role role) {
@@ -175,7 +150,7 @@ private slots:
             QVERIFY2(actionable > 0, w.name);
         }
         // The meter shows only while capture runs; it is named and read all the same.
-        std::unique_ptr<CRecordDlg> record = MakeRecordDlg();
+        std::unique_ptr<CRecordDlg> record = vox::test::MakeAdvancedRecordDlg();
         record->LevelMeter()->setValue(1234);
         QAccessibleInterface* meter = QAccessible::queryAccessibleInterface(record->LevelMeter());
         QCOMPARE(meter->text(QAccessible::Name), QStringLiteral("输入音量"));

@@ -50,7 +50,7 @@
 #include "dialogs/font_dlg.h"
 #include "dialogs/message_box.h"
 #include "dialogs/ui_text.h"
-#include "scripted_wave_device.h"
+#include "every_window.h"
 #include "sound/add_sound_dlg.h"
 #include "sound/record_dlg.h"
 
@@ -60,34 +60,19 @@ namespace {
 
 bool g_english = false;
 
-struct Window {
-    const char* name;
-    std::function<std::unique_ptr<QWidget>()> make;
-};
+using Window = vox::test::NamedWindow;
 
-const Window kWindows[] = {
-    {"composer", [] { return std::make_unique<CComposerDlg>(); }},
-    {"sound", [] { return std::make_unique<CAddSoundDlg>(std::string(), 0u); }},
-    {"record",
-     [] {
-         auto recorder = std::make_unique<CWaveRecorder>(std::make_unique<vox::testing::ScriptedWaveDevice>());
-         auto dlg = std::make_unique<CRecordDlg>(std::move(recorder));
-         dlg->OnAdvanced();  // every control showing
-         return dlg;
-     }},
-    {"background", [] { return std::make_unique<CBackgroundDlg>(0, 0xFFFFFF, QString()); }},
-    {"format", [] { return std::make_unique<CAlignDlg>(0); }},
-    {"font", [] { return std::make_unique<CFontDlg>(QApplication::font(), QColor(Qt::black)); }},
-    {"sending",
-     [] {
-         return std::make_unique<CSendingDlg>(2, 8, [](DeliveryObserver&, const std::atomic<bool>& cancel, FailureList&) {
-             while (!cancel) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-         });
-     }},
-    {"about", [] { return std::make_unique<CAboutDlg>(); }},
-    {"message",
-     [] { return MakeMessageWindow(nullptr, UiText(kCancelSendQuestion), UiText("信息"), MessageIcon::Exclamation); }},
-};
+// Every window, and a message box.
+std::vector<Window> Windows() {
+    std::vector<Window> windows = vox::test::EveryWindow();
+    windows.push_back({"message", [] {
+                           return MakeMessageWindow(nullptr, UiText(kCancelSendQuestion), UiText("信息"),
+                                                    MessageIcon::Exclamation);
+                       }});
+    return windows;
+}
+
+const std::vector<Window> kWindows = Windows();
 
 // The text as drawn: a mnemonic's ampersand is not shown.
 QString Shown(QString text) {
