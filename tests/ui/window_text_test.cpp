@@ -47,6 +47,7 @@
 #include "dialogs/background_dlg.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/file_chooser.h"
+#include "dialogs/text_fit.h"
 #include "dialogs/font_dlg.h"
 #include "dialogs/message_box.h"
 #include "dialogs/ui_text.h"
@@ -207,6 +208,47 @@ private slots:
                     QVERIFY2(!HasChinese(text), qPrintable(QStringLiteral("%1: \"%2\"").arg(w.name, text)));
             }
         }
+    }
+
+    // The fitting rule on a small template: what grows, what moves, and what stays.
+    void fitRules() {
+        QWidget window;
+        window.setFixedSize(300, 100);
+        auto place = [&window](QWidget* w, int x, int y, int width, int height) {
+            w->setParent(&window);
+            w->setGeometry(x, y, width, height);
+            return w;
+        };
+        QWidget* label = place(new QLabel(QStringLiteral("A caption far wider than its place")), 10, 10, 40, 16);
+        QWidget* near = place(new QPushButton(QStringLiteral("x")), 53, 10, 20, 16);      // 3 pixels beside it
+        QWidget* far = place(new QPushButton(QStringLiteral("y")), 250, 10, 20, 16);      // room enough between
+        QWidget* below = place(new QPushButton(QStringLiteral("z")), 53, 40, 20, 16);     // another row
+        QWidget* group = place(new QGroupBox(QStringLiteral("G")), 10, 60, 100, 36);
+        QWidget* radio = place(new QRadioButton(QStringLiteral("A radio caption much wider")), 20, 75, 50, 16);
+        QWidget* beside = place(new QPushButton(QStringLiteral("w")), 120, 70, 20, 16);   // right of the group
+        window.show();
+        FitTexts(&window);
+
+        QCOMPARE(label->width(), CaptionWidth(label));
+        QCOMPARE(near->x(), label->x() + label->width() + 3);   // keeps its gap
+        QCOMPARE(below->geometry(), QRect(53, 40, 20, 16));     // not on the row: stays
+        QCOMPARE(radio->width(), CaptionWidth(radio));
+        QCOMPARE(radio->x(), 20);
+        QCOMPARE(group->x() + group->width(), radio->x() + radio->width() + 5);  // its margin, at most 5
+        QCOMPARE(beside->x(), group->x() + group->width() + 5);                  // its gap, at most 5
+        const int rightmost = std::max({far->x() + far->width(), beside->x() + beside->width(), near->x() + near->width()});
+        QCOMPARE(window.width(), rightmost + 30);  // the template's right margin beyond 270
+        QCOMPARE(window.minimumWidth(), window.maximumWidth());
+
+        // Once fitted, fitting again changes nothing.
+        std::vector<QRect> before;
+        for (QWidget* w : window.findChildren<QWidget*>()) before.push_back(w->geometry());
+        const QSize size = window.size();
+        FitTexts(&window);
+        std::vector<QRect> after;
+        for (QWidget* w : window.findChildren<QWidget*>()) after.push_back(w->geometry());
+        QCOMPARE(after, before);
+        QCOMPARE(window.size(), size);
     }
 
     // Qt's file chooser in the language, its columns as wide as what they show, its dates in the
