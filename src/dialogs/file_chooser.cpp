@@ -3,6 +3,8 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QTimer>
 #include <QTreeView>
 
@@ -15,6 +17,23 @@ FileChooserFunction& Replacement() {
     static FileChooserFunction replacement;
     return replacement;
 }
+
+// Qt's file model writes its dates in the system locale's form, which in the C locale is neither the
+// program's language nor the one Qt's other texts take (QLocale's default, set with the language): the
+// chooser's dates are written in the default locale's short form instead.
+class LocaleDates : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        static constexpr int kDateColumn = 3;
+        if (role == Qt::DisplayRole && index.column() == kDateColumn) {
+            if (const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel()))
+                return QLocale().toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
 
 QStringList Choose(QWidget* parent, const QString& caption, const QString& filter, bool allowMany) {
     if (const FileChooserFunction& replacement = Replacement()) return replacement(parent, caption, filter, allowMany);
@@ -36,6 +55,7 @@ std::unique_ptr<QFileDialog> MakeFileChooser(QWidget* parent, const QString& cap
     auto* view = chooser->findChild<QTreeView*>(QStringLiteral("treeView"));
     auto* model = chooser->findChild<QFileSystemModel*>(QStringLiteral("qt_filesystem_model"));
     if (view && model) {
+        chooser->setProxyModel(new LocaleDates(chooser.get()));
         // The view lays its rows out after the model's signal: measured once they are in.
         QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
             QTimer::singleShot(0, view, [view] {

@@ -23,7 +23,8 @@ QString ChooseOpenFile(QWidget* parent, const QString& caption, const QString& f
 
 // The chooser the two functions above run, not yet shown (tests look at it without running it). Where Qt's
 // own chooser is used (no desktop's native one), its columns of size, type and date fit their contents
-// each time a folder has been read, so that no size or date is cut.
+// each time a folder has been read, so that no size or date is cut, and its dates take the form of the
+// program's locale (QLocale's default).
 std::unique_ptr<QFileDialog> MakeFileChooser(QWidget* parent, const QString& caption, const QString& filter,
                                              bool allowMany);
 

@@ -4,6 +4,7 @@
 // accessible name (nor in the composer's menu).
 
 #include <QAbstractButton>
+#include <QAbstractProxyModel>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -278,9 +279,11 @@ private slots:
                                 [&](const QList<QVariant>& args) { return args.value(0).toString() == folder.path(); }));
         QApplication::processEvents();
 
-        const QModelIndex name = model->index(file.fileName());
+        // What the view shows (through the chooser's proxy, if it has one).
+        auto* proxy = qobject_cast<QAbstractProxyModel*>(view->model());
+        const QModelIndex name = proxy ? proxy->mapFromSource(model->index(file.fileName())) : model->index(file.fileName());
         QVERIFY(name.isValid());
-        const QString date = model->index(name.row(), 3, name.parent()).data().toString();
+        const QString date = view->model()->index(name.row(), 3, name.parent()).data().toString();
         const QLocale locale = g_english ? QLocale(QLocale::English, QLocale::UnitedStates) : QLocale(QLocale::Chinese, QLocale::China);
         QCOMPARE(date, locale.toString(modified, QLocale::ShortFormat));
         // A cell's text is cut (elided) where it is wider than the cell less the delegate's margins.
@@ -334,7 +337,9 @@ int main(int argc, char* argv[]) {
     ::unsetenv("LANGUAGE");
     ::unsetenv("LC_ALL");
     ::unsetenv("LC_MESSAGES");
-    ::setenv("LANG", g_english ? "en_US.UTF-8" : "zh_CN.UTF-8", 1);
+    // "c": the C locale, in which the program is Chinese too, and so are Qt's dates.
+    const bool cLocale = argc > 1 && std::strcmp(argv[1], "c") == 0;
+    ::setenv("LANG", g_english ? "en_US.UTF-8" : cLocale ? "C.UTF-8" : "zh_CN.UTF-8", 1);
     SetUpLanguage();
     QApplication app(argc, argv);
     SetUpLanguage();
