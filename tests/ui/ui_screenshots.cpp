@@ -106,29 +106,26 @@ int main(int argc, char* argv[]) {
 
     {
         CComposerDlg composer;
-        if (english) {
-            composer.Field(1000)->setText(QStringLiteral("sam@example.org"));
-            composer.Field(1001)->setText(QStringLiteral("alex@example.com;lee@example.org"));
-            composer.Field(1002)->setText(QStringLiteral("jo.smith@example.net"));
-            composer.Field(1004)->setText(QStringLiteral("Come round on Saturday"));
-            composer.Body()->setPlainText(
-                QStringLiteral("Alex, Lee,\n\nWe are meeting at the usual place this Saturday at six; the map and "
-                               "the menu are attached. Open the mail and you will hear my invitation.\n\nSam"));
-        } else {
-            composer.Field(1000)->setText(QStringLiteral("xiaoming@example.cn"));
-            composer.Field(1001)->setText(QStringLiteral("laowang@example.com;lili@example.org"));
-            composer.Field(1002)->setText(QStringLiteral("zhang.san@example.net"));
-            composer.Field(1004)->setText(QStringLiteral("周末聚会的邀请"));
-            composer.Body()->setPlainText(
-                QStringLiteral("老王、丽丽：\n\n你们好！这个周六晚上六点，我们在老地方聚一聚，"
-                               "附件里是地图和菜单。打开邮件就能听到我的语音邀请。\n\n小明"));
-        }
-        FileChooserFunction previous = SetFileChooserFunction([english](QWidget*, const QString&, const QString&, bool) {
-            if (english)
-                return QStringList{QStringLiteral("/home/sam/Documents/map.png"),
-                                   QStringLiteral("/home/sam/Documents/menu.pdf")};
-            return QStringList{QStringLiteral("/home/xiaoming/文档/地图.png"),
-                               QStringLiteral("/home/xiaoming/文档/菜单.pdf")};
+        // The sample letter in the windows' language: sender, To, Cc, subject, body, two attachments.
+        struct Letter {
+            const char* fields[5];
+            const char* attachments[2];
+        };
+        static const Letter kChinese = {
+            {"xiaoming@example.cn", "laowang@example.com;lili@example.org", "zhang.san@example.net", "周末聚会的邀请",
+             "老王、丽丽：\n\n你们好！这个周六晚上六点，我们在老地方聚一聚，附件里是地图和菜单。打开邮件就能听到我的语音邀请。\n\n小明"},
+            {"/home/xiaoming/文档/地图.png", "/home/xiaoming/文档/菜单.pdf"}};
+        static const Letter kEnglish = {
+            {"sam@example.org", "alex@example.com;lee@example.org", "jo.smith@example.net", "Come round on Saturday",
+             "Alex, Lee,\n\nWe are meeting at the usual place this Saturday at six; the map and the menu are attached. "
+             "Open the mail and you will hear my invitation.\n\nSam"},
+            {"/home/sam/Documents/map.png", "/home/sam/Documents/menu.pdf"}};
+        const Letter& letter = english ? kEnglish : kChinese;
+        const int ids[] = {1000, 1001, 1002, 1004};
+        for (int i = 0; i < 4; ++i) composer.Field(ids[i])->setText(QString::fromUtf8(letter.fields[i]));
+        composer.Body()->setPlainText(QString::fromUtf8(letter.fields[4]));
+        FileChooserFunction previous = SetFileChooserFunction([&letter](QWidget*, const QString&, const QString&, bool) {
+            return QStringList{QString::fromUtf8(letter.attachments[0]), QString::fromUtf8(letter.attachments[1])};
         });
         composer.OnAddAttachment();
         SetFileChooserFunction(previous);
