@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "delivery/mx_resolver.h"
+#include "delivery/smtp_reply.h"
 #include "delivery/smtp_session.h"
 
 namespace vox {
@@ -277,6 +278,14 @@ void DeliveryJob::RunRelay() {
         CloseConversation(*session);
     } else {
         failed();
+    }
+    const std::string server = relay.host + ":" + std::to_string(relay.port);
+    if (!cancelled && reason == kReasonCannotConnect) {
+        reason = std::string(kReasonCannotConnectRelay) + " " + server;
+    } else if (!cancelled && session->LoginRefused()) {
+        std::string answer = std::move(reason);
+        reason = std::string(kReasonRelayLogin) + " " + server + " 拒绝登录：" + answer;
+        if (AsksForAppPassword(answer)) reason += kReasonAppPassword;
     }
     // In the order of the list: the recipients the relay refused with its own words; those it had
     // accepted when the transaction broke, and those never named to it, with why it broke.

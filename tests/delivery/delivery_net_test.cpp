@@ -357,7 +357,7 @@ TEST_F(NetDelivery, RelayWithTlsAndLogin) {
     } cases[] = {
         {"STARTTLS on 587", 587, "right horse", true, "delivered"},
         {"TLS from the start on 465", 465, "right horse", true, "delivered"},
-        {"wrong password", 587, "wrong horse", true, "535 5.7.8 Authentication credentials invalid\r\n"},
+        {"wrong password", 587, "wrong horse", true, "发件服务器 relay.test:587 拒绝登录：535 5.7.8 Authentication credentials invalid\r\n"},
         {"certificate nobody vouches for", 587, "right horse", false, "服务器证书未通过验证："},
         {"same on 465", 465, "right horse", false, "服务器证书未通过验证："},
     };
@@ -372,7 +372,7 @@ TEST_F(NetDelivery, RelayWithTlsAndLogin) {
         DeliveryRequest request{std::make_shared<const std::string>(kSmallMessage),
                                 {"x@one.test", "y@two.test"},
                                 kSender,
-                                RelaySettings{"relay.test", c.port, "sender", c.password}};
+                                RelaySettings{"relay.test", c.port, "sender", c.password, {}}};
         DeliveryRoute route;
         route.openSession = [](const SessionOptions& options) {
             return std::make_unique<CSmtpSession>(kShortWait, options);
