@@ -3,11 +3,16 @@
 // standard error and the final report, exactly as the report box would show it, to standard output.
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 
+#include "account/account_route.h"
+#include "account/dmarc.h"
+#include "account/keyring.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_draft.h"
 #include "cli/interrupt_watch.h"
@@ -47,10 +52,60 @@ struct SendRequest {
     std::string relayPasswordFile;
 };
 
-// The relay to use, from the options or the settings file. False after a refusal was printed.
-bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay) {
+// The password of an account whose keyring holds none: one line of standard input when that is not a
+// terminal (a script pipes it, as for "account set"); a terminal gets a refusal that says what to do,
+// since a prompt there would wait for a person the script may not have.
+bool AskAccountPassword(const AccountRoute& route, RelaySettings& settings) {
+    const std::string server = route.account.server.Name();
+    if (isatty(STDIN_FILENO) == 0) {
+        std::string line;
+        if (std::getline(std::cin, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) {
+                settings.password = std::move(line);
+                return true;
+            }
+        }
+    }
+    Complain("send", "no password for the account " + route.account.address + " on " + server + " (" + route.note +
+                         "): store it with \"voxletter-cli account set\" or give it as one line on standard input");
+    return false;
+}
+
+// The DMARC policy of the sender's domain, said before a direct send: receivers that follow it refuse or
+// file as spam what this machine sends under that domain. The send goes on as asked.
+void WarnOfDmarc(const std::string& sender) {
+    const std::string domain = AddressDomain(sender);
+    if (domain.empty()) return;
+    const std::optional<DmarcPolicy> policy = LookupDmarc(domain);
+    if (!policy || (*policy != DmarcPolicy::Reject && *policy != DmarcPolicy::Quarantine)) return;
+    std::fprintf(stderr,
+                 "voxletter-cli send: warning: %s publishes the DMARC policy \"%s\": most receivers will %s mail "
+                 "sent from this machine under %s; set up a sending account (voxletter-cli account set) to send "
+                 "through your provider\n",
+                 domain.c_str(), DmarcPolicyName(*policy),
+                 *policy == DmarcPolicy::Reject ? "refuse" : "file as spam", sender.c_str());
+}
+
+// The route of this send, first that applies: --relay, the sending account of the From address,
+// relay.conf, and (relay left empty) direct delivery. False after a refusal was printed.
+bool ChooseRelay(const SendRequest& req, const std::string& sender, std::optional<RelaySettings>& relay) {
     std::string why;
     if (req.relay.empty()) {
+        SecretServiceKeyring keyring;
+        std::optional<AccountRoute> account = AccountRouteFor(sender, keyring, &why);
+        if (!why.empty()) {
+            Complain("send", "sending accounts not usable: " + why);
+            return false;
+        }
+        if (account) {
+            RelaySettings settings = account->relay;
+            settings.tlsMode = account->tls;
+            if (!account->havePassword && !AskAccountPassword(*account, settings)) return false;
+            std::fprintf(stderr, "voxletter-cli send: through the account of %s\n", account->account.address.c_str());
+            relay = std::move(settings);
+            return true;
+        }
         relay = LoadRelayConfig(RelayConfigPath(), &why);
         if (!why.empty()) Complain("send", "relay settings not usable: " + why);
         return why.empty();
@@ -78,12 +133,16 @@ bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay) {
 }
 
 int RunSend(SendRequest& req) {
-    std::optional<RelaySettings> relay;
-    if (!ChooseRelay(req, relay)) return kExitRefused;
     MailDraft& draft = req.draft.draft;
     if (!CheckDraft(draft, "send")) return kExitRefused;
+    std::optional<RelaySettings> relay;
+    // The account belongs to the address as the user wrote it (as "account set" took it).
+    if (!ChooseRelay(req, draft.m_fromAddress.address, relay)) return kExitRefused;
     AssembleDraft(draft, "send");
-    if (relay) std::fprintf(stderr, "voxletter-cli send: through the relay %s:%d\n", relay->host.c_str(), relay->port);
+    if (relay)
+        std::fprintf(stderr, "voxletter-cli send: through the relay %s:%d\n", relay->host.c_str(), relay->port);
+    else
+        WarnOfDmarc(draft.m_fromAddress.envelope);
 
     StderrProgress progress;
     FailureList failures;
@@ -148,7 +207,10 @@ void AddSendCommand(CommandLine& cli) {
     command.footer(
         std::string(kDraftRulesNote) +
         "Progress goes to standard error, one line per status change; then the report to standard output.\n"
-        "Without --relay, $XDG_CONFIG_HOME/voxletter/relay.conf is used when it exists.\n"
+        "Routes, first that applies: --relay; the sending account of the --from address (voxletter-cli\n"
+        "account; a password the keyring lacks is read as one line from standard input when that is not a\n"
+        "terminal); $XDG_CONFIG_HOME/voxletter/relay.conf; else each recipient's exchangers, after a warning\n"
+        "on standard error when the sender's domain publishes a DMARC policy of reject or quarantine.\n"
         "Ctrl+C cancels like the Cancel button; a second Ctrl+C stops at once.\n"
         "Exit status: 0 every recipient delivered; 1 some recipient was not; 2 an option or the field check\n"
         "refused the input (the reason is on standard error).");
