@@ -5,12 +5,18 @@
 #include <QPushButton>
 
 #include <utility>
+#include <vector>
 
 namespace vox {
 namespace {
 
 MessageFunction& Replacement() {
     static MessageFunction replacement;
+    return replacement;
+}
+
+ChoiceFunction& ChoiceReplacement() {
+    static ChoiceFunction replacement;
     return replacement;
 }
 
@@ -46,6 +52,27 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& caption, M
 
 MessageFunction SetMessageFunction(MessageFunction replacement) {
     return std::exchange(Replacement(), std::move(replacement));
+}
+
+int AskChoice(QWidget* parent, const QString& text, const QString& caption, const QStringList& choices) {
+    if (const ChoiceFunction& replacement = ChoiceReplacement()) return replacement(parent, text, caption, choices);
+    if (!parent) parent = QApplication::activeWindow();
+    QMessageBox box(QMessageBox::Warning, caption, QString(), QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    std::vector<QPushButton*> buttons;
+    for (const QString& choice : choices) buttons.push_back(box.addButton(choice, QMessageBox::ActionRole));
+    if (buttons.empty()) return -1;
+    box.setDefaultButton(buttons.front());
+    box.setEscapeButton(buttons.back());
+    box.exec();
+    for (std::size_t i = 0; i < buttons.size(); ++i)
+        if (box.clickedButton() == buttons[i]) return static_cast<int>(i);
+    return static_cast<int>(buttons.size()) - 1;
+}
+
+ChoiceFunction SetChoiceFunction(ChoiceFunction replacement) {
+    return std::exchange(ChoiceReplacement(), std::move(replacement));
 }
 
 }  // namespace vox
