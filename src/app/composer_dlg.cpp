@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,16 +17,21 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <utility>
 
+#include "account/account_dlg.h"
+#include "account/accounts_file.h"
 #include "app/about_dlg.h"
 #include "app/maker_info.h"
 #include "app/app_resources.h"
 #include "base/program_folder.h"
 #include "compose/address_list.h"
 #include "compose/assembly.h"
+#include "compose/mail_address.h"
 #include "controls/body_edit.h"
 #include "controls/hover_button.h"
 #include "controls/text_format.h"
@@ -50,6 +56,27 @@ const char kHelpText[] =
     "超文本。本软件最具特点的功能是，可以将你的语音放入邮件中，对方一打开邮件便会听到你的声音。";
 
 QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
+
+DmarcLookupFunction& DmarcReplacement() {
+    static DmarcLookupFunction replacement;
+    return replacement;
+}
+
+// The address proper of what 发件人 holds ("名字 <me@example.com>" gives me@example.com).
+std::string SenderAddress(const QString& field) {
+    const std::string text = field.toStdString();
+    MailAddress address;
+    ParseMailAddress(text, address);
+    return address.address.empty() ? text : address.address;
+}
+
+std::optional<QString> AskPasswordInBox(QWidget* parent, const QString& prompt) {
+    bool ok = false;
+    const QString password =
+        QInputDialog::getText(parent, QStringLiteral("发件账户"), prompt, QLineEdit::Password, QString(), &ok);
+    if (!ok) return std::nullopt;
+    return password;
+}
 
 // A byte offset into a field's UTF-8 text as a position in its QString.
 int QtPosition(const std::string& utf8, std::size_t byteOffset) {
@@ -99,6 +126,8 @@ CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
     m_pTileBitmap = QPixmap(QStringLiteral(":/tile.png"));
     resize(Dlu(320), Dlu(301));
 
+    m_keyring = std::make_shared<SecretServiceKeyring>();
+    m_askPassword = AskPasswordInBox;
     BuildControls();
     InitPanes();
     InitButtonColors();
@@ -219,6 +248,14 @@ void CComposerDlg::InitPanes() {
         relayNote = "\n\n    发信中继设置无法使用：" + relayProblem;
     m_infoPane->setText(QString::fromUtf8(kProductInformation) + QString::fromStdString(relayNote));
     m_infoPane->setGeometry(710, 10, 300, std::max(160, m_infoPane->heightForWidth(300)));
+    // Below the information, always: how the next mail from 发件人 goes, and the way to change it.
+    m_routeLink = new QLabel(this);
+    m_routeLink->setTextFormat(Qt::RichText);
+    m_routeLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    m_routeLink->setGeometry(710, m_infoPane->geometry().bottom() + 6, 300, 20);
+    connect(m_routeLink, &QLabel::linkActivated, this, [this] { OnAccount(); });
+    connect(m_editFrom, &QLineEdit::textChanged, this, [this] { UpdateRouteLink(); });
+    UpdateRouteLink();
 
     // Just below the help pane, and never into the body, which starts at y 171.
     const int worksY = std::clamp(m_helpPane->geometry().bottom() + 3, 145, 149);
@@ -281,9 +318,88 @@ void CComposerDlg::OnSize(SizeType, int cx, int cy) {
 void CComposerDlg::contextMenuEvent(QContextMenuEvent* event) {
     // The window's own menu: there is no system menu of the program's own to extend here.
     QMenu menu(this);
+    connect(menu.addAction(QStringLiteral("发件账户…")), &QAction::triggered, this, &CComposerDlg::OnAccount);
     connect(menu.addAction(QStringLiteral("关于 VoxLetter(&A)...")), &QAction::triggered, this,
             &CComposerDlg::OnAbout);
     menu.exec(event->globalPos());
+}
+
+void CComposerDlg::OnAccount() {
+    CAccountDlg account(FromUtf8(SenderAddress(m_editFrom->text())), RealAccountServices(), this);
+    account.exec();
+    UpdateRouteLink();
+}
+
+QString CComposerDlg::RouteName() const {
+    // Files only, no keyring: the same order as the send's own choice.
+    std::vector<Account> accounts;
+    std::string why;
+    if (LoadAccounts(AccountsFilePath(), accounts, &why))
+        if (const Account* account = FindAccount(accounts, SenderAddress(m_editFrom->text())))
+            return FromUtf8(account->server.host);
+    if (const auto relay = LoadRelayConfig(RelayConfigPath(), &why)) return FromUtf8(relay->host);
+    return QStringLiteral("直接投递");
+}
+
+void CComposerDlg::UpdateRouteLink() {
+    if (!m_routeLink) return;
+    m_routeLink->setText(QStringLiteral("    发送方式：<a href=\"account\">") + RouteName().toHtmlEscaped() +
+                         QStringLiteral("</a>"));
+}
+
+DmarcLookupFunction SetDmarcLookupFunction(DmarcLookupFunction replacement) {
+    return std::exchange(DmarcReplacement(), std::move(replacement));
+}
+
+bool CComposerDlg::ChooseRoute(CWindowWorker& worker) {
+    // m_sent holds still for the worker; the route members are read by the window only in a later step.
+    const std::string address = m_sent.m_fromAddress.address;
+    std::string why;
+    m_accountRoute = AccountRouteFor(address, *m_keyring, &why);
+    std::string problem;
+    if (!why.empty()) problem = "发件账户设置无法使用：" + why;
+    m_relay.reset();
+    if (problem.empty() && !m_accountRoute) {
+        m_relay = LoadRelayConfig(RelayConfigPath(), &why);
+        // Settings the user wrote but that cannot be used must not silently turn into direct delivery.
+        if (!why.empty()) problem = "发信中继设置无法使用：" + why;
+    }
+    if (!problem.empty()) {
+        worker.Call([this, problem] {
+            ShowMessage(this, FromUtf8(problem), QStringLiteral("错误"), MessageIcon::Exclamation);
+            FinishSend();
+        });
+        return false;
+    }
+    if (m_accountRoute || m_relay) return true;
+
+    // Direct: receivers that follow the sender domain's DMARC policy refuse, or file as spam, what this
+    // machine sends under it. Said once per address and run; a failed look-up says nothing.
+    std::string key = address;
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool warned = true;
+    if (!worker.Call([&] { warned = m_dmarcWarned.count(key) > 0; })) return false;
+    if (warned) return true;
+    const std::string domain = m_sent.m_fromAddress.domain;
+    const std::optional<DmarcPolicy> policy =
+        DmarcReplacement() ? DmarcReplacement()(domain) : LookupDmarc(domain);
+    if (!policy || (*policy != DmarcPolicy::Reject && *policy != DmarcPolicy::Quarantine)) return true;
+    bool go = false;
+    worker.Call([&] {
+        m_dmarcWarned.insert(key);
+        const QString text = FromUtf8(
+            domain + " 公布的DMARC策略为“" + DmarcPolicyName(*policy) + "”：从本机以 " + address +
+            " 的名义直接投递的邮件，大多数收件服务器会" +
+            (*policy == DmarcPolicy::Reject ? "拒收" : "当作垃圾邮件") +
+            "。\n\n设置发件账户后，邮件经你的邮箱服务商发送，就不会这样。");
+        const int choice = AskChoice(this, text, QStringLiteral("发件账户"),
+                                     {QStringLiteral("设置发件账户…"), QStringLiteral("仍然发送"), QStringLiteral("停止")});
+        go = choice == 1;
+        if (go) return;
+        FinishSend();
+        if (choice == 0) OnAccount();
+    });
+    return go;
 }
 
 void CComposerDlg::OnAbout() {
@@ -422,6 +538,7 @@ void CComposerDlg::OnSend() {
     m_closing = false;
     m_assembler = std::make_unique<CWindowWorker>();
     m_assembler->Start([this, worker = m_assembler.get(), folder = ProgramFolder()] {
+        if (!ChooseRoute(*worker)) return;
         ComposerSink sink(*worker, this);
         try {
             AssembleMessage(m_sent, folder, sink);
@@ -453,14 +570,22 @@ void CComposerDlg::OnAssemblyStep() {
         request.recipients = sent.m_recipients;
         request.envelopeSender = sent.m_fromAddress.envelope;
         request.message = std::make_shared<const std::string>(std::move(m_sent.m_strMime));
-        std::string relayProblem;
-        request.relay = LoadRelayConfig(RelayConfigPath(), &relayProblem);
-        if (!relayProblem.empty()) {
-            // Settings the user wrote but that cannot be used must not silently turn into direct delivery.
-            ShowMessage(this, QString::fromStdString("发信中继设置无法使用：" + relayProblem), QStringLiteral("错误"),
-                        MessageIcon::Exclamation);
-            FinishSend();
-            return;
+        request.relay = m_relay;
+        if (m_accountRoute) {
+            RelaySettings relay = m_accountRoute->relay;
+            relay.tlsMode = m_accountRoute->tls;
+            if (!m_accountRoute->havePassword) {
+                // Asked at each send, and kept nowhere: there is no keyring to keep it in.
+                const std::optional<QString> password = m_askPassword(
+                    this, FromUtf8("发件账户 " + m_accountRoute->account.address + " 在 " +
+                                   m_accountRoute->account.server.Name() + " 的密码（" + m_accountRoute->note + "）："));
+                if (!password) {
+                    FinishSend();
+                    return;
+                }
+                relay.password = password->toStdString();
+            }
+            request.relay = std::move(relay);
         }
         std::unique_ptr<CSendingDlg> sending = m_makeSendingDlg ? m_makeSendingDlg(request, this)
                                                                 : std::make_unique<CSendingDlg>(std::move(request), this);

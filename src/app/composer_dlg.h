@@ -9,9 +9,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "account/account_route.h"
+#include "account/dmarc.h"
+#include "account/keyring.h"
 #include "compose/mail_draft.h"
 #include "controls/body_edit.h"
 #include "delivery/delivery_request.h"
@@ -28,6 +33,11 @@ namespace vox {
 
 class CSendingDlg;
 class CWindowWorker;
+
+// The DMARC look-up before a direct send; tests that must not ask the network put their own in place.
+using DmarcLookupFunction = std::function<std::optional<DmarcPolicy>(const std::string& domain)>;
+// Replaces it (an empty function puts LookupDmarc back); returns the previous replacement.
+DmarcLookupFunction SetDmarcLookupFunction(DmarcLookupFunction replacement);
 
 class CComposerDlg : public QDialog {
     Q_OBJECT
@@ -47,6 +57,8 @@ public:
     void OnSend();
     void OnOtherWorks();
     void OnAbout();
+    // The window 发件账户 for the address in 发件人; the route link is brought up to date afterwards.
+    void OnAccount();
     // One assembly step done; the last one of a send runs delivery and the report.
     void OnAssemblyStep();
     // Lays out the body and the progress bar for a client area of cx by cy pixels (0 by 0 when minimised).
@@ -61,6 +73,9 @@ public:
     QPushButton* SendButton() const { return m_btnSend; }
     QLabel* HelpPane() const { return m_helpPane; }
     QLabel* InfoPane() const { return m_infoPane; }
+    // The link that says how mail from 发件人 goes: "直接投递" or the server's name.
+    QLabel* RouteLink() const { return m_routeLink; }
+    QString RouteName() const;
 
     // The composed message as the window keeps it (texts as of the last Send; formats captured at Send).
     const MailDraft& Draft() const { return m_draft; }
@@ -71,6 +86,11 @@ public:
     using SendingDlgFactory =
         std::function<std::unique_ptr<CSendingDlg>(const DeliveryRequest& request, QWidget* parent)>;
     void SetSendingDlgFactory(SendingDlgFactory factory) { m_makeSendingDlg = std::move(factory); }
+    // Where account passwords are read (tests put a scripted keyring in place of the desktop's).
+    void SetKeyring(std::shared_ptr<Keyring> keyring) { m_keyring = std::move(keyring); }
+    // Asks for the password of an account whose keyring holds none; nothing is Cancel.
+    using PasswordPrompt = std::function<std::optional<QString>(QWidget* parent, const QString& prompt)>;
+    void SetPasswordPrompt(PasswordPrompt prompt) { m_askPassword = std::move(prompt); }
 
     void done(int result) override;
 
@@ -94,6 +114,10 @@ private:
     void ShowRefusal(int field, bool hasSelection, std::size_t selStart, std::size_t selEnd,
                      const std::string& message);
     void FinishSend();
+    void UpdateRouteLink();
+    // Worker side, before the assembly: the route of this send, and the DMARC warning of a direct one.
+    // False when the send is not to go on (the window has been told).
+    bool ChooseRoute(CWindowWorker& worker);
     void OnAssemblyFailed(const QString& reason);
 
     CHoverButton* m_btnOtherWorks = nullptr;  // 1021
@@ -114,6 +138,7 @@ private:
     QLineEdit* m_editSubject = nullptr;      // 1004
     QLabel* m_infoPane = nullptr;            // 1038
     QLabel* m_helpPane = nullptr;            // 1039
+    QLabel* m_routeLink = nullptr;
 
     QIcon m_hIcon;
     QPixmap m_pTileBitmap;
@@ -129,6 +154,12 @@ private:
     bool m_closing = false;
     QPointer<CSendingDlg> m_sendingDlg;
     SendingDlgFactory m_makeSendingDlg;
+    std::shared_ptr<Keyring> m_keyring;
+    PasswordPrompt m_askPassword;
+    // The send's route as the worker chose it (read by the window once the worker waits on a step).
+    std::optional<AccountRoute> m_accountRoute;
+    std::optional<RelaySettings> m_relay;
+    std::set<std::string> m_dmarcWarned;  // sender addresses told of their domain's policy in this run
 };
 
 }  // namespace vox
