@@ -16,35 +16,13 @@
 
 #include "account/account_dlg.h"
 #include "account/accounts_file.h"
+#include "memory_keyring.h"
 #include "ui_test_support.h"
 
 using namespace vox;
+using vox::test::MemoryKeyring;
 
 namespace {
-
-// A keyring in memory; "unavailable" plays a desktop without a Secret Service.
-class MemoryKeyring : public Keyring {
-public:
-    KeyringResult Store(const std::string& address, const SubmissionServer& server, const std::string& password) override {
-        if (unavailable) return {false, true, kNoKeyring};
-        items[address + " " + server.Name()] = password;
-        return {true, false, ""};
-    }
-    KeyringResult Lookup(const std::string& address, const SubmissionServer& server,
-                         std::optional<std::string>& password) override {
-        if (unavailable) return {false, true, kNoKeyring};
-        auto it = items.find(address + " " + server.Name());
-        if (it != items.end()) password = it->second;
-        return {true, false, ""};
-    }
-    KeyringResult Forget(const std::string& address, const SubmissionServer& server) override {
-        if (unavailable) return {false, true, kNoKeyring};
-        items.erase(address + " " + server.Name());
-        return {true, false, ""};
-    }
-    bool unavailable = false;
-    std::map<std::string, std::string> items;
-};
 
 // Discovery that answers when the test releases it, or returns at once on cancel, as the real one does.
 struct ScriptedDiscovery {

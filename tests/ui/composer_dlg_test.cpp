@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <QDir>
+#include <QFile>
 #include <fstream>
 #include <memory>
 
@@ -24,6 +25,7 @@
 #include "controls/text_format.h"
 #include "delivery/sending_dlg.h"
 #include "dialogs/font_dlg.h"
+#include "memory_keyring.h"
 #include "ui_test_support.h"
 
 using namespace vox;
@@ -39,6 +41,7 @@ struct ScriptedDelivery {
     std::string message;
     std::string sender;
     std::string relay;  // "host:port" of the relay the send was given, empty for direct delivery
+    std::string password;  // the relay's
     int progressAtDelivery = -1;
     FailureList failures;
 
@@ -50,6 +53,7 @@ struct ScriptedDelivery {
             message = *request.message;
             sender = request.envelopeSender;
             relay = request.relay ? request.relay->host + ":" + std::to_string(request.relay->port) : "";
+            password = request.relay ? request.relay->password : "";
             progressAtDelivery = composer->Progress()->value();
             FailureList result = failures;
             return std::make_unique<CSendingDlg>(
@@ -98,6 +102,7 @@ private slots:
     void stepCount();
     void reportListsFailures();
     void longFieldsAreNotCut();
+    void routeOfTheSender();
     void editsDuringSendDoNotReachIt();
     void destroyedDuringSend();
     void closedDuringSend();
@@ -605,6 +610,78 @@ void ComposerDlgTest::relaySettingsFile() {
     if (delivery.windows == 1) QCOMPARE(delivery.sender, dlg.Draft().m_strFrom);
     QCOMPARE(boxes.messages.size(), std::size_t{1});
     QCOMPARE(boxes.messages[0].caption, mode == 0644 ? QStringLiteral("错误") : QStringLiteral("信息"));
+}
+
+// The route link and the send follow 发件人: its account (the password asked when the keyring has none),
+// else direct, with the DMARC warning of a reject domain said once per address.
+void ComposerDlgTest::routeOfTheSender() {
+    QTemporaryDir config;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QDir().mkpath(config.path() + "/voxletter");
+    QFile conf(config.path() + "/voxletter/accounts.conf");
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("[acct@example.cn]\nhost = smtp.example.cn\nport = 465\nsecurity = TLS\nuser = acct@example.cn\n");
+    conf.close();
+    std::vector<std::string> looked;
+    SetDmarcLookupFunction([&](const std::string& domain) {
+        looked.push_back(domain);
+        return domain == "reject.example" ? std::optional<DmarcPolicy>(DmarcPolicy::Reject) : std::nullopt;
+    });
+    QStringList asked;
+    int answer = 2;
+    const ChoiceFunction previousChoice = SetChoiceFunction([&](QWidget*, const QString& text, const QString&, const QStringList&) {
+        asked << text;
+        return answer;
+    });
+    MessageRecorder boxes;
+    CComposerDlg dlg;
+    ScriptedDelivery delivery;
+    dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+    auto keyring = std::make_shared<vox::test::MemoryKeyring>();
+    keyring->unavailable = true;
+    dlg.SetKeyring(keyring);
+    int prompts = 0;
+    dlg.SetPasswordPrompt([&](QWidget*, const QString&) {
+        ++prompts;
+        return std::optional<QString>(QStringLiteral("typed"));
+    });
+    FillValid(dlg);
+    auto send = [&](const char* from) {
+        dlg.Field(1000)->setText(QString::fromUtf8(from));
+        dlg.OnSend();
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
+    };
+
+    send("acct@example.cn");
+    QVERIFY(dlg.RouteLink()->text().contains(QStringLiteral("smtp.example.cn")));
+    QCOMPARE(delivery.windows, 1);
+    QCOMPARE(delivery.relay, std::string("smtp.example.cn:465"));
+    QCOMPARE(delivery.password, std::string("typed"));
+    QCOMPARE(prompts, 1);
+    QVERIFY(looked.empty());
+
+    send("me@reject.example");  // 停止
+    QVERIFY(dlg.RouteLink()->text().contains(QStringLiteral("直接投递")));
+    QCOMPARE(delivery.windows, 1);
+    QCOMPARE(asked.size(), 1);
+    QVERIFY(asked[0].contains(QStringLiteral("“reject”")) && asked[0].contains(QStringLiteral("拒收")));
+    send("me@reject.example");  // said once: sent
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(delivery.windows, 2);
+    QCOMPARE(delivery.relay, std::string());
+    answer = 1;  // 仍然发送
+    send("other@reject.example");
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(delivery.windows, 3);
+    send("me@fine.example");
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(delivery.windows, 4);
+    QCOMPARE(looked, (std::vector<std::string>{"reject.example", "reject.example", "fine.example"}));
+
+    SetChoiceFunction(previousChoice);
+    SetDmarcLookupFunction([](const std::string&) { return std::optional<DmarcPolicy>(); });
+    qputenv("XDG_CONFIG_HOME", previous);
 }
 
 QTEST_MAIN(ComposerDlgTest)
