@@ -247,6 +247,12 @@ void CAccountDlg::OnOk() {
     if (m_busy || m_cancel) return;
     const bool provider = m_provider->isChecked();
     const Account account = Entered();
+    if (provider && !m_address.contains(QLatin1Char('@'))) {
+        // An account belongs to a sender address; without one it would never be found again.
+        ShowMessage(this, QStringLiteral("请先在发件人中填写邮件地址。"), QStringLiteral("发件账户"),
+                    MessageIcon::Exclamation);
+        return;
+    }
     if (provider && account.server.host.empty()) {
         ShowMessage(this, QStringLiteral("请填写发件服务器，或按“查找”。"), QStringLiteral("发件账户"),
                     MessageIcon::Exclamation);

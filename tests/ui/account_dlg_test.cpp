@@ -29,7 +29,7 @@ struct ScriptedDiscovery {
     std::mutex mutex;
     std::condition_variable changed;
     bool released = false;
-    int runs = 0;
+    std::atomic<int> runs{0};
     std::vector<Candidate> answer;
 
     std::vector<Candidate> Run(const std::atomic<bool>& cancel) {
