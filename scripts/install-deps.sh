@@ -18,14 +18,16 @@ esac
 
 # --- building and running -------------------------------------------------------------------------
 RUN_PACKAGES=(
-  # toolchain
-  build-essential cmake ninja-build pkg-config git
+  # toolchain; gettext compiles the English catalog
+  build-essential cmake ninja-build pkg-config git gettext
   # the windows
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-wqy-microhei     # a font with the windows' Chinese characters
   qt6-translations-l10n  # Qt's own dialogs in the program's language
   # sound and pictures
   portaudio19-dev libasound2-dev libwmf-dev
+  # the voice's copy in the mail: reading and WAV (libsndfile), Opus (libopusenc), MP3 (LAME), loudness
+  libsndfile1-dev libopusenc-dev libmp3lame-dev libebur128-dev
   libasound2-plugins  # ALSA's pulse plugin: PortAudio reaches a PulseAudio server through it
   # delivery: TLS
   libssl-dev
@@ -34,6 +36,8 @@ RUN_PACKAGES=(
   # addresses (IDNA), voice coding and loudness, account discovery and the keyring, drafts
   libidn2-dev libpsl-dev libsndfile1-dev libebur128-dev libcurl4-openssl-dev libsecret-1-dev
   nlohmann-json3-dev
+  # the HTML parser behind the mail's plain-text alternative
+  libgumbo-dev
   # sending accounts: the providers' configuration files are XML; the public suffix list's data file
   libexpat1-dev publicsuffix
 )
@@ -56,6 +60,11 @@ TEST_PACKAGES=(
   gnome-keyring dbus libsecret-tools  # a real keyring on a private session bus for the account tests
   # the package test: the .deb's checks, and a clean Debian root to install it in
   lintian appstream desktop-file-utils debootstrap debian-archive-keyring
+  # tests only: the keyboard-only send on Xvfb, with a screen reader's view of the windows (AT-SPI)
+  xdotool at-spi2-core python3-gi gir1.2-atspi-2.0
+  # the voice's formats: decoded by other programs than the encoders (opusdec, mpg123), compared with
+  # numpy; opusenc and lame are also the benchmark's peers
+  opus-tools mpg123 lame python3-numpy
 )
 
 # Servers that test packages enable and start on installation (each a package with a service of its

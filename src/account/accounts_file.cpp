@@ -1,5 +1,7 @@
 #include "account/accounts_file.h"
 
+#include "base/program_folder.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -29,7 +31,8 @@ bool Complete(const Account& account) {
 
 std::string AccountsFilePath() {
     // The same folder as relay.conf, by the same rules.
-    return (std::filesystem::path(RelayConfigPath()).parent_path() / "accounts.conf").string();
+    const std::filesystem::path folder = ConfigFolder();
+    return folder.empty() ? std::string() : (folder / "accounts.conf").string();
 }
 
 bool LoadAccounts(const std::string& path, std::vector<Account>& accounts, std::string* why) {

@@ -10,18 +10,24 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QTextBlockFormat>
 #include <QTextCursor>
+#include <QTimer>
 #include <QTextEdit>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <ctime>
 #include <exception>
 #include <limits>
 #include <utility>
+#include <new>
 
 #include "account/account_dlg.h"
 #include "account/accounts_file.h"
@@ -37,14 +43,19 @@
 #include "controls/text_format.h"
 #include "delivery/delivery_job.h"
 #include "delivery/sending_dlg.h"
+#include "dialogs/accessible_names.h"
+#include "draft/sent_folder.h"
 #include "dialogs/align_dlg.h"
 #include "dialogs/background_dlg.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/file_chooser.h"
 #include "dialogs/font_dlg.h"
 #include "dialogs/message_box.h"
+#include "dialogs/screen_fit.h"
 #include "dialogs/window_worker.h"
 #include "sound/add_sound_dlg.h"
+#include "voice/voice_settings.h"
+#include "compose/mail_size.h"
 
 namespace vox {
 
@@ -117,7 +128,7 @@ private:
 
 }  // namespace
 
-CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
+CComposerDlg::CComposerDlg(QWidget* parent, KeptFolders kept) : QDialog(parent), m_kept(std::move(kept)) {
     LoadUiResources();
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
@@ -125,23 +136,119 @@ CComposerDlg::CComposerDlg(QWidget* parent) : QDialog(parent) {
     m_hIcon = QIcon(QStringLiteral(":/voxletter.png"));
     m_pTileBitmap = QPixmap(QStringLiteral(":/tile.png"));
     resize(Dlu(320), Dlu(301));
+    // The restored size is the template's unless the screen is smaller; maximised, as the window starts,
+    // it takes the whole screen anyway (where a window manager maximises it).
+    FitToScreen(this);
 
     m_keyring = std::make_shared<SecretServiceKeyring>();
     m_askPassword = AskPasswordInBox;
     BuildControls();
     InitPanes();
     InitButtonColors();
+    m_draft.m_voice = LoadVoiceSettings();  // what the sound window chose last time
 
     setWindowIcon(m_hIcon);
     setWindowTitle(QString::fromUtf8(kProductTitle));
     m_editFrom->setFocus();
     setWindowState(Qt::WindowMaximized);
+
+    // Mail that waits from an earlier run is tried as soon as the loop runs, then every minute.
+    m_outboxWorker = std::make_unique<CWindowWorker>();
+    m_outboxTimer = new QTimer(this);
+    m_outboxTimer->setInterval(kOutboxIntervalMs);
+    connect(m_outboxTimer, &QTimer::timeout, this, &CComposerDlg::RunOutboxRound);
+    m_outboxTimer->start();
+    QTimer::singleShot(0, this, &CComposerDlg::RunOutboxRound);
+    // Every change of the letter is saved within a second; the timer is not pushed back by further
+    // typing, so that steady typing is saved too.
+    m_saveTimer = new QTimer(this);
+    m_saveTimer->setSingleShot(true);
+    m_saveTimer->setInterval(kDraftSaveDelayMs);
+    connect(m_saveTimer, &QTimer::timeout, this, &CComposerDlg::SaveDraft);
+    for (QLineEdit* edit : {m_editFrom, m_editTo, m_editCc, m_editBcc, m_editSubject})
+        connect(edit, &QLineEdit::textChanged, this, &CComposerDlg::NoteChange);
+    connect(m_body, &QTextEdit::textChanged, this, &CComposerDlg::NoteChange);
+    connect(m_attachments->model(), &QAbstractItemModel::rowsInserted, this, &CComposerDlg::NoteChange);
+    connect(m_attachments->model(), &QAbstractItemModel::rowsRemoved, this, &CComposerDlg::NoteChange);
+    if (!m_kept.drafts.empty()) {
+        m_draftStore.emplace(m_kept.drafts, RecordingPath());
+        RestoreDraft();
+    }
 }
 
 CComposerDlg::~CComposerDlg() {
     // A send may still be assembling: its worker is cut off (no further report reaches this window, and a
     // worker waiting on one is let go) and waited for before anything of the window goes.
     m_assembler.reset();
+    // A retry under way stops at its next wait; what it settled is on disk already.
+    m_outboxCancel = true;
+    m_outboxWorker->Cut();
+    m_outboxWorker->Join();  // before the pointer goes: the worker holds the object, not the pointer
+    m_outboxWorker.reset();
+}
+
+namespace {
+
+// The outbox's rounds show no progress: the pane's count and the report of those given up are enough.
+class SilentProgress : public DeliveryObserver {
+public:
+    void SetRecipientText(const std::string&) override {}
+    void StepRecipientBar() override {}
+    void SetStepBar(int) override {}
+    void StepStepBar() override {}
+    void SetStepLine(const std::string&) override {}
+};
+
+}  // namespace
+
+void CComposerDlg::RunOutboxRound() {
+    if (m_outboxRunning || m_closing) return;
+    m_outboxRunning = true;
+    m_outboxWorker->Join();
+    CWindowWorker* worker = m_outboxWorker.get();
+    // Taken here, on the window's thread, where a test may put its own in place.
+    worker->Start([this, worker, keyring = m_keyring] {
+        // Never on the window's thread: a retry may wait on exchangers for minutes.
+        SilentProgress progress;
+        Outbox outbox;
+        outbox.SetKeyringReader(OutboxKeyringReader(keyring));
+        RetryOutcome outcome = outbox.Retry(std::time(nullptr), true, progress, m_outboxCancel);
+        const std::size_t waiting = outbox.Count();
+        worker->Post([this, outcome = std::move(outcome), waiting] { OnOutboxRound(outcome, waiting); });
+    });
+}
+
+void CComposerDlg::OnOutboxRound(const RetryOutcome& outcome, std::size_t waiting) {
+    m_outboxWorker->Join();  // it has nothing left to do but return
+    m_outboxRunning = false;
+    m_waiting = waiting;
+    ShowInfoPane();
+    // Those still waiting are counted in the pane; those given up (refused for good, or two days past)
+    // are reported as a send's failures are.
+    FailureList givenUp;
+    for (const DeliveryFailure& f : outcome.failures)
+        if (f.kind == FailureKind::Final) givenUp.push_back(f);
+    if (givenUp.empty()) return;
+    m_heldReport += FromUtf8(BuildReport(givenUp).text);
+    if (!m_sending) ShowHeldReport();
+}
+
+void CComposerDlg::ShowHeldReport() {
+    if (m_heldReport.isEmpty() || m_closing) return;
+    const QString report = std::exchange(m_heldReport, QString());
+    ShowMessage(this, report, QStringLiteral("信息"), MessageIcon::Exclamation);
+}
+
+void CComposerDlg::ShowInfoPane() {
+    QString text = m_infoText;
+    if (m_waiting > 0)
+        text += QStringLiteral("\n\n    发件箱：%1个收件人等待自动重试。").arg(static_cast<qulonglong>(m_waiting));
+    if (!m_draftNote.isEmpty()) text += QStringLiteral("\n\n    ") + m_draftNote;
+    m_infoPane->setText(text);
+    m_infoPane->setGeometry(710, 10, 300, std::max(160, m_infoPane->heightForWidth(300)));
+    m_routeLink->setGeometry(710, m_infoPane->geometry().bottom() + 6, 300, 20);
+    m_btnNewLetter->setGeometry(710, m_routeLink->geometry().bottom() + 4, 80, 20);
+    m_btnNewLetter->setVisible(!m_draftNote.isEmpty());
 }
 
 void CComposerDlg::BuildControls() {
@@ -173,8 +280,12 @@ void CComposerDlg::BuildControls() {
     m_attachments->setSortingEnabled(true);
     m_attachments->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     attachLabel->setBuddy(m_attachments);
+    // A list takes no name from its buddy label.
+    m_attachments->setAccessibleName(SpokenCaption(attachLabel->text()));
     m_btnAdd = button(1012, QStringLiteral("+"), DluRect(213, 7, 12, 12));
+    m_btnAdd->setAccessibleName(AccessibleText(kNameAddAttachment));
     m_btnRemove = button(1013, QStringLiteral("-"), DluRect(228, 7, 12, 12));
+    m_btnRemove->setAccessibleName(AccessibleText(kNameRemoveAttachment));
 
     QLabel* bodyLabel = MakeLabel(this, QStringLiteral("邮件正文(&X)"), DluRect(7, 97, 45, 12));
     m_body = new CBodyEdit(this);
@@ -198,6 +309,7 @@ void CComposerDlg::BuildControls() {
     m_progress->setObjectName(QStringLiteral("1032"));
     m_progress->setGeometry(DluRect(7, 295, 306, 6));
     m_progress->setTextVisible(false);
+    m_progress->setAccessibleName(AccessibleText(kNameSendProgress));
     m_progress->hide();
 
     m_infoPane = MakeLabel(this, QStringLiteral("*"), DluRect(102, 98, 8, 8));
@@ -205,6 +317,9 @@ void CComposerDlg::BuildControls() {
     m_helpPane = MakeLabel(this, QStringLiteral("?"), DluRect(156, 98, 8, 8));
     m_helpPane->setObjectName(QStringLiteral("1039"));
     m_btnOtherWorks = button(1021, QString::fromUtf8(kMakerName) + QStringLiteral("的其他作品"), DluRect(265, 99, 20, 10));
+    m_btnNewLetter = button(0, QStringLiteral("新邮件"), QRect(710, 180, 80, 20));
+    m_btnNewLetter->setObjectName(QStringLiteral("newLetter"));
+    m_btnNewLetter->hide();
 
     // Labels and panes are see-through with black text, so the tiled picture shows behind them.
     for (QLabel* label : findChildren<QLabel*>()) {
@@ -222,6 +337,96 @@ void CComposerDlg::BuildControls() {
     connect(m_btnBackground, &QPushButton::clicked, this, &CComposerDlg::OnBackground);
     connect(m_btnSend, &QPushButton::clicked, this, &CComposerDlg::OnSend);
     connect(m_btnOtherWorks, &QPushButton::clicked, this, &CComposerDlg::OnOtherWorks);
+
+    // Send has no mnemonic of its own; Ctrl+Return (and Ctrl+Enter on the keypad) press it from any field,
+    // the body included, as in other mail composers. A disabled Send (a send under way) takes no press.
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (m_btnSend->isEnabled()) m_btnSend->click();
+        });
+    }
+    connect(m_btnNewLetter, &QPushButton::clicked, this, &CComposerDlg::OnNewLetter);
+}
+
+void CComposerDlg::SetDraftNote(const QString& note) {
+    m_draftNote = note;
+    ShowInfoPane();
+}
+
+void CComposerDlg::NoteChange() {
+    if (m_restoring) return;
+    ++m_changes;
+    m_letterSent = false;
+    if (m_draftStore && !m_saveTimer->isActive()) m_saveTimer->start();
+}
+
+void CComposerDlg::SaveDraft() {
+    m_saveTimer->stop();
+    if (!m_draftStore) return;
+    MailDraft letter = m_draft;
+    PullTexts(letter);
+    letter.m_charFormat = CharFormatFromQt(m_body->currentCharFormat(), m_body->font());
+    letter.m_paraFormat = ParaFormatFromQt(m_body->alignment());
+    // A draft that cannot be written is tried again with the next change; the letter is still in the
+    // window, and a box every second would make the window unusable.
+    m_draftStore->Save(letter, m_letterSent);
+}
+
+void CComposerDlg::ShowLetter(const MailDraft& letter) {
+    m_restoring = true;
+    m_draft = letter;
+    m_editFrom->setText(FromUtf8(letter.m_strFrom));
+    m_editTo->setText(FromUtf8(letter.m_strTo));
+    m_editCc->setText(FromUtf8(letter.m_strCc));
+    m_editBcc->setText(FromUtf8(letter.m_strBcc));
+    m_editSubject->setText(FromUtf8(letter.m_strSubject));
+    m_attachments->clear();
+    for (const std::string& path : letter.m_attachments) m_attachments->addItem(FromUtf8(path));
+    m_body->setPlainText(FromUtf8(letter.m_strBody).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    // The body's one format, as the font and alignment windows give it: to all of the text.
+    QTextCursor cursor(m_body->document());
+    cursor.select(QTextCursor::Document);
+    const QTextCharFormat format = QtCharFormat(QtFont(letter.m_charFormat), FromColorRef(letter.m_charFormat.crTextColor));
+    cursor.setCharFormat(format);
+    QTextBlockFormat block;
+    block.setAlignment(QtAlignment(letter.m_paraFormat.wAlignment));
+    cursor.mergeBlockFormat(block);
+    m_body->setCurrentCharFormat(format);
+    m_body->moveCursor(QTextCursor::Start);
+    if (letter.m_nBackgroundMode == 1)
+        m_body->SetBackgroundPicture(FromUtf8(letter.m_strPicture));
+    else
+        m_body->SetBackgroundColor(FromColorRef(letter.m_crBackground));
+    m_restoring = false;
+}
+
+void CComposerDlg::RestoreDraft() {
+    const DraftStore::Loaded loaded = m_draftStore->Load();
+    switch (loaded.found) {
+    case DraftStore::Found::Nothing:
+    case DraftStore::Found::Sent:
+        return;
+    case DraftStore::Found::Damaged:
+        ShowMessage(this,
+                    QStringLiteral("草稿无法读取（") + FromUtf8(loaded.error) + QStringLiteral("），已另存为") +
+                        FromUtf8(loaded.damagedAs.string()) + QStringLiteral("。"),
+                    QStringLiteral("错误"), MessageIcon::Exclamation);
+        return;
+    case DraftStore::Found::Unsent:
+        break;
+    }
+    ShowLetter(loaded.draft);
+    SetDraftNote(QStringLiteral("已恢复上次未发送的邮件（草稿保存在") + FromUtf8(m_draftStore->Folder().string()) +
+                 QStringLiteral("）。要写新邮件，请按“新邮件”。"));
+}
+
+void CComposerDlg::OnNewLetter() {
+    ShowLetter(MailDraft{});
+    if (m_draftStore) m_draftStore->Clear();
+    m_saveTimer->stop();
+    m_letterSent = false;
+    SetDraftNote(QString());
 }
 
 void CComposerDlg::InitPanes() {
@@ -246,16 +451,16 @@ void CComposerDlg::InitPanes() {
         relayNote = "\n\n    发信中继：邮件经" + relay->host + ":" + std::to_string(relay->port) + "发送（" + relayPath + "）。";
     else if (!relayProblem.empty())
         relayNote = "\n\n    发信中继设置无法使用：" + relayProblem;
-    m_infoPane->setText(QString::fromUtf8(kProductInformation) + QString::fromStdString(relayNote));
-    m_infoPane->setGeometry(710, 10, 300, std::max(160, m_infoPane->heightForWidth(300)));
-    // Below the information, always: how the next mail from 发件人 goes, and the way to change it.
+    // Below the information, always: how the next mail from 发件人 goes, and the way to change it (placed
+    // by ShowInfoPane, under the pane's text as it grows).
     m_routeLink = new QLabel(this);
     m_routeLink->setTextFormat(Qt::RichText);
     m_routeLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    m_routeLink->setGeometry(710, m_infoPane->geometry().bottom() + 6, 300, 20);
     connect(m_routeLink, &QLabel::linkActivated, this, [this] { OnAccount(); });
     connect(m_editFrom, &QLineEdit::textChanged, this, [this] { UpdateRouteLink(); });
     UpdateRouteLink();
+    m_infoText = QString::fromUtf8(kProductInformation) + QString::fromStdString(relayNote);
+    SetDraftNote(QString());
 
     // Just below the help pane, and never into the body, which starts at y 171.
     const int worksY = std::clamp(m_helpPane->geometry().bottom() + 3, 145, 149);
@@ -292,7 +497,15 @@ QLineEdit* CComposerDlg::Field(int id) const {
 void CComposerDlg::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (m_pTileBitmap.isNull()) return;
-    painter.fillRect(rect(), QBrush(m_pTileBitmap));  // the tile repeats from the client origin
+    // The tile is pixel art: it is drawn at device pixels, each of its pixels as a whole square of them
+    // (2 by 2 at scale 2; 1 by 1 at 1.5, where a pixel and a half would blur or come out uneven).
+    const qreal ratio = devicePixelRatioF();
+    if (m_deviceTile.isNull() || m_deviceTile.devicePixelRatio() != ratio) {
+        const int unit = std::max(1, static_cast<int>(ratio + 1e-6));
+        m_deviceTile = m_pTileBitmap.scaled(m_pTileBitmap.size() * unit, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        m_deviceTile.setDevicePixelRatio(ratio);
+    }
+    painter.drawTiledPixmap(rect(), m_deviceTile);  // the tile repeats from the client origin
 }
 
 void CComposerDlg::resizeEvent(QResizeEvent* event) {
@@ -392,8 +605,8 @@ bool CComposerDlg::ChooseRoute(CWindowWorker& worker) {
             " 的名义直接投递的邮件，大多数收件服务器会" +
             (*policy == DmarcPolicy::Reject ? "拒收" : "当作垃圾邮件") +
             "。\n\n设置发件账户后，邮件经你的邮箱服务商发送，就不会这样。");
-        const int choice = AskChoice(this, text, QStringLiteral("发件账户"),
-                                     {QStringLiteral("设置发件账户…"), QStringLiteral("仍然发送"), QStringLiteral("停止")});
+        const int choice = AskMessage(this, text, QStringLiteral("发件账户"), MessageIcon::Exclamation,
+                                      {QStringLiteral("设置发件账户…"), QStringLiteral("仍然发送"), QStringLiteral("停止")});
         go = choice == 1;
         if (go) return;
         FinishSend();
@@ -438,13 +651,25 @@ void CComposerDlg::OnFont() {
     cursor.setCharFormat(chosen);
     m_body->setTextCursor(cursor);
     m_body->setCurrentCharFormat(chosen);
+    NoteChange();
 }
 
 void CComposerDlg::OnSound() {
-    CAddSoundDlg sound(m_draft.m_strSound, static_cast<uint32_t>(std::max(0, m_draft.m_nSoundLoops)), this);
+    CAddSoundDlg sound(m_draft.m_strSound, static_cast<uint32_t>(std::max(0, m_draft.m_nSoundLoops)), this,
+                       m_draft.m_voice);
     if (sound.exec() != QDialog::Accepted) return;
     m_draft.m_strSound = sound.Sound();
     m_draft.m_nSoundLoops = static_cast<int>(std::min<uint32_t>(sound.RepeatCount(), INT32_MAX));
+    const VoiceOptions& voice = sound.Voice();
+    if (voice.format != m_draft.m_voice.format || voice.normalize != m_draft.m_voice.normalize) {
+        m_draft.m_voice = voice;
+        // Remembered for the next run; a choice that cannot be kept still holds for this one.
+        const std::string problem = SaveVoiceSettings(voice);
+        if (!problem.empty()) {
+            ShowMessage(this, FromUtf8("无法保存声音设置：" + problem), QStringLiteral("错误"), MessageIcon::Exclamation);
+        }
+    }
+    NoteChange();
 }
 
 void CComposerDlg::OnFormat() {
@@ -458,6 +683,7 @@ void CComposerDlg::OnFormat() {
     format.setAlignment(QtAlignment(dlg.m_nAlignment));
     cursor.mergeBlockFormat(format);
     m_body->setTextCursor(cursor);
+    NoteChange();
 }
 
 void CComposerDlg::OnBackground() {
@@ -474,20 +700,21 @@ void CComposerDlg::OnBackground() {
         // field check refuses the send while the file cannot be read.
         m_body->SetBackgroundPicture(dlg.m_strPicture);
     }
+    NoteChange();
 }
 
 void CComposerDlg::OnOtherWorks() { QDesktopServices::openUrl(QUrl(QString::fromUtf8(kOtherWorksUrl))); }
 
-void CComposerDlg::PullTexts() {
-    m_draft.m_strFrom = m_editFrom->text().toStdString();
-    m_draft.m_strTo = m_editTo->text().toStdString();
-    m_draft.m_strCc = m_editCc->text().toStdString();
-    m_draft.m_strBcc = m_editBcc->text().toStdString();
-    m_draft.m_strSubject = m_editSubject->text().toStdString();
-    m_draft.m_strBody = m_body->toPlainText().replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toStdString();
-    m_draft.m_attachments.clear();
+void CComposerDlg::PullTexts(MailDraft& draft) const {
+    draft.m_strFrom = m_editFrom->text().toStdString();
+    draft.m_strTo = m_editTo->text().toStdString();
+    draft.m_strCc = m_editCc->text().toStdString();
+    draft.m_strBcc = m_editBcc->text().toStdString();
+    draft.m_strSubject = m_editSubject->text().toStdString();
+    draft.m_strBody = m_body->toPlainText().replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toStdString();
+    draft.m_attachments.clear();
     for (int i = 0; i < m_attachments->count(); ++i)
-        m_draft.m_attachments.push_back(m_attachments->item(i)->text().toStdString());
+        draft.m_attachments.push_back(m_attachments->item(i)->text().toStdString());
 }
 
 void CComposerDlg::CaptureFormats() {
@@ -515,7 +742,7 @@ void CComposerDlg::ShowRefusal(int field, bool hasSelection, std::size_t selStar
 void CComposerDlg::OnSend() {
     if (IsSending()) return;
     PullTexts();
-    const DraftCheck check = ValidateDraft(m_draft);
+    const DraftCheck check = ValidateDraft(m_draft, RecordingPath());
     if (!check.ok) {
         ShowRefusal(check.focusField, check.hasSelection, check.selStart, check.selEnd, check.message);
         if (check.followUp == FollowUp::OpenSound) OnSound();
@@ -534,6 +761,7 @@ void CComposerDlg::OnSend() {
     // The previous worker returned right after its last step; it is gone before a new one starts.
     m_assembler.reset();
     m_sent = m_draft;  // the worker's copy: editing during the send changes nothing in it
+    m_changesAtSend = m_changes;
     m_sending = true;
     m_closing = false;
     m_assembler = std::make_unique<CWindowWorker>();
@@ -542,6 +770,9 @@ void CComposerDlg::OnSend() {
         ComposerSink sink(*worker, this);
         try {
             AssembleMessage(m_sent, folder, sink);
+        } catch (const std::bad_alloc&) {
+            std::string().swap(m_sent.m_strMime);
+            worker->Call([this] { OnAssemblyFailed(FromUtf8(kMailTooLargeText)); });
         } catch (const std::exception& e) {
             // Without its remaining steps the send would never end: let the window give up on it.
             worker->Call([this, reason = std::string(e.what())] { OnAssemblyFailed(FromUtf8(reason)); });
@@ -564,6 +795,10 @@ void CComposerDlg::OnAssemblyStep() {
     // The recording marker, once replaced by the recording's path, stays replaced.
     if (m_draft.m_strSound == kRecordingMarker) m_draft.m_strSound = sent.m_strSound;
 
+    if (!m_closing && !MailSizeAccepted(sent)) {
+        FinishSend();
+        return;
+    }
     if (!m_closing) {
         // Runs modally here, while the assembly worker waits for this step to be taken.
         DeliveryRequest request;
@@ -586,15 +821,26 @@ void CComposerDlg::OnAssemblyStep() {
                 relay.password = password->toStdString();
             }
             request.relay = std::move(relay);
+            // Never the password itself: a retry asks the keyring again for this account's item.
+            request.relayPasswordSource = kPasswordFromKeyring + m_accountRoute->account.address;
         }
+        const DeliveryRequest sentRequest = request;  // the message is shared, not copied
         std::unique_ptr<CSendingDlg> sending = m_makeSendingDlg ? m_makeSendingDlg(request, this)
                                                                 : std::make_unique<CSendingDlg>(std::move(request), this);
         m_sendingDlg = sending.get();
         sending->exec();
         const FailureList failures = sending->Failures();
+        const bool portBlocked = sending->PortBlocked();
         sending.reset();
 
-        const DeliveryReport report = BuildReport(failures);
+        DeliveryReport report = BuildReport(failures, portBlocked);
+        AddSentCopy(sentRequest, failures, report.text);
+        // The letter as it was sent has reached everyone: it is no longer one to bring back, unless it
+        // has changed since Send was pressed.
+        if (report.allDelivered && m_changes == m_changesAtSend) {
+            m_letterSent = true;
+            SaveDraft();
+        }
         if (!m_closing)
             ShowMessage(this, FromUtf8(report.text), QStringLiteral("信息"),
                         report.allDelivered ? MessageIcon::Information : MessageIcon::Exclamation);
@@ -602,20 +848,65 @@ void CComposerDlg::OnAssemblyStep() {
     FinishSend();
 }
 
+bool CComposerDlg::MailSizeAccepted(const MailDraft& sent) {
+    const MailSizeCheck size = CheckMailSize(sent);
+    if (!size.tooBig) return true;
+    QStringList choices;
+    if (size.voiceIsWav) choices << QStringLiteral("改用Opus");
+    choices << QStringLiteral("照样发送") << QStringLiteral("停止");
+    const int choice = AskMessage(this, FromUtf8(MailSizeWarningText(size)), QStringLiteral("信息"),
+                                  MessageIcon::Exclamation, choices);
+    const QString& answer = choices[choice];
+    if (answer == QStringLiteral("照样发送")) return true;
+    if (answer == QStringLiteral("改用Opus")) {
+        // This mail goes as Opus; the same draft is assembled once more after this send has wound down
+        // (its worker is still waiting inside this step).
+        m_draft.m_voice.format = VoiceFormat::Opus;
+        QTimer::singleShot(0, this, &CComposerDlg::OnSend);
+    }
+    return false;
+}
+
+void CComposerDlg::AddSentCopy(const DeliveryRequest& request, const FailureList& failures, std::string& report) {
+    // Kept when the mail reached at least one recipient; the report says where.
+    if (m_kept.sent.empty() || !request.message || failures.size() >= request.recipients.size()) return;
+    report += "\r\n\r\n" + SentCopyLine(vox::KeepSentCopy(m_kept.sent, *request.message));
+}
+
 void CComposerDlg::FinishSend() {
     m_nStepsDone = 0;
     m_sending = false;
     m_progress->hide();
     m_btnSend->setEnabled(true);
-    if (m_closing) emit ended();
+    if (m_closing) {
+        emit ended();
+        return;
+    }
+    ShowHeldReport();
+    // The send may have left recipients waiting: the pane counts them.
+    RunOutboxRound();
+}
+
+void CComposerDlg::keyPressEvent(QKeyEvent* event) {
+    // Escape would end the window with everything in it: it is no way to close the composer.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CComposerDlg::done(int result) {
-    if (m_sending) {
-        // Closing during a send: stop a delivery under way and show no report.
+    if (m_sending && !m_closing) {
+        // Closing during a send gives it up only when the user says so; the window then stops a delivery
+        // under way and shows no report.
+        if (!AskYesNo(this, QString::fromUtf8(kCancelSendQuestion), QStringLiteral("信息"))) return;
         m_closing = true;
         if (m_sendingDlg) m_sendingDlg->OnCancelSending();
     }
+    m_outboxCancel = true;
+    // The letter as it is now, for the next start.
+    SaveDraft();
     QDialog::done(result);
     if (!m_sending) emit ended();
 }

@@ -7,6 +7,8 @@
 #include <QPixmap>
 #include <QPointer>
 
+#include <atomic>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,8 +21,11 @@
 #include "account/keyring.h"
 #include "compose/mail_draft.h"
 #include "controls/body_edit.h"
+#include "delivery/delivery_failure.h"
 #include "delivery/delivery_request.h"
+#include "delivery/outbox.h"
 #include "controls/hover_button.h"
+#include "draft/draft_store.h"
 
 class QLabel;
 class QLineEdit;
@@ -28,6 +33,7 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QTextEdit;
+class QTimer;
 
 namespace vox {
 
@@ -44,7 +50,16 @@ class CComposerDlg : public QDialog {
 public:
     enum class SizeType { Restored, Minimized, Maximized };
 
-    explicit CComposerDlg(QWidget* parent = nullptr);
+    // Where the window keeps what the user wrote: the draft folder and the Sent Maildir. Empty paths keep
+    // nothing (the program passes DefaultDraftFolder() and DefaultSentFolder()).
+    struct KeptFolders {
+        std::filesystem::path drafts;
+        std::filesystem::path sent;
+    };
+    // The longest a change waits before the draft is saved.
+    static constexpr int kDraftSaveDelayMs = 1000;
+
+    explicit CComposerDlg(QWidget* parent = nullptr, KeptFolders kept = {});
     ~CComposerDlg() override;
 
     // Command handlers.
@@ -59,8 +74,19 @@ public:
     void OnAbout();
     // The window 发件账户 for the address in 发件人; the route link is brought up to date afterwards.
     void OnAccount();
+    // "新邮件": the restored letter is given up; the window starts a new, empty one.
+    void OnNewLetter();
+    // Writes the draft now (the timer does it within kDraftSaveDelayMs of every change).
+    void SaveDraft();
     // One assembly step done; the last one of a send runs delivery and the report.
     void OnAssemblyStep();
+    // Retries the outbox's due recipients on a worker, then shows in the information pane how many still
+    // wait and reports those given up. Runs once the window is up and then every kOutboxIntervalMs; a round
+    // still under way is not doubled.
+    void RunOutboxRound();
+    static constexpr int kOutboxIntervalMs = 60 * 1000;
+    bool IsOutboxRoundRunning() const { return m_outboxRunning; }
+    std::size_t WaitingRecipients() const { return m_waiting; }
     // Lays out the body and the progress bar for a client area of cx by cy pixels (0 by 0 when minimised).
     void OnSize(SizeType type, int cx, int cy);
 
@@ -76,6 +102,7 @@ public:
     // The link that says how mail from 发件人 goes: "直接投递" or the server's name.
     QLabel* RouteLink() const { return m_routeLink; }
     QString RouteName() const;
+    QPushButton* NewLetterButton() const { return m_btnNewLetter; }
 
     // The composed message as the window keeps it (texts as of the last Send; formats captured at Send).
     const MailDraft& Draft() const { return m_draft; }
@@ -100,6 +127,7 @@ signals:
     void ended();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -109,7 +137,13 @@ private:
     void BuildControls();
     void InitPanes();
     void InitButtonColors();
-    void PullTexts();
+    void PullTexts(MailDraft& draft) const;
+    void PullTexts() { PullTexts(m_draft); }
+    void NoteChange();
+    void RestoreDraft();
+    void ShowLetter(const MailDraft& letter);
+    void SetDraftNote(const QString& note);
+    void AddSentCopy(const DeliveryRequest& request, const FailureList& failures, std::string& report);
     void CaptureFormats();
     void ShowRefusal(int field, bool hasSelection, std::size_t selStart, std::size_t selEnd,
                      const std::string& message);
@@ -118,6 +152,9 @@ private:
     // Worker side, before the assembly: the route of this send, and the DMARC warning of a direct one.
     // False when the send is not to go on (the window has been told).
     bool ChooseRoute(CWindowWorker& worker);
+    // The size warning for a mail over 20 MB: true to send it as it is. Switching the voice to Opus
+    // starts the send again.
+    bool MailSizeAccepted(const MailDraft& sent);
     void OnAssemblyFailed(const QString& reason);
 
     CHoverButton* m_btnOtherWorks = nullptr;  // 1021
@@ -139,9 +176,13 @@ private:
     QLabel* m_infoPane = nullptr;            // 1038
     QLabel* m_helpPane = nullptr;            // 1039
     QLabel* m_routeLink = nullptr;
+    QPushButton* m_btnNewLetter = nullptr;   // under the information pane while a restored letter is shown
+    QString m_infoText;                      // the pane's own text, before the outbox line and the draft's note
+    QString m_draftNote;                     // said while a restored letter is shown
 
     QIcon m_hIcon;
     QPixmap m_pTileBitmap;
+    QPixmap m_deviceTile;  // m_pTileBitmap at the window's device pixels, made at the first painting
 
     MailDraft m_draft;
     int m_nStepsDone = 0;  // step notifications of the current send
@@ -153,6 +194,16 @@ private:
     bool m_sending = false;
     bool m_closing = false;
     QPointer<CSendingDlg> m_sendingDlg;
+
+    void OnOutboxRound(const RetryOutcome& outcome, std::size_t waiting);
+    void ShowInfoPane();
+    void ShowHeldReport();
+    std::size_t m_waiting = 0;  // recipients in the outbox, as the last round found them
+    QTimer* m_outboxTimer = nullptr;
+    std::unique_ptr<CWindowWorker> m_outboxWorker;
+    std::atomic<bool> m_outboxCancel{false};
+    bool m_outboxRunning = false;
+    QString m_heldReport;  // recipients given up while a send was under way, shown after it
     SendingDlgFactory m_makeSendingDlg;
     std::shared_ptr<Keyring> m_keyring;
     PasswordPrompt m_askPassword;
@@ -160,6 +211,16 @@ private:
     std::optional<AccountRoute> m_accountRoute;
     std::optional<RelaySettings> m_relay;
     std::set<std::string> m_dmarcWarned;  // sender addresses told of their domain's policy in this run
+
+    // The draft: saved by m_saveTimer after a change; "sent" while nothing has changed since a send that
+    // reached every recipient.
+    KeptFolders m_kept;
+    std::optional<DraftStore> m_draftStore;
+    QTimer* m_saveTimer = nullptr;
+    unsigned m_changes = 0;
+    unsigned m_changesAtSend = 0;
+    bool m_letterSent = false;
+    bool m_restoring = false;
 };
 
 }  // namespace vox

@@ -13,6 +13,7 @@
 
 #include "app/composer_app.h"
 #include "app/start_up.h"
+#include "base/translate.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ int Print(const std::string& text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    vox::SetUpLanguage();
     switch (vox::ReadStartRequest(argc, argv)) {
     case vox::StartRequest::PrintHelp:
         return Print(vox::ComposerHelpText());
@@ -78,6 +80,7 @@ int main(int argc, char* argv[]) {
 
     std::optional<StartGuard> guard(std::in_place);
     QApplication app(argc, argv);
+    vox::SetUpLanguage();  // QApplication has set the whole locale from the environment again
     guard.reset();
     vox::CComposerApp composer;
     if (!composer.InitInstance()) return 0;

@@ -12,29 +12,34 @@ namespace {
 
 bool WritableFolder(const fs::path& dir) { return !dir.empty() && ::access(dir.c_str(), W_OK | X_OK) == 0; }
 
-fs::path DataHomeFolder() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
+}  // namespace
+
+fs::path XdgProgramFolder(const char* variable, const char* underHome) {
+    const char* xdg = std::getenv(variable);
     if (xdg != nullptr && xdg[0] == '/') return fs::path(xdg) / "voxletter";
     const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') return fs::path(home) / ".local" / "share" / "voxletter";
+    if (home != nullptr && home[0] == '/') return fs::path(home) / underHome / "voxletter";
     return {};
 }
-
-}  // namespace
 
 fs::path ProgramFolder() {
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (!ec && WritableFolder(exe.parent_path())) return exe.parent_path();
 
-    fs::path data = DataHomeFolder();
+    fs::path data = XdgProgramFolder("XDG_DATA_HOME", ".local/share");
     if (!data.empty()) {
         fs::create_directories(data, ec);
         if (WritableFolder(data)) return data;
     }
-    return fs::current_path(ec);
+    return {};
 }
 
-fs::path RecordingPath() { return ProgramFolder() / "Sound.wav"; }
+fs::path ConfigFolder() { return XdgProgramFolder("XDG_CONFIG_HOME", ".config"); }
+
+fs::path RecordingPath() {
+    const fs::path folder = ProgramFolder();
+    return folder.empty() ? fs::path() : folder / "Sound.wav";
+}
 
 }  // namespace vox

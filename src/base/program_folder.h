@@ -6,10 +6,23 @@
 
 namespace vox {
 
-// Created if missing. Never throws; falls back to the current folder when nothing else is usable.
+// Created if missing. Never throws. Empty when neither folder can be written: the recording then has no
+// place, and is never put in whatever the current folder happens to be.
 std::filesystem::path ProgramFolder();
 
-// The full path of the attached recording, "Sound.wav" in ProgramFolder().
+// $XDG_CONFIG_HOME/voxletter (~/.config/voxletter), where settings are kept; not created here. Empty
+// when neither the variable nor $HOME is an absolute path.
+std::filesystem::path ConfigFolder();
+
+// The full path of the attached recording, "Sound.wav" in ProgramFolder(); empty when that is empty.
 std::filesystem::path RecordingPath();
+
+// $VARIABLE/voxletter when the variable holds an absolute path, else $HOME/underHome/voxletter (the XDG
+// base-directory rule); empty when neither is set. Not created.
+std::filesystem::path XdgProgramFolder(const char* variable, const char* underHome);
+
+// What recording and sending a recording say when ProgramFolder() is empty.
+inline constexpr char kNoProgramFolderText[] =
+    "无法保存录音：程序所在的文件夹和$XDG_DATA_HOME/voxletter都无法写入";
 
 }  // namespace vox

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <new>
 #include <utility>
 
 namespace vox {
@@ -37,6 +39,30 @@ RegularFile::~RegularFile() {
 
 bool IsReadableRegularFile(const std::string& path) {
     return RegularFile::Open(path).has_value();
+}
+
+ReadResult ReadRegularFile(const std::string& path, std::uint64_t limit, std::string& bytes) {
+    const std::optional<RegularFile> file = RegularFile::Open(path);
+    if (!file) return ReadResult::CannotOpen;
+    if (file->Size() > limit) return ReadResult::TooLarge;
+    std::string read;
+    try {
+        read.resize(static_cast<std::size_t>(file->Size()));
+    } catch (const std::bad_alloc&) {
+        return ReadResult::TooLarge;
+    }
+    // A file that grows while it is read keeps the size it had when it was opened.
+    std::size_t done = 0;
+    while (done < read.size()) {
+        const ssize_t got = ::read(file->Descriptor(), read.data() + done, read.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return ReadResult::ReadError;
+        if (got == 0) break;  // shrunk meanwhile
+        done += static_cast<std::size_t>(got);
+    }
+    read.resize(done);
+    bytes = std::move(read);
+    return ReadResult::Ok;
 }
 
 }  // namespace vox

@@ -33,4 +33,10 @@ private:
 // RegularFile::Open succeeds.
 bool IsReadableRegularFile(const std::string& path);
 
+// The whole content of a regular file, for texts and pictures that are read at once.
+enum class ReadResult { Ok, CannotOpen, TooLarge, ReadError };
+// CannotOpen also for what is not a regular file (a FIFO, a folder, a device); TooLarge for a file of
+// more than limit bytes, or one that cannot be held in memory, before anything of it is kept.
+ReadResult ReadRegularFile(const std::string& path, std::uint64_t limit, std::string& bytes);
+
 }  // namespace vox

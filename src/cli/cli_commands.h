@@ -7,6 +7,7 @@ namespace vox::cli {
 
 void AddComposeCommand(CommandLine& cli);
 void AddSendCommand(CommandLine& cli);
+void AddOutboxCommand(CommandLine& cli);
 void AddRecordCommand(CommandLine& cli);
 void AddAccountCommand(CommandLine& cli);
 

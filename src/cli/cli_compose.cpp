@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "cli/cli_commands.h"
+#include "base/whole_file.h"
 #include "cli/cli_draft.h"
 
 namespace vox::cli {
@@ -16,29 +17,22 @@ bool WriteAll(std::FILE* f, const std::string& text) {
 int RunCompose(DraftRequest& req) {
     MailDraft& draft = req.draft;
     if (!CheckDraft(draft, "compose")) return kExitRefused;
-    AssembleDraft(draft, "compose");
+    if (!AssembleDraft(draft, "compose")) return kExitFailed;
 
     const std::string& outputPath = req.outputPath;
     if (outputPath.empty()) {
         if (!WriteAll(stdout, draft.m_strMime)) {
             std::fprintf(stderr, "voxletter-cli compose: cannot write to standard output: %s\n",
                          std::strerror(errno));
-            return kExitRefused;
+            return kExitFailed;
         }
         return 0;
     }
-    std::FILE* f = std::fopen(outputPath.c_str(), "wb");
-    if (f == nullptr) {
-        std::fprintf(stderr, "voxletter-cli compose: cannot write \"%s\": %s\n", outputPath.c_str(),
-                     std::strerror(errno));
-        return kExitRefused;
-    }
-    const bool written = WriteAll(f, draft.m_strMime);
-    const int saved = errno;
-    if (std::fclose(f) != 0 || !written) {
-        std::fprintf(stderr, "voxletter-cli compose: cannot write \"%s\": %s\n", outputPath.c_str(),
-                     std::strerror(written ? errno : saved));
-        return kExitRefused;
+    // Whole or not at all: a full disk leaves the old file (or none), never a truncated mail.
+    const std::string error = WriteWholeFile(outputPath, draft.m_strMime);
+    if (!error.empty()) {
+        std::fprintf(stderr, "voxletter-cli compose: cannot write \"%s\": %s\n", outputPath.c_str(), error.c_str());
+        return kExitFailed;
     }
     return 0;
 }
@@ -53,7 +47,8 @@ void AddComposeCommand(CommandLine& cli) {
     command.footer(
         std::string(kDraftRulesNote) +
         "Writes the mail (MIME, CR LF line ends) to FILE or to standard output.\n"
-        "Exit status: 0 written; 2 an option or the field check refused the input (the reason is on\n"
+        "Exit status: 0 written; 1 the mail could not be built whole (a file went away meanwhile, too little\n"
+        "memory) or not written; 2 an option or the field check refused the input (the reason is on\n"
         "standard error).");
 }
 

@@ -9,10 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "base/program_folder.h"
+#include "base/regular_file.h"
 #include "base/text_rules.h"
 #include "compose/address_list.h"
 
@@ -80,22 +79,6 @@ bool ParsePoints(const std::string& text, int& twips) {
     return twips > 0;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = std::strerror(errno);
-        return false;
-    }
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    if (in.bad()) {
-        error = "read error";
-        return false;
-    }
-    text = std::move(buf).str();
-    return true;
-}
-
 void RequireFile(const std::string& option, const std::string& value) {
     if (value.empty()) throw Refusal("option " + option + " needs a file");
 }
@@ -107,9 +90,16 @@ public:
     void Step() override {
         if (m_onStep) m_onStep();
     }
-    void ShowError(const std::string& text) override { Complain(m_command, text); }
+    void ShowError(const std::string& text) override {
+        Complain(m_command, text);
+        m_failed = true;
+    }
+    // Said, but the mail is complete: it is written or sent as usual.
+    void ShowNotice(const std::string& text) override { Complain(m_command, text); }
+    bool Failed() const { return m_failed; }
 
 private:
+    bool m_failed = false;
     std::string_view m_command;
     const std::function<void()>& m_onStep;
 };
@@ -143,10 +133,16 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
               [&d](const std::string& v) { d.m_strBody = WithCrLf(v); });
     CLI::Option* bodyFile =
         value("--body-file", "FILE", kFieldsGroup, "the body text from a file", [&d](const std::string& v) {
-            std::string read, error;
-            if (v.empty() || !ReadWholeFile(v, read, error)) {
-                throw Refusal("cannot read the body file \"" + v + "\"" +
-                              (error.empty() ? "" : ": " + error));
+            std::string read;
+            switch (v.empty() ? ReadResult::CannotOpen : ReadRegularFile(v, kMaxMailSize, read)) {
+            case ReadResult::Ok:
+                break;
+            case ReadResult::TooLarge:
+                throw Refusal(kMailTooLargeText);
+            case ReadResult::CannotOpen:
+                throw Refusal("cannot read the body file \"" + v + "\": not a readable regular file");
+            case ReadResult::ReadError:
+                throw Refusal("cannot read the body file \"" + v + "\": read error");
             }
             d.m_strBody = WithCrLf(read);
         });
@@ -207,6 +203,15 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
         flag("--recording", kExtrasGroup, "the recording, \"Sound.wav\" in the program folder",
              [&d] { d.m_strSound = kRecordingMarker; });
     sound->excludes(recording);
+    value("--voice-format", "wav|opus|mp3", kExtrasGroup,
+          "the sound's form in the mail (default wav: the file as it is); Ogg and MP3 go as they are",
+          [&d](const std::string& v) {
+              const std::optional<VoiceFormat> format = ParseVoiceFormat(v);
+              if (!format) throw Refusal("option --voice-format: \"" + v + "\" is not wav, opus or mp3");
+              d.m_voice.format = *format;
+          });
+    flag("--normalize-voice", kExtrasGroup, "bring the sound's copy in the mail to -16 LUFS (EBU R128)",
+         [&d] { d.m_voice.normalize = true; });
     command
         .add_option("--loops", d.m_nSoundLoops, "how often the sound plays; 0 (the default) plays endlessly")
         ->type_name("N")
@@ -253,7 +258,7 @@ std::optional<DraftRequest> ParseDraftArgs(const Args& args, bool allowOutput, s
 }
 
 bool CheckDraft(MailDraft& draft, std::string_view command) {
-    const DraftCheck check = ValidateDraft(draft);
+    const DraftCheck check = ValidateDraft(draft, RecordingPath());
     if (!check.ok) {
         Complain(command, check.message);
         if (check.hasSelection) {
@@ -276,9 +281,17 @@ bool CheckDraft(MailDraft& draft, std::string_view command) {
     return true;
 }
 
-void AssembleDraft(MailDraft& draft, std::string_view command, const std::function<void()>& onStep) {
+bool AssembleDraft(MailDraft& draft, std::string_view command, const std::function<void()>& onStep) {
     StderrSink sink(command, onStep);
-    AssembleMessage(draft, ProgramFolder(), sink);
+    try {
+        AssembleMessage(draft, ProgramFolder(), sink);
+    } catch (const std::bad_alloc&) {
+        // Whatever was built is gone with the exception; the process goes on with its memory back.
+        std::string().swap(draft.m_strMime);
+        Complain(command, kMailTooLargeText);
+        return false;
+    }
+    return !sink.Failed();
 }
 
 }  // namespace vox::cli

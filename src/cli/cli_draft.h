@@ -37,7 +37,8 @@ bool CheckDraft(MailDraft& draft, std::string_view command);
 
 // Assembles draft.m_strMime on the calling thread. The failure texts of assembly go to standard error; the
 // recording marker becomes ProgramFolder()/"Sound.wav". onStep, when given, is called after every step
-// (m_nExpectedSteps calls in all).
-void AssembleDraft(MailDraft& draft, std::string_view command, const std::function<void()>& onStep = {});
+// (m_nExpectedSteps calls in all). False when a part could not be written (a file that went away or
+// changed after the check): the mail is then incomplete and is neither written out nor sent.
+bool AssembleDraft(MailDraft& draft, std::string_view command, const std::function<void()>& onStep = {});
 
 }  // namespace vox::cli

@@ -37,10 +37,12 @@ public:
         bool done;
         uint32_t bytes;
         int kind;
+        std::string error;  // a failure that ends the recording (a done follows), or a device's complaint
     };
 
-    void OnWaveProgress(uint32_t bytes, int kind) override { Push({false, bytes, kind}); }
-    void OnWaveDone() override { Push({true, 0, 0}); }
+    void OnWaveProgress(uint32_t bytes, int kind) override { Push({false, bytes, kind, {}}); }
+    void OnWaveDone() override { Push({true, 0, 0, {}}); }
+    void OnWaveError(const std::string& text) override { Push({false, 0, -1, text}); }
 
     // Waits up to a tenth of a second for the next event.
     bool Next(Event& event) {
@@ -76,6 +78,11 @@ int RunRecord(const RecordRequest& req) {
                                std::to_string(MaxRecordSeconds(r, b, c)) + " seconds");
         return kExitRefused;
     }
+    // Said before the device is opened: there would be nowhere to put what is recorded.
+    if (RecordingPath().empty()) {
+        Complain("record", kNoProgramFolderText);
+        return kExitFailed;
+    }
     NotifyQueue notify;
     CWaveRecorder recorder;
     recorder.SetMessageFunction([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
@@ -90,10 +97,18 @@ int RunRecord(const RecordRequest& req) {
     const InterruptWatch interrupt({SIGINT, SIGTERM});
     recorder.StartRecord();
     std::string shown;
+    bool failed = false;
     for (;;) {
         NotifyQueue::Event event{};
         if (notify.Next(event)) {
-            if (event.done) break;  // the limit: the window goes idle and Attach is the next press
+            if (!event.error.empty()) {
+                // The recording stopped on its own: what it holds is saved all the same, and the exit
+                // status says it ended early.
+                std::fprintf(stderr, "%s\n", event.error.c_str());
+                failed = true;
+                continue;
+            }
+            if (event.done) break;  // the limit (or a failure): the window goes idle, Attach is next
             if (event.kind == kWaveProgressCapture) {
                 const std::string text = RecordSizeText(event.bytes);
                 if (text != shown) {
@@ -111,14 +126,16 @@ int RunRecord(const RecordRequest& req) {
 
     // Attach.
     const std::filesystem::path path = RecordingPath();
-    const int saved = recorder.SaveWave(path);
+    std::string why;
+    const int saved = recorder.SaveWave(path, &why);
     recorder.Close();
     if (saved != 0) {
-        std::fprintf(stderr, "voxletter-cli record: could not write %s\n", path.c_str());
+        std::fprintf(stderr, "voxletter-cli record: could not write %s: %s\n", path.c_str(), why.c_str());
         return 1;
     }
     std::printf("%s\n", path.c_str());
-    return 0;
+    std::fflush(stdout);
+    return failed ? 1 : 0;
 }
 
 }  // namespace
@@ -145,8 +162,9 @@ void AddRecordCommand(CommandLine& cli) {
     command.footer(
         "Echoes to the default output device while recording, until the length is reached or Ctrl+C; then\n"
         "writes Sound.wav in the program folder and prints its path.\n"
-        "Exit status: 0 written; 1 no recording device, or the file could not be written; 2 an option was\n"
-        "refused (the reason is on standard error).");
+        "Exit status: 0 written; 1 no recording device, the file could not be written, or the recording\n"
+        "ended early (the device failed, or tempRecord could not be written: what was recorded is saved\n"
+        "and its path printed); 2 an option was refused (the reason is on standard error).");
 }
 
 }  // namespace vox::cli

@@ -26,6 +26,9 @@ using Args = std::vector<std::string>;
 
 // Exit status when an option or a check refused the input.
 inline constexpr int kExitRefused = 2;
+// Exit status when the input was taken but the work failed: a file that went away during assembly, an
+// output file that could not be written, a mail too large for memory, a recipient not delivered.
+inline constexpr int kExitFailed = 1;
 
 // A refusal worded for the user, thrown from an option's callback.
 class Refusal : public std::runtime_error {

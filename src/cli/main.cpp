@@ -1,15 +1,18 @@
 // voxletter-cli: compose, send and record without a window.
 
+#include "base/translate.h"
 #include "cli/cli_commands.h"
 #ifdef VOX_CLI_PICTURE
 #include "cli/cli_picture.h"
 #endif
 
 int main(int argc, char** argv) {
+    vox::SetUpLanguage();
     vox::cli::CommandLine cli(
         "The composer's mail, its sending and its recording, without a window.");
     vox::cli::AddComposeCommand(cli);
     vox::cli::AddSendCommand(cli);
+    vox::cli::AddOutboxCommand(cli);
     vox::cli::AddRecordCommand(cli);
     vox::cli::AddAccountCommand(cli);
 #ifdef VOX_CLI_PICTURE

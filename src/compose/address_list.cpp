@@ -2,8 +2,10 @@
 
 #include <unordered_set>
 
+#include "base/program_folder.h"
 #include "base/regular_file.h"
 #include "base/text_rules.h"
+#include "compose/assembly.h"
 
 namespace vox {
 namespace {
@@ -14,6 +16,7 @@ constexpr const char kBadCc[] = "请正确填写抄送";
 constexpr const char kBadBcc[] = "请正确填写暗送";
 constexpr const char kBadSound[] = "无法访问到声音文件";
 constexpr const char kBadPicture[] = "无法访问到背景图片文件";
+constexpr const char kBadRecording[] = "无法访问到录音文件";
 
 DraftCheck Refuse(std::string message, int field) {
     DraftCheck check;
@@ -114,18 +117,19 @@ DraftCheck ParseRecipients(MailDraft& draft) {
     return ok;
 }
 
-DraftCheck ValidateDraft(MailDraft& draft) {
-    if (DraftCheck sender = ParseSender(draft); !sender.ok) return sender;
-    if (draft.m_strTo.find('@') == std::string::npos || HasLineBreakOrNul(draft.m_strTo)) {
-        return Refuse(kBadTo, kFieldTo);
+std::string AttachmentUnreachableText(const std::string& path) { return "无法访问到附件文件" + path; }
+
+DraftCheck CheckFiles(const MailDraft& draft, const std::filesystem::path& recording) {
+    // The recording is a file like the others: a send that announces a voice must carry it.
+    if (draft.m_strSound == kRecordingMarker && recording.empty()) {
+        DraftCheck check = Refuse(kNoProgramFolderText, 0);
+        check.followUp = FollowUp::OpenSound;
+        return check;
     }
-    if (!draft.m_strCc.empty() &&
-        (draft.m_strCc.find('@') == std::string::npos || HasLineBreakOrNul(draft.m_strCc))) {
-        return Refuse(kBadCc, kFieldCc);
-    }
-    if (!draft.m_strBcc.empty() &&
-        (draft.m_strBcc.find('@') == std::string::npos || HasLineBreakOrNul(draft.m_strBcc))) {
-        return Refuse(kBadBcc, kFieldBcc);
+    if (draft.m_strSound == kRecordingMarker && !IsReadableRegularFile(recording.string())) {
+        DraftCheck check = Refuse(kBadRecording, 0);
+        check.followUp = FollowUp::OpenSound;
+        return check;
     }
     if (!draft.m_strSound.empty() && draft.m_strSound != kRecordingMarker &&
         !IsReadableRegularFile(draft.m_strSound)) {
@@ -138,6 +142,31 @@ DraftCheck ValidateDraft(MailDraft& draft) {
         check.followUp = FollowUp::OpenBackground;
         return check;
     }
+    // A mail without one of its attachments must not go out as if it were complete.
+    for (const std::string& path : draft.m_attachments) {
+        if (!IsReadableRegularFile(path)) return Refuse(AttachmentUnreachableText(path), 0);
+    }
+    DraftCheck ok;
+    ok.ok = true;
+    return ok;
+}
+
+DraftCheck ValidateDraft(MailDraft& draft, const std::filesystem::path& recording) {
+    if (DraftCheck sender = ParseSender(draft); !sender.ok) return sender;
+    if (draft.m_strTo.find('@') == std::string::npos || HasLineBreakOrNul(draft.m_strTo)) {
+        return Refuse(kBadTo, kFieldTo);
+    }
+    if (!draft.m_strCc.empty() &&
+        (draft.m_strCc.find('@') == std::string::npos || HasLineBreakOrNul(draft.m_strCc))) {
+        return Refuse(kBadCc, kFieldCc);
+    }
+    if (!draft.m_strBcc.empty() &&
+        (draft.m_strBcc.find('@') == std::string::npos || HasLineBreakOrNul(draft.m_strBcc))) {
+        return Refuse(kBadBcc, kFieldBcc);
+    }
+    if (DraftCheck files = CheckFiles(draft, recording); !files.ok) return files;
+    // Refused before any of it is read: building it would take more memory than it is worth trying.
+    if (EstimatedMailSize(draft, recording) > kMaxMailSize) return Refuse(kMailTooLargeText, 0);
     return ParseRecipients(draft);
 }
 

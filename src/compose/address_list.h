@@ -2,6 +2,7 @@
 // The field check at Send and the recipient list it produces.
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,9 +34,17 @@ struct DraftCheck {
     FollowUp followUp = FollowUp::None;
 };
 
-// Checks the fields in order (sender, To, Cc, Bcc, sound file, picture file, then every list entry) and
-// fills draft.m_recipients. The first failure ends the check.
-DraftCheck ValidateDraft(MailDraft& draft);
+// Checks the fields in order (sender, To, Cc, Bcc, the files, then every list entry) and fills
+// draft.m_recipients. The first failure ends the check. recording is the file the recording marker
+// stands for.
+DraftCheck ValidateDraft(MailDraft& draft, const std::filesystem::path& recording);
+
+// The files the mail will carry, each a readable regular file: the recording ("无法访问到录音文件") or the
+// sound file, the picture in picture mode, then every attachment ("无法访问到附件文件%s").
+DraftCheck CheckFiles(const MailDraft& draft, const std::filesystem::path& recording);
+
+// "无法访问到附件文件%s" with the attachment's path in it.
+std::string AttachmentUnreachableText(const std::string& path);
 
 // Parses the sender into draft.m_fromAddress; refused with the sender's message when its form cannot be
 // delivered or its address proper has no "@" past its first character and before its last.

@@ -4,6 +4,7 @@
 #include "compose/base64.h"
 #include "compose/html_body.h"
 #include "compose/mime_writer.h"
+#include "voice/mail_voice.h"
 
 namespace vox {
 namespace {
@@ -32,7 +33,26 @@ std::size_t MessageSizeHint(const MailDraft& draft, const std::string& soundPath
     return total + 64;
 }
 
+// The sound under the Content-ID the page plays: the chosen format's copy when one can be made, else the
+// file itself. A copy that fails says why and the file goes in instead: the mail never loses its voice.
+void WriteSoundPart(CMimeWriter& writer, const MailDraft& draft, AssemblySink& sink) {
+    const MailVoice voice = PrepareMailVoice(draft.m_strSound, draft.m_voice);
+    if (voice.encoded) {
+        writer.WriteDataPart(voice.fileName, voice.contentType, voice.bytes, kSoundContentId);
+        return;
+    }
+    if (!voice.error.empty()) sink.ShowNotice(VoiceEncodeFailedText(voice.error));
+    if (!writer.WriteFilePart(draft.m_strSound, kSoundContentId)) sink.ShowError(kSoundFailed);
+}
+
 }  // namespace
+
+std::uint64_t EstimatedMailSize(const MailDraft& draft, const std::filesystem::path& recording) {
+    const std::string sound = draft.m_strSound == kRecordingMarker ? recording.string() : draft.m_strSound;
+    // The page and the plain text each hold the body once, the page with a few hundred bytes around it.
+    static_assert(sizeof(std::size_t) >= sizeof(std::uint64_t), "file sizes are added up in a size_t");
+    return MessageSizeHint(draft, sound, 2 * draft.m_strBody.size() + 1024);
+}
 
 std::string AttachFailedText(const std::string& path) {
     return "文件" + path + "附加失败";
@@ -51,7 +71,9 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
     const std::string plainText = BuildPlainText(draft);
     sink.Step();
 
-    const std::string recording = (programFolder / "Sound.wav").string();
+    // Without a program folder there is no recording, and a relative "Sound.wav" would be whatever the
+    // current folder holds.
+    const std::string recording = programFolder.empty() ? std::string() : (programFolder / "Sound.wav").string();
     const bool isRecording = draft.m_strSound == kRecordingMarker;
 
     CMimeWriter writer;
@@ -77,9 +99,7 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
 
     // Lasting: from now on the draft names the recording by its path, like any other sound file.
     if (isRecording) draft.m_strSound = recording;
-    if (!draft.m_strSound.empty() && !writer.WriteFilePart(draft.m_strSound, kSoundContentId)) {
-        sink.ShowError(kSoundFailed);
-    }
+    if (!draft.m_strSound.empty()) WriteSoundPart(writer, draft, sink);
     sink.Step();
 
     // The count is taken once: the step total was fixed when the send began.

@@ -3,6 +3,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
+
+#include <gumbo.h>
 
 #include "base/text_rules.h"
 #include "compose/mail_charset.h"
@@ -38,6 +41,24 @@ std::string FaceAttribute(const std::string& face) {
     return quoted + "\"";
 }
 
+// Readers join the lines of a page's text into one paragraph; each line break of the body becomes a BR
+// element, followed by the line break itself so that the page's source keeps the lines as typed.
+// CR LF is the body's line end; a lone LF or CR counts as one too.
+std::string WithLineBreakElements(const std::string& body) {
+    std::string out;
+    out.reserve(body.size() + body.size() / 8);
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (c != '\r' && c != '\n') {
+            out += c;
+            continue;
+        }
+        if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n') ++i;
+        out += "<BR>\r\n";
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string ColorText(COLORREF color) {
@@ -59,22 +80,55 @@ int HtmlFontSize(int twips) {
 }
 
 std::string BuildPlainText(const MailDraft& draft) {
-    // What a reader of the page sees of the text: whatever it takes for a tag is not shown.
-    // The text part is labelled UTF-8; bytes that are not become "?", as they do in the page.
+    // What a reader of the page sees of the text, found the way the reader finds it: an HTML parser reads
+    // the body as the content of the page's BODY, so exactly what it takes for a tag or a comment goes
+    // ("3 < 4" and "a <2" are text to it) and character references become their characters ("&amp;" is
+    // "&"). The text part is labelled UTF-8; bytes that are not become "?", as they do in the page.
     const std::string body = WellFormedUtf8(draft.m_strBody);
+    GumboOptions options = kGumboDefaultOptions;
+    options.fragment_context = GUMBO_TAG_BODY;
+    options.fragment_namespace = GUMBO_NAMESPACE_HTML;
+    GumboOutput* output = gumbo_parse_with_options(&options, body.data(), body.size());
+    if (output == nullptr) return body;
+
     std::string text;
     text.reserve(body.size());
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        const char next = i + 1 < body.size() ? body[i + 1] : '\0';
-        const bool tagStart = body[i] == '<' && (std::isalpha(static_cast<unsigned char>(next)) ||
-                                                 next == '/' || next == '!' || next == '?');
-        const std::size_t close = tagStart ? body.find('>', i) : std::string::npos;
-        if (close == std::string::npos) {
-            text += body[i];
-        } else {
-            i = close;
+    // Depth first, in document order, without recursion: a body of many nested tags is still only text.
+    std::vector<const GumboNode*> pending{output->root};
+    while (!pending.empty()) {
+        const GumboNode* node = pending.back();
+        pending.pop_back();
+        switch (node->type) {
+        case GUMBO_NODE_TEXT:
+        case GUMBO_NODE_WHITESPACE:
+        case GUMBO_NODE_CDATA:
+            for (const char* c = node->v.text.text; *c != '\0'; ++c) {
+                // The parser reads every line end as LF; the text keeps the body's own CR LF.
+                if (*c == '\n') text += '\r';
+                text += *c;
+            }
+            break;
+        case GUMBO_NODE_DOCUMENT:
+        case GUMBO_NODE_ELEMENT:
+        case GUMBO_NODE_TEMPLATE: {
+            const GumboVector& children =
+                node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
+            if (node->type != GUMBO_NODE_DOCUMENT) {
+                // Readers do not show the content of these.
+                const GumboTag tag = node->v.element.tag;
+                if (tag == GUMBO_TAG_SCRIPT || tag == GUMBO_TAG_STYLE || tag == GUMBO_TAG_TITLE ||
+                    node->type == GUMBO_NODE_TEMPLATE)
+                    break;
+            }
+            for (unsigned i = children.length; i > 0; --i)
+                pending.push_back(static_cast<const GumboNode*>(children.data[i - 1]));
+            break;
+        }
+        case GUMBO_NODE_COMMENT:
+            break;
         }
     }
+    gumbo_destroy_output(&options, output);
     return text;
 }
 
@@ -135,7 +189,7 @@ std::string BuildHtmlBody(const MailDraft& draft) {
         if (cf.dwEffects & CFE_ITALIC) page += "<I>";
         if (cf.dwEffects & CFE_UNDERLINE) page += "<U>";
         if (cf.dwEffects & CFE_STRIKEOUT) page += "<STRIKE>";
-        page += draft.m_strBody;
+        page += WithLineBreakElements(draft.m_strBody);
         page += "\r\n";
         if (cf.dwEffects & CFE_STRIKEOUT) page += "</STRIKE>";
         if (cf.dwEffects & CFE_UNDERLINE) page += "</U>";

@@ -9,7 +9,8 @@
 namespace vox {
 
 // The page in the mail's bytes (GB18030, characters outside GBK as numeric references). Reads the draft
-// only. The body text is written as typed: nothing is escaped and no line-break element is added.
+// only. The body text is written as typed, tags and all (it is simple hypertext), except that every line
+// break becomes "<BR>" and CR LF, so that readers show the lines as they were typed.
 std::string BuildHtmlBody(const MailDraft& draft);
 
 // "rrggbb", lower case, of a 0x00BBGGRR colour.
@@ -19,8 +20,8 @@ std::string ColorText(COLORREF color);
 // nearest to it, the smaller of two as near.
 int HtmlFontSize(int twips);
 
-// The body as the plain-text alternative shows it (UTF-8): the typed text with whatever a reader of the
-// page takes for a tag left out, line breaks kept.
+// The body as the plain-text alternative shows it (UTF-8): the typed text with whatever an HTML parser
+// takes for a tag or a comment left out and character references decoded, line breaks kept as CR LF.
 std::string BuildPlainText(const MailDraft& draft);
 
 }  // namespace vox

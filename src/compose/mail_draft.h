@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "compose/mail_address.h"
+#include "voice/voice_format.h"
 
 namespace vox {
 
@@ -61,6 +62,7 @@ struct MailDraft {
     std::string m_strPicture;   // full path of the background picture
     std::string m_strSound;     // empty, kRecordingMarker, or the full path of a sound file
     int m_nSoundLoops = 0;      // 0 plays endlessly
+    VoiceOptions m_voice;       // the form of the sound's copy in the mail (WAV, untouched, by default)
     std::vector<std::string> m_attachments;  // full paths, sorted, no duplicates
 
     // Per send, filled by the field check: each entry parsed once, for the headers and for delivery.

@@ -167,23 +167,8 @@ bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view conten
     const std::string_view name =
         slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
     const std::string_view head(reinterpret_cast<const char*>(buffer.get()), static_cast<std::size_t>(got));
-    m += "--";
-    m += kOuterBoundary;
-    m += kCrLf;
-    m += "Content-Type: ";
-    m += ContentTypeOf(name, head, static_cast<std::size_t>(got) < chunk);
-    m += ";\r\n";
-    m += NameParameterLines("   ", name);
-    m += "Content-Transfer-Encoding: base64\r\n";
-    m += disposition == PartDisposition::Inline ? "Content-Disposition: inline;\r\n"
-                                                : "Content-Disposition: attachment;\r\n";
-    m += FilenameParameterLines("    ", name);
-    if (!contentId.empty()) {
-        m += "Content-ID: <";
-        m += contentId;
-        m += ">\r\n";
-    }
-    m += kCrLf;
+    WritePartHeader(name, ContentTypeOf(name, head, static_cast<std::size_t>(got) < chunk), contentId,
+                    disposition);
 
     for (;;) {
         AppendBase64(m, buffer.get(), static_cast<std::size_t>(got));
@@ -198,6 +183,36 @@ bool CMimeWriter::WriteFilePart(const std::string& path, std::string_view conten
     }
     m += "\r\n\r\n";
     return true;
+}
+
+void CMimeWriter::WritePartHeader(std::string_view name, std::string_view contentType,
+                                  std::string_view contentId, PartDisposition disposition) {
+    std::string& m = m_strMessage;
+    m += "--";
+    m += kOuterBoundary;
+    m += kCrLf;
+    m += "Content-Type: ";
+    m += contentType;
+    m += ";\r\n";
+    m += NameParameterLines("   ", name);
+    m += "Content-Transfer-Encoding: base64\r\n";
+    m += disposition == PartDisposition::Inline ? "Content-Disposition: inline;\r\n"
+                                                : "Content-Disposition: attachment;\r\n";
+    m += FilenameParameterLines("    ", name);
+    if (!contentId.empty()) {
+        m += "Content-ID: <";
+        m += contentId;
+        m += ">\r\n";
+    }
+    m += kCrLf;
+}
+
+void CMimeWriter::WriteDataPart(std::string_view name, std::string_view contentType, std::string_view bytes,
+                                std::string_view contentId, PartDisposition disposition) {
+    Reserve(FilePartSizeHint(bytes.size(), name.size()));
+    WritePartHeader(name, contentType, contentId, disposition);
+    AppendBase64(m_strMessage, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    m_strMessage += "\r\n\r\n";
 }
 
 std::string CMimeWriter::FinishMessage() {

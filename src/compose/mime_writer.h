@@ -52,6 +52,10 @@ public:
     bool WriteFilePart(const std::string& path, std::string_view contentId,
                        PartDisposition disposition = PartDisposition::Attachment);
 
+    // Appends bytes made in memory (the voice's encoded copy) as a part named name, typed contentType.
+    void WriteDataPart(std::string_view name, std::string_view contentType, std::string_view bytes,
+                       std::string_view contentId, PartDisposition disposition = PartDisposition::Attachment);
+
     // Appends the closing boundary and hands the finished text over; the writer is empty afterwards.
     std::string FinishMessage();
 
@@ -61,6 +65,10 @@ public:
     const std::string& Text() const { return m_strMessage; }
 
 private:
+    // The boundary and the headers of one Base64 part, up to its empty line.
+    void WritePartHeader(std::string_view name, std::string_view contentType, std::string_view contentId,
+                         PartDisposition disposition);
+
     std::string m_strMessage;
 };
 

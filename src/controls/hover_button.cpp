@@ -1,10 +1,14 @@
 #include "controls/hover_button.h"
 
+#include <QAccessible>
 #include <QEnterEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace vox {
 
@@ -79,6 +83,16 @@ CHoverButton::CHoverButton(const QString& text, QWidget* parent) : QPushButton(t
     // Moves without a button pressed must reach the button: a click ends in the normal look, and the next
     // move over the button lights it up again.
     setMouseTracking(true);
+    // Qt tells assistive technology when a button's checked state changes, not when it goes down or up; the
+    // pressed look is part of what this button shows, so its change is told as well.
+    const auto tellPressed = [this] {
+        QAccessible::State changed;
+        changed.pressed = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    };
+    connect(this, &QAbstractButton::pressed, this, tellPressed);
+    connect(this, &QAbstractButton::released, this, tellPressed);
 }
 
 CHoverButton::~CHoverButton() = default;
@@ -95,7 +109,27 @@ void CHoverButton::paintEvent(QPaintEvent*) {
     if (hasFocus()) itemState |= ODS_FOCUS;
     if (!isEnabled()) itemState |= ODS_DISABLED;
     QPainter painter(this);
-    DrawItem(painter, itemState, rect());
+    const qreal ratio = devicePixelRatioF();
+    if (ratio == 1.0) {
+        DrawItem(painter, itemState, rect());
+        return;
+    }
+    // The frame, rings and dots are pixel art: they are drawn on a grid of whole device-pixel squares
+    // (2 by 2 at scale 2, 1 by 1 at 1.5) that covers the button's device pixels, so every line is equally
+    // thick and nothing blurs; only the caption is drawn at the full resolution.
+    const int unit = std::max(1, static_cast<int>(ratio + 1e-6));
+    const QSize device(qRound(width() * ratio), qRound(height() * ratio));
+    QImage art(device, QImage::Format_ARGB32_Premultiplied);
+    art.fill(Qt::transparent);
+    {
+        QPainter artPainter(&art);
+        artPainter.scale(unit, unit);
+        m_textScale = ratio / unit;
+        DrawItem(artPainter, itemState, QRect(0, 0, device.width() / unit, device.height() / unit));
+        m_textScale = 1.0;
+    }
+    art.setDevicePixelRatio(ratio);
+    painter.drawImage(QPointF(0, 0), art);
 }
 
 void CHoverButton::DrawItem(QPainter& painter, unsigned itemState, const QRect& rcItem) {
@@ -208,6 +242,21 @@ void CHoverButton::DrawRing(QPainter& p, const COLORREF* g, int w, int h) {
 }
 
 void CHoverButton::DrawText(QPainter& p, int w, int h, int offset, COLORREF color) {
+    if (m_textScale != 1.0) {
+        // On the device-pixel grid: the caption in the button's own (logical) units, centred the same way.
+        const qreal s = m_textScale;
+        const QFontMetricsF metrics(font());
+        const QString label = text();
+        p.save();
+        p.scale(s, s);
+        const qreal x = (w / s - metrics.horizontalAdvance(label)) / 2 + offset / s;
+        const qreal y = (h / s - metrics.height()) / 2 + offset / s;
+        p.setFont(font());
+        p.setPen(ToQColor(color));
+        p.drawText(QPointF(x, y + metrics.ascent()), label);
+        p.restore();
+        return;
+    }
     const QFontMetrics metrics(font());
     const QString label = text();
     const int x = (w - metrics.horizontalAdvance(label)) / 2 + offset;

@@ -3,9 +3,13 @@
 // rounded corners, a vertical gradient on the face and a two-pixel inner ring whose gradient shows the
 // state (normal, under the pointer, pressed, disabled), with a dotted rectangle when it has the focus.
 //
-// Everything is drawn in logical pixels without antialiasing, so the picture is the same at any device
-// pixel ratio (a logical pixel simply covers more device pixels). The pointer is followed through the
-// widget's enter and leave events; the button never grabs the mouse.
+// Everything is drawn without antialiasing on a grid of whole device-pixel squares (one logical pixel at
+// scale 1, 2 by 2 device pixels at scale 2, single device pixels at 1.5), so lines stay sharp and even at
+// any scale; the caption is drawn at the full resolution. The pointer is followed through the widget's
+// enter and leave events; the button never grabs the mouse.
+//
+// Screen readers see a push button: Qt's own interface for QPushButton serves this class as well (its
+// role, its caption or accessible name, its focus and pressed state, and its press action).
 
 #include <QPushButton>
 #include <memory>
@@ -75,6 +79,7 @@ private:
     bool m_bFocus = false;
 
     int m_nTableHeight = 0;        // the height the tables were built for
+    qreal m_textScale = 1.0;       // logical pixels per grid square while painting at a device ratio
     Look m_lastLook = Look::None;  // shown again when a drawing calls for no new picture
 };
 

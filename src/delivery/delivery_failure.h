@@ -8,11 +8,23 @@
 
 namespace vox {
 
+// Whether a recipient that was not delivered is worth another try later.
+enum class FailureKind {
+    Final,      // refused for good (5xx, no such domain, cancelled ...): reported, never retried
+    Temporary,  // a 4xx from the last exchanger that answered, or no exchanger could be reached: waits
+};
+
 // One recipient that was not delivered. Address and reason are kept whole.
 struct DeliveryFailure {
     std::string szAddress;
     std::string szReason;  // a fixed text, or the server's reply that refused the recipient
+    FailureKind kind = FailureKind::Final;
+    // Not one connection could be made, to any address of any exchanger, although DNS named them.
+    bool unreachable = false;
 };
+
+// The kind a server's reply gives a refusal: 4xx is temporary (RFC 5321 4.2.1), anything else final.
+FailureKind KindOfReply(const std::string& reason);
 
 using FailureList = std::vector<DeliveryFailure>;
 
@@ -27,6 +39,8 @@ using ExchangerAttempt =
 inline constexpr const char kReasonNoMailServer[] = "无法获得邮件服务器";
 inline constexpr const char kReasonCannotConnect[] = "无法连接对方服务器";
 inline constexpr const char kReasonConnectionBroken[] = "服务器意外中断连接";
+inline constexpr const char kReasonReplyTimedOut[] = "等待服务器响应超时";
+inline constexpr const char kReasonNullMx[] = "该域名不接收邮件";
 inline constexpr const char kReasonCancelled[] = "发送已取消";
 inline constexpr const char kReasonBadArgument[] = "命令参数含有回车、换行或空字符，未发送";
 inline constexpr const char kReasonCommandTooLong[] = "命令行超过12288字节，未发送";

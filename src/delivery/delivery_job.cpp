@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <optional>
+#include <set>
 
 #include "delivery/mx_resolver.h"
 #include "delivery/smtp_reply.h"
@@ -67,7 +68,7 @@ DeliveryJob::DeliveryJob(DeliveryRequest request, DeliveryObserver& observer, co
     if (!m_request.message) m_request.message = std::make_shared<const std::string>();
     if (!m_route.openSession)
         m_route.openSession = [](const SessionOptions& options) {
-            return std::make_unique<CSmtpSession>(10, options);
+            return std::make_unique<CSmtpSession>(CSmtpSession::kPieceTimeoutSeconds, options);
         };
 }
 
@@ -104,10 +105,39 @@ void DeliveryJob::RunDelivery() {
         m_observer.SetRecipientText(address);
         m_observer.StepRecipientBar();
         m_observer.SetStepBar(0);
-        if (DeliveryResult failure = deliver(address, attempt)) m_failures.push_back(std::move(*failure));
+        if (DeliveryResult failure = deliver(address, attempt)) {
+            if (failure->szReason == kReasonCancelled) failure->kind = FailureKind::Final;
+            Record(std::move(*failure));
+        } else {
+            Record(address);
+        }
     }
     // The user must learn who never got the mail, not only who was refused.
-    for (; i < recipients.size(); ++i) m_failures.push_back({recipients[i], kReasonCancelled});
+    for (; i < recipients.size(); ++i) Record({recipients[i], kReasonCancelled});
+}
+
+void DeliveryJob::Record(DeliveryFailure failure) {
+    m_observer.Finished(failure.szAddress, &failure);
+    m_failures.push_back(std::move(failure));
+}
+
+void DeliveryJob::Record(const std::string& delivered) {
+    ++m_delivered;
+    m_observer.Finished(delivered, nullptr);
+}
+
+bool DeliveryJob::PortBlocked() const {
+    // Every exchanger DNS named refused the connection or let it time out, and no server said a word:
+    // the fault is on this side. Recipients without any exchanger do not tell either way.
+    if (m_request.relay || m_delivered > 0) return false;
+    bool anyUnreachable = false;
+    for (const DeliveryFailure& f : m_failures) {
+        if (f.unreachable)
+            anyUnreachable = true;
+        else if (f.szReason != kReasonNoMailServer)
+            return false;
+    }
+    return anyUnreachable;
 }
 
 bool DeliveryJob::FitsSizeLimit(const SmtpConversation& session, std::string* reason) const {
@@ -179,12 +209,19 @@ bool DeliveryJob::Transfer(SmtpConversation& session, bool* cut) {
 }
 
 DeliveryJob::Outcome DeliveryJob::Attempt(const std::string& host, const std::string& address, TlsMode tls) {
-    SessionOptions options;
+    SessionOptions options = m_route.limits;
     options.tls = tls;
     options.cancel = &m_cancel;
+    // Two domains whose exchangers never answered a connect: the network most likely drops port 25, and
+    // every further exchanger would cost the full wait again.
+    if (m_timedOutDomains.size() >= 2) {
+        const int cap = m_route.blockedConnectTimeoutMs;
+        if (options.connectTimeoutMs == 0 || options.connectTimeoutMs > cap) options.connectTimeoutMs = cap;
+    }
     std::unique_ptr<SmtpConversation> session = m_route.openSession(options);
     bool delivered = false;
     bool cutByCancel = false;
+    bool connected = false;
     std::string ownReason;
     auto failed = [&] {
         // A step that failed because the user cancelled its wait is reported as cancelled.
@@ -194,6 +231,7 @@ DeliveryJob::Outcome DeliveryJob::Attempt(const std::string& host, const std::st
 
     Step("正在建立连接...");
     if (session->Connect(host)) {
+        connected = true;
         [&] {
             if (!OpenTransaction(*session, &ownReason)) return ownReason.empty() ? failed() : false;
             Step("正在指定收件人...");
@@ -212,7 +250,17 @@ DeliveryJob::Outcome DeliveryJob::Attempt(const std::string& host, const std::st
     const std::string reason = cutByCancel          ? kReasonCancelled
                                : !ownReason.empty() ? ownReason
                                                     : session->GetErrorText();
-    return {DeliveryFailure{address, reason}, session->TlsFailed()};
+    DeliveryFailure failure{address, reason};
+    if (!cutByCancel) {
+        failure.kind = KindOfReply(reason);
+        // A greeting that refused is an answer; only a connection never made counts as unreachable.
+        failure.unreachable = !connected && reason == kReasonCannotConnect;
+        if (session->ConnectTimedOut()) {
+            const std::size_t at = address.rfind('@');
+            m_timedOutDomains.insert(at == std::string::npos ? address : address.substr(at + 1));
+        }
+    }
+    return {std::move(failure), session->TlsFailed()};
 }
 
 DeliveryResult DeliveryJob::DeliverViaExchanger(const std::string& exchangerHost,
@@ -229,7 +277,7 @@ void DeliveryJob::RunRelay() {
     const RelaySettings& relay = *m_request.relay;
     const std::vector<std::string>& recipients = m_request.recipients;
     if (recipients.empty()) return;
-    SessionOptions options;
+    SessionOptions options = m_route.limits;
     options.port = relay.port;
     options.tls = relay.Tls();
     options.verifyPeer = true;
@@ -290,24 +338,43 @@ void DeliveryJob::RunRelay() {
     // In the order of the list: the recipients the relay refused with its own words; those it had
     // accepted when the transaction broke, and those never named to it, with why it broke.
     const std::string why = cancelled ? kReasonCancelled : reason;
+    // A relay that could not be reached, or that answered 4xx, keeps the mail waiting for a later try.
+    const FailureKind whyKind = cancelled ? FailureKind::Final
+                                : !connected && why == kReasonCannotConnect ? FailureKind::Temporary
+                                                                            : KindOfReply(why);
     for (std::size_t i = 0; i < recipients.size(); ++i) {
         const bool wasAccepted = std::find(accepted.begin(), accepted.end(), recipients[i]) != accepted.end();
         if (!refusals[i].empty())
-            m_failures.push_back({recipients[i], refusals[i]});
+            Record({recipients[i], refusals[i], cancelled ? FailureKind::Final : KindOfReply(refusals[i])});
         else if (wasAccepted || i >= begun)
-            m_failures.push_back({recipients[i], why});
+            Record({recipients[i], why, whyKind});
+        else
+            Record(recipients[i]);
     }
 }
 
-DeliveryReport BuildReport(const FailureList& failures) {
+DeliveryReport BuildReport(const FailureList& failures, bool portBlocked) {
     if (failures.empty()) return {true, "发送完毕"};
-    DeliveryReport report{false, "以下邮件地址不能正确投递\r\n\r\n"};
-    for (const DeliveryFailure& f : failures) {
-        report.text += f.szAddress;
-        report.text += "\r\n";
-        report.text += "失败原因：";
-        report.text += f.szReason;  // a server's reply keeps its own line end
-        report.text += "\r\n\r\n";
+    DeliveryReport report;
+    auto section = [&](FailureKind kind, const char* heading) {
+        bool any = false;
+        for (const DeliveryFailure& f : failures) {
+            if (f.kind != kind) continue;
+            if (!any) report.text += heading;
+            any = true;
+            report.text += f.szAddress;
+            report.text += "\r\n";
+            report.text += "失败原因：";
+            report.text += f.szReason;  // a server's reply keeps its own line end
+            report.text += "\r\n\r\n";
+        }
+        return any;
+    };
+    section(FailureKind::Final, kReportFailedHeading);
+    report.someWait = section(FailureKind::Temporary, kReportWaitingHeading);
+    if (portBlocked) {
+        report.portBlocked = true;
+        report.text += kReportPortBlocked;
     }
     return report;
 }

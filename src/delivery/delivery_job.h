@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ public:
     // A server took the mail for address: whether it travelled encrypted, and the server's reply.
     virtual void Delivered(const std::string& /*address*/, bool /*encrypted*/, const std::string& /*reply*/) {
     }
+    // The verdict on one recipient, as soon as it is known: failure is null when it was delivered. (The
+    // outbox writes down each verdict at once, so a killed program never delivers anyone twice.)
+    virtual void Finished(const std::string& /*address*/, const DeliveryFailure* /*failure*/) {}
 };
 
 // What a delivery talks to. Every member left empty takes the real thing: the system's DNS through
@@ -41,6 +45,10 @@ struct DeliveryRoute {
     // The name EHLO or HELO announces; empty: the address literal of each connection's own end. Unset:
     // this machine's fully qualified name, found once per job, or that literal when it has none.
     std::optional<std::string> helloName;
+    // The limits every session of the job gets (cancel, port and TLS are the job's own).
+    SessionOptions limits;
+    // Once connects to the exchangers of two domains have timed out, later connects wait at most this.
+    int blockedConnectTimeoutMs = 3000;
 };
 
 class DeliveryJob {
@@ -59,9 +67,12 @@ public:
     // once more in plain text on a new connection.
     DeliveryResult DeliverViaExchanger(const std::string& exchangerHost, const std::string& address);
 
-    // Every recipient that failed, in order, then (after a cancel) every recipient never begun, with
-    // the reason "发送已取消".
+    // Every recipient that failed or must wait (FailureKind), in order, then (after a cancel) every
+    // recipient never begun, with the reason "发送已取消".
     const FailureList& Failures() const { return m_failures; }
+    // Not one exchanger of any recipient could be connected to, although DNS named them: the network
+    // most likely blocks port 25.
+    bool PortBlocked() const;
 
 private:
     struct Outcome {
@@ -86,6 +97,9 @@ private:
     void CloseConversation(SmtpConversation& session);
     // One step of the conversation: its status line, and the step bar moved on.
     void Step(const char* line);
+    // One recipient's verdict: to the list and to the observer.
+    void Record(DeliveryFailure failure);
+    void Record(const std::string& delivered);
 
     DeliveryRequest m_request;
     DeliveryObserver& m_observer;
@@ -93,15 +107,27 @@ private:
     DeliveryRoute m_route;
     int m_nSteps;
     FailureList m_failures;
+    std::size_t m_delivered = 0;
+    std::set<std::string> m_timedOutDomains;  // domains whose exchanger let a connect time out
 };
+
+inline constexpr const char kReportFailedHeading[] = "以下邮件地址不能正确投递\r\n\r\n";
+inline constexpr const char kReportWaitingHeading[] = "以下邮件地址暂时未能投递，将自动重试：\r\n\r\n";
+inline constexpr const char kReportPortBlocked[] =
+    "无法连接任何邮件服务器的25端口，你的网络可能封锁了该端口。可以改为通过你的邮箱服务商的发信服务器发送。";
 
 // The final report as the user reads it.
 struct DeliveryReport {
     bool allDelivered = false;  // true: "发送完毕" with the information icon
-    std::string text;  // "发送完毕", or "以下邮件地址不能正确投递\r\n\r\n" and one block per failure
+    // "发送完毕"; or "以下邮件地址不能正确投递\r\n\r\n" and one block per final failure, then
+    // "以下邮件地址暂时未能投递，将自动重试：\r\n\r\n" and one block per waiting recipient, then the
+    // sentence about port 25 when it seems blocked.
+    std::string text;
+    bool someWait = false;
+    bool portBlocked = false;
 };
 
-DeliveryReport BuildReport(const FailureList& failures);
+DeliveryReport BuildReport(const FailureList& failures, bool portBlocked = false);
 
 // This machine's fully qualified domain name, or empty when it has none (a bare host name is not one).
 std::string LocalFqdn();

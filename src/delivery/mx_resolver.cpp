@@ -4,10 +4,15 @@
 #include <netinet/in.h>
 #include <resolv.h>
 
+#include <netdb.h>
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
+
+#include "delivery/smtp_reply.h"
 
 namespace vox {
 
@@ -17,13 +22,31 @@ const char kResolvConf[] = "/etc/resolv.conf";
 
 DeliveryFailure NoMailServer(const std::string& address) { return {address, kReasonNoMailServer}; }
 
+bool HasAddressRecord(const std::string& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const bool has = ::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found != nullptr;
+    if (found != nullptr) ::freeaddrinfo(found);
+    return has;
+}
+
 }  // namespace
 
-CMxResolver::CMxResolver() : m_res(std::make_unique<struct __res_state>()) {
+FailureKind KindOfReply(const std::string& reason) {
+    const int code = ParseReplyCode(reason);
+    return code >= 400 && code <= 499 ? FailureKind::Temporary : FailureKind::Final;
+}
+
+CMxResolver::CMxResolver() : m_hasAddress(HasAddressRecord), m_res(std::make_unique<struct __res_state>()) {
     m_lookup = [this](const std::string& domain) { return QueryMx(domain); };
 }
 
-CMxResolver::CMxResolver(MxLookup lookup) : m_lookup(std::move(lookup)), m_res(std::make_unique<struct __res_state>()) {}
+CMxResolver::CMxResolver(MxLookup lookup, AddressCheck hasAddress)
+    : m_lookup(std::move(lookup)), m_hasAddress(std::move(hasAddress)), m_res(std::make_unique<struct __res_state>()) {
+    if (!m_hasAddress) m_hasAddress = [](const std::string&) { return false; };
+}
 
 CMxResolver::~CMxResolver() = default;
 
@@ -67,14 +90,27 @@ bool ExpandName(const ns_msg& handle, const unsigned char* at, std::string& name
 
 MxAnswer CMxResolver::ParseMxAnswer(const unsigned char* message, int length) {
     MxAnswer answer;
+    std::vector<std::pair<unsigned, std::string>> records;  // preference, host
+    bool rootTarget = false;
     const bool read = WalkAnswer(message, length, ns_t_mx, [&](const ns_rr& rr, const ns_msg& handle) {
-        // Only the exchanger's name is wanted; the preference is deliberately not read: the exchangers
-        // are tried in the order the server gave them.
-        std::string name;
-        if (ns_rr_rdlen(rr) >= 3 && ExpandName(handle, ns_rr_rdata(rr) + 2, name))
-            answer.exchangers.push_back(std::move(name));
+        std::string host;
+        if (ns_rr_rdlen(rr) < 3 || !ExpandName(handle, ns_rr_rdata(rr) + 2, host)) return;
+        if (host.empty() || host == ".") {
+            rootTarget = true;  // "." is no host to connect to
+            return;
+        }
+        records.emplace_back(ns_get16(ns_rr_rdata(rr)), std::move(host));
     });
-    if (read) answer.status = MxStatus::Ok;
+    if (!read) return answer;
+    answer.status = MxStatus::Ok;
+    // A lone "." is the domain's word that it takes no mail; beside real exchangers it is only a mistake.
+    answer.nullMx = rootTarget && records.empty();
+    // Lowest preference first; equal ones in random order, so no one exchanger of a group takes all mail.
+    static thread_local std::minstd_rand random{std::random_device{}()};
+    std::shuffle(records.begin(), records.end(), random);
+    std::stable_sort(records.begin(), records.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& r : records) answer.exchangers.push_back(std::move(r.second));
     return answer;
 }
 
@@ -147,7 +183,11 @@ int CMxResolver::Query(const std::string& name, int type, int timeoutSeconds, st
     }
     reply.resize(64 * 1024);
     const int n = res_nquery(m_res.get(), name.c_str(), ns_c_in, type, reply.data(), static_cast<int>(reply.size()));
+    const int error = m_res->res_h_errno;
     res_nclose(m_res.get());
+    // A name that exists without records of the type is an answer too: for mail, the domain may be
+    // its own exchanger.
+    if (n < 0 && error == NO_DATA) *status = MxStatus::Ok;
     if (n < 0) return -1;
     return n < static_cast<int>(reply.size()) ? n : static_cast<int>(reply.size());
 }
@@ -193,14 +233,26 @@ DeliveryResult CMxResolver::DeliverToRecipient(const std::string& address, const
         // There is no system setting of ours to repair here; ask once more in case one appeared.
         answer = m_lookup(domain);
     }
-    if (answer.status != MxStatus::Ok || answer.exchangers.empty()) return NoMailServer(address);
+    if (answer.status != MxStatus::Ok) return NoMailServer(address);
+    if (answer.nullMx) return DeliveryFailure{address, kReasonNullMx};
+    // No MX at all: the domain itself takes the mail when it has an address (RFC 5321 5.1).
+    if (answer.exchangers.empty() && m_hasAddress(domain)) answer.exchangers.push_back(domain);
+    if (answer.exchangers.empty()) return NoMailServer(address);
 
-    DeliveryResult last;
+    DeliveryResult lastAnswer;   // the last exchanger that was reached: its refusal is the reason
+    DeliveryResult unreachable;  // the last that could not be reached
     for (const std::string& exchanger : answer.exchangers) {
-        last = attempt(exchanger, address);
-        if (!last) return std::nullopt;  // delivered; earlier exchangers' failures are of no interest
+        DeliveryResult result = attempt(exchanger, address);
+        if (!result) return std::nullopt;  // delivered; earlier exchangers' failures are of no interest
+        (result->unreachable ? unreachable : lastAnswer) = std::move(result);
     }
-    return last;
+    if (lastAnswer) {
+        lastAnswer->unreachable = false;
+        return lastAnswer;
+    }
+    // Not one exchanger could be reached: the network or the exchangers may come back.
+    unreachable->kind = FailureKind::Temporary;
+    return unreachable;
 }
 
 }  // namespace vox

@@ -1,5 +1,7 @@
 #include "delivery/relay_settings.h"
 
+#include "base/program_folder.h"
+
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -64,15 +66,8 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
 }
 
 std::string RelayConfigPath() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (config != nullptr && config[0] == '/') {
-        base = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home != nullptr ? home : "") + "/.config";
-    }
-    return base + "/voxletter/relay.conf";
+    const std::filesystem::path folder = ConfigFolder();
+    return folder.empty() ? std::string() : (folder / "relay.conf").string();
 }
 
 std::optional<RelaySettings> LoadRelayConfig(const std::string& path, std::string* why) {

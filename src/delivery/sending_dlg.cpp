@@ -1,25 +1,43 @@
 #include "delivery/sending_dlg.h"
 
 #include <QCloseEvent>
+#include <QIcon>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include <algorithm>
+#include <ctime>
 #include <utility>
 
+#include "delivery/outbox.h"
+#include "dialogs/accessible_names.h"
 #include "dialogs/dialog_units.h"
+#include "dialogs/message_box.h"
 
 namespace vox {
 
 CSendingDlg::CSendingDlg(DeliveryRequest request, QWidget* parent)
     : QDialog(parent), m_nSteps(DeliveryStepRange(request.message ? request.message->size() : 0)) {
     const int recipientCount = static_cast<int>(request.recipients.size());
-    m_work = [request = std::move(request)](DeliveryObserver& observer, const std::atomic<bool>& cancel,
-                                            FailureList& failures) mutable {
+    m_work = [this, request = std::move(request)](DeliveryObserver& observer, const std::atomic<bool>& cancel,
+                                                  FailureList& failures) mutable {
+        // A retry reads the password again where this send had it: the account's keyring item, or the
+        // relay settings file.
+        OutboxRoute route;
+        if (request.relay)
+            route = {request.relay->host, request.relay->port, request.relay->user,
+                     request.relayPasswordSource.empty() ? std::string("config") : request.relayPasswordSource,
+                     request.relay->tlsMode};
+        const std::shared_ptr<const std::string> message = request.message;
+        const std::string sender = request.envelopeSender;
         DeliveryJob job(std::move(request), observer, cancel);
         job.RunDelivery();
         failures = job.Failures();
+        m_portBlocked = job.PortBlocked();
+        // Written here, on the worker, before the window learns the outcome: the report promises a retry.
+        if (!Outbox().Keep(*message, sender, route, failures, std::time(nullptr)).empty())
+            for (DeliveryFailure& f : failures) f.kind = FailureKind::Final;
     };
     BuildControls(recipientCount);
 }
@@ -42,6 +60,14 @@ void CSendingDlg::BuildControls(int recipientCount) {
     setFont(DialogFont());
     setFixedSize(Dlu(300), Dlu(89));
 
+    // The template keeps its first 49 units free for a picture beside the lines and bars; without one
+    // the window looks half empty. The program's icon stands there, centred in that margin beside the
+    // two bars, as a message box shows its icon.
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("icon"));
+    icon->setPixmap(QIcon(QStringLiteral(":/voxletter.png")).pixmap(32, 32));
+    icon->setGeometry((Dlu(49) - 32) / 2, (Dlu(7) + Dlu(58) - 32) / 2, 32, 32);
+
     m_recipientLine = new QLabel(this);
     m_recipientLine->setObjectName(QStringLiteral("1001"));
     m_recipientLine->setGeometry(DluRect(49, 7, 200, 12));
@@ -53,6 +79,7 @@ void CSendingDlg::BuildControls(int recipientCount) {
     m_ctlRecipientProgress->setObjectName(QStringLiteral("1033"));
     m_ctlRecipientProgress->setGeometry(DluRect(49, 24, 200, 6));
     m_ctlRecipientProgress->setTextVisible(false);
+    m_ctlRecipientProgress->setAccessibleName(AccessibleText(kNameRecipientProgress));
     m_ctlRecipientProgress->setRange(0, std::max(1, recipientCount));
     m_ctlRecipientProgress->setValue(0);
 
@@ -66,6 +93,7 @@ void CSendingDlg::BuildControls(int recipientCount) {
     m_ctlStepProgress->setObjectName(QStringLiteral("1034"));
     m_ctlStepProgress->setGeometry(DluRect(49, 52, 200, 6));
     m_ctlStepProgress->setTextVisible(false);
+    m_ctlStepProgress->setAccessibleName(AccessibleText(kNameStepProgress));
     m_ctlStepProgress->setRange(0, std::max(1, m_nSteps));
     m_ctlStepProgress->setValue(0);
 
@@ -100,9 +128,13 @@ void CSendingDlg::OnWorkerDone() {
 
 void CSendingDlg::OnCancelSending() { m_bCancel = true; }
 
+bool CSendingDlg::AskCancel() {
+    return AskYesNo(this, QString::fromUtf8(kCancelSendQuestion), QStringLiteral("信息"));
+}
+
 void CSendingDlg::reject() {
     if (m_running) {
-        OnCancelSending();
+        if (!IsCancelled() && AskCancel()) OnCancelSending();
         return;
     }
     QDialog::reject();
@@ -110,7 +142,7 @@ void CSendingDlg::reject() {
 
 void CSendingDlg::closeEvent(QCloseEvent* event) {
     if (m_running) {
-        OnCancelSending();
+        if (!IsCancelled() && AskCancel()) OnCancelSending();
         event->ignore();
         return;
     }

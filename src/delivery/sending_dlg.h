@@ -18,6 +18,9 @@ class QPushButton;
 
 namespace vox {
 
+// Asked before a send under way is given up by closing a window.
+inline constexpr char kCancelSendQuestion[] = "邮件正在发送，要取消发送并退出吗？";
+
 class CSendingDlg : public QDialog, private DeliveryObserver {
     Q_OBJECT
 public:
@@ -37,6 +40,8 @@ public:
     // Read after the window has ended.
     bool IsCancelled() const { return m_bCancel.load(); }
     const FailureList& Failures() const { return m_failures; }
+    // No exchanger of any recipient could be connected to (the report then says so).
+    bool PortBlocked() const { return m_portBlocked; }
 
     bool IsWorkerRunning() const { return m_running; }
     int StepRange() const { return m_nSteps; }
@@ -46,7 +51,8 @@ public:
     QProgressBar* StepBar() const { return m_ctlStepProgress; }       // 1034
     QPushButton* CancelButton() const { return m_btnCancel; }         // 1036
 
-    // Escape and the close box count as Cancel while the worker runs; the window ends only with it.
+    // Escape and the close box ask kCancelSendQuestion while the worker runs, and count as Cancel only on
+    // Yes; the window ends only with the worker.
     void reject() override;
 
 protected:
@@ -57,6 +63,8 @@ private:
     void BuildControls(int recipientCount);
     void StartWorker();
     void OnWorkerDone();
+    // The question before a close cancels; true when the send is to be cancelled.
+    bool AskCancel();
 
     // DeliveryObserver, called on the worker thread: each change is shown before the call returns.
     void SetRecipientText(const std::string& address) override;
@@ -67,6 +75,7 @@ private:
 
     std::atomic<bool> m_bCancel{false};
     FailureList m_failures;  // written by the worker, read after it has ended
+    bool m_portBlocked = false;  // the same
     Work m_work;
     int m_nSteps = 8;
     bool m_started = false;

@@ -24,6 +24,13 @@ struct SessionOptions {
     std::string user;         // AUTH PLAIN or LOGIN when not empty
     std::string password;
     const std::atomic<bool>* cancel = nullptr;  // ends every wait soon after it turns true
+    // Limits over and above the wait for each piece (RFC 5321 4.5.3.2 gives the two reply limits): a
+    // connect to one address, a whole reply however slowly it drips in, the reply to the end of data,
+    // which a server may spend minutes on, and the answer to QUIT, of no use once the mail is taken.
+    int connectTimeoutMs = 0;  // 0: the wait for each piece
+    int replyTimeoutMs = 60 * 1000;
+    int endDataTimeoutMs = 10 * 60 * 1000;
+    int quitTimeoutMs = 2 * 1000;
 };
 
 class SmtpConversation {
@@ -50,6 +57,8 @@ public:
     virtual bool TlsFailed() const { return false; }
     // The server refused the login (its words are the error text): the user name or password is wrong.
     virtual bool LoginRefused() const { return false; }
+    // Connect failed because an address let its wait run out rather than refusing.
+    virtual bool ConnectTimedOut() const { return false; }
     // The SIZE limit the server announced; 0 when it announced none.
     virtual std::uint64_t SizeLimit() const { return 0; }
 };

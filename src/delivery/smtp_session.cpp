@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -25,6 +26,12 @@ std::string Base64(const std::string& text) {
 CSmtpSession::CSmtpSession(int timeoutSeconds, SessionOptions options)
     : m_options(std::move(options)), m_sock(timeoutSeconds) {
     m_sock.SetCancel(m_options.cancel);
+    m_sock.SetConnectTimeout(m_options.connectTimeoutMs);
+}
+
+int CSmtpSession::Sent(int result) {
+    if (result == kStreamTimedOut) m_strError = kReasonReplyTimedOut;
+    return result;
 }
 
 ByteStream& CSmtpSession::Stream() {
@@ -32,17 +39,28 @@ ByteStream& CSmtpSession::Stream() {
     return m_sock;
 }
 
-std::optional<SmtpReply> CSmtpSession::ReadReply() {
+std::optional<SmtpReply> CSmtpSession::ReadReply(int limitMs) {
+    // Each piece has its own wait, but a server that drips a byte at a time must not restart it for ever:
+    // the whole reply has a deadline too.
+    const int limit = limitMs > 0 ? limitMs : m_options.replyTimeoutMs;
+    m_sock.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(limit));
+    std::optional<SmtpReply> reply;
     for (;;) {
-        if (std::optional<SmtpReply> reply = m_reader.Next()) {
+        if ((reply = m_reader.Next())) {
             m_lastReply = reply->text;
-            return reply;
+            break;
         }
         char buf[4096];
         const int n = Stream().Receive(buf, sizeof buf);
-        if (n <= 0) return std::nullopt;  // closed, error, time-out or cancel: no reply text to keep
+        if (n <= 0) {
+            // Closed, error, time-out or cancel: no reply text to keep, but a wait that ran out says so.
+            if (n == kStreamTimedOut) m_strError = kReasonReplyTimedOut;
+            break;
+        }
         m_reader.Feed(buf, static_cast<std::size_t>(n));
     }
+    m_sock.ClearDeadline();
+    return reply;
 }
 
 bool CSmtpSession::Refused(const std::optional<SmtpReply>& reply) {
@@ -57,18 +75,18 @@ bool CSmtpSession::Sendable(const std::string& argument) {
     return false;
 }
 
-std::optional<SmtpReply> CSmtpSession::Exchange(const std::string& line) {
+std::optional<SmtpReply> CSmtpSession::Exchange(const std::string& line, int limitMs) {
     // A line too long for the server is refused rather than cut, since a cut address names someone else.
     if (line.size() > kMaxCommandLine) {
         m_strError = kReasonCommandTooLong;
         return std::nullopt;
     }
-    if (Stream().Send(line.data(), static_cast<int>(line.size())) < 0) return std::nullopt;
-    return ReadReply();
+    if (Sent(Stream().Send(line.data(), static_cast<int>(line.size()))) < 0) return std::nullopt;
+    return ReadReply(limitMs);
 }
 
-bool CSmtpSession::Command(const std::string& line, int code) {
-    std::optional<SmtpReply> reply = Exchange(line);
+bool CSmtpSession::Command(const std::string& line, int code, int limitMs) {
+    std::optional<SmtpReply> reply = Exchange(line, limitMs);
     if (reply && reply->code == code) return true;
     return Refused(reply);
 }
@@ -211,11 +229,11 @@ bool CSmtpSession::Data() {
 int CSmtpSession::SendRaw(const char* bytes, int count) {
     // Runs of bytes go out straight from the caller's buffer; only a line-leading dot costs an extra send.
     ByteStream& out = Stream();
-    if (count <= 0) return out.Send(bytes, 0);
+    if (count <= 0) return Sent(out.Send(bytes, 0));
     int from = 0;
     auto stuffAt = [&](int dot) {
-        if (dot > from && out.Send(bytes + from, dot - from) < 0) return false;
-        if (out.Send(".", 1) < 0) return false;
+        if (dot > from && Sent(out.Send(bytes + from, dot - from)) < 0) return false;
+        if (Sent(out.Send(".", 1)) < 0) return false;
         from = dot;  // the line's own dot follows with the next run
         return true;
     };
@@ -228,13 +246,13 @@ int CSmtpSession::SendRaw(const char* bytes, int count) {
         if (dot[-1] == '\n' && !stuffAt(static_cast<int>(dot - bytes))) return -1;
     }
     m_atLineStart = bytes[count - 1] == '\n';
-    if (out.Send(bytes + from, count - from) < 0) return -1;
+    if (Sent(out.Send(bytes + from, count - from)) < 0) return -1;
     return count;
 }
 
 bool CSmtpSession::EndData() {
     m_sock.SetCancelGrace(kEndDataCancelGraceMs);
-    const bool ok = Command("\r\n.\r\n", 250);
+    const bool ok = Command("\r\n.\r\n", 250, m_options.endDataTimeoutMs);
     m_sock.SetCancelGrace(0);
     return ok;
 }
@@ -242,7 +260,11 @@ bool CSmtpSession::EndData() {
 bool CSmtpSession::Quit() {
     // After a broken handshake neither plain text nor TLS means anything to the server: just close.
     if (m_tlsFailed) return false;
-    return Command("QUIT\r\n", 221);
+    // Whatever QUIT gets must not replace the reason of the step that failed before it.
+    std::string reason = std::move(m_strError);
+    const bool ok = Command("QUIT\r\n", 221, m_options.quitTimeoutMs);
+    m_strError = std::move(reason);
+    return ok;
 }
 
 std::string CSmtpSession::GetErrorText() {

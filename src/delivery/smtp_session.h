@@ -18,6 +18,8 @@ namespace vox {
 class CSmtpSession : public SmtpConversation {
 public:
     static constexpr int kSmtpPort = 25;
+    // The wait for each piece of a reply, and for each part of a send.
+    static constexpr int kPieceTimeoutSeconds = 10;
     // The longest command line, line end included: what an AUTH line may need.
     static constexpr std::size_t kMaxCommandLine = 12288;
     // After the end-of-data line a cancel still waits this long for the server's verdict: a mail the server
@@ -46,11 +48,13 @@ public:
     bool TlsFailed() const override { return m_tlsFailed; }
     bool LoginRefused() const override { return m_loginRefused; }
     std::uint64_t SizeLimit() const override { return m_ext.sizeLimit; }
+    bool ConnectTimedOut() const override { return m_sock.ConnectTimedOut(); }
     const EhloExtensions& Extensions() const { return m_ext; }
     bool SaidEhlo() const { return m_ehlo; }
 
-    // One whole reply; empty when the connection closed, failed, timed out or was cancelled first.
-    std::optional<SmtpReply> ReadReply();
+    // One whole reply, which must be in within limitMs (0: the options' reply limit); empty when the
+    // connection closed, failed, timed out or was cancelled first. A time-out stores its reason.
+    std::optional<SmtpReply> ReadReply(int limitMs = 0);
 
 private:
     ByteStream& Stream();
@@ -58,9 +62,11 @@ private:
     bool StartTls();
     bool Authenticate();
     // Sends one command line and reads its reply; a line that may not be sent stores its reason.
-    std::optional<SmtpReply> Exchange(const std::string& line);
+    std::optional<SmtpReply> Exchange(const std::string& line, int limitMs = 0);
     // Exchange, then the reply must carry code; any other reply is kept as the refusal.
-    bool Command(const std::string& line, int code);
+    bool Command(const std::string& line, int code, int limitMs = 0);
+    // A send that failed: a wait that ran out keeps its reason.
+    int Sent(int result);
     bool Refused(const std::optional<SmtpReply>& reply);
     // False, with the reason stored, for an argument that would break the command line.
     bool Sendable(const std::string& argument);

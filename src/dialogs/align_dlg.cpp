@@ -39,12 +39,13 @@ CAlignDlg::CAlignDlg(int alignment, QWidget* parent)
     QPushButton* ok = make(new QPushButton(QStringLiteral("确定"), this), 1, DluRect(36, 79, 50, 14));
     ok->setDefault(true);
     QPushButton* cancel = make(new QPushButton(QStringLiteral("取消"), this), 2, DluRect(100, 79, 50, 14));
+    // 50 units of the template fall a pixel short of "右对齐(R)" in the CJK font; the window has room.
     QRadioButton* left =
-        make(new QRadioButton(QStringLiteral("左对齐(&L)"), this), 1017, DluRect(36, 18, 50, 12));
+        make(new QRadioButton(QStringLiteral("左对齐(&L)"), this), 1017, DluRect(36, 18, 60, 12));
     QRadioButton* centre =
-        make(new QRadioButton(QStringLiteral("居中(&C)"), this), 1018, DluRect(36, 36, 50, 12));
+        make(new QRadioButton(QStringLiteral("居中(&C)"), this), 1018, DluRect(36, 36, 60, 12));
     QRadioButton* right =
-        make(new QRadioButton(QStringLiteral("右对齐(&R)"), this), 1019, DluRect(36, 54, 50, 12));
+        make(new QRadioButton(QStringLiteral("右对齐(&R)"), this), 1019, DluRect(36, 54, 60, 12));
     m_choiceGroup = MakeRadioGroup(this, {left, centre, right});
 
     connect(ok, &QPushButton::clicked, this, &CAlignDlg::OnOK);

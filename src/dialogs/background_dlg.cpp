@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "dialogs/accessible_names.h"
 #include "controls/text_format.h"
 #include "dialogs/color_chooser.h"
 #include "dialogs/data_exchange.h"
@@ -55,8 +56,10 @@ CBackgroundDlg::CBackgroundDlg(int mode, COLORREF color, const QString& picture,
     const auto button = [this](int id, const QString& text, const QRect& rect) {
         return MakeControl<QPushButton>(this, id, rect, text);
     };
-    m_radioColor = radio(1017, QStringLiteral("颜色(&C)"), DluRect(34, 13, 40, 12));
-    m_radioPicture = radio(1018, QStringLiteral("图片(&P)"), DluRect(34, 43, 40, 12));
+    // 40 units of the template cut the captions in the CJK font; 50 fit them, and nothing lies beside
+    // either button.
+    m_radioColor = radio(1017, QStringLiteral("颜色(&C)"), DluRect(34, 13, 50, 12));
+    m_radioPicture = radio(1018, QStringLiteral("图片(&P)"), DluRect(34, 43, 50, 12));
     m_modeGroup = MakeRadioGroup(this, {m_radioColor, m_radioPicture});
     m_editRed = edit(1016, DluRect(54, 28, 20, 12));
     MakeLabel(this, QStringLiteral("&R"), DluRect(46, 28, 8, 12), m_editRed);
@@ -65,8 +68,11 @@ CBackgroundDlg::CBackgroundDlg(int mode, COLORREF color, const QString& picture,
     m_editBlue = edit(1022, DluRect(114, 28, 20, 12));
     MakeLabel(this, QStringLiteral("&B"), DluRect(106, 28, 8, 12), m_editBlue);
     m_btnPickColor = button(1020, QStringLiteral("+"), DluRect(141, 28, 12, 12));
+    m_btnPickColor->setAccessibleName(AccessibleText(kNameChooseColor));
     m_editPicture = edit(1015, DluRect(54, 58, 80, 12));
+    m_editPicture->setAccessibleName(AccessibleText(kNamePicture));
     m_btnBrowse = button(1021, QStringLiteral("+"), DluRect(141, 58, 12, 12));
+    m_btnBrowse->setAccessibleName(AccessibleText(kNameChoosePicture));
     QPushButton* ok = button(1, QStringLiteral("确定"), DluRect(36, 79, 50, 14));
     ok->setDefault(true);
     QPushButton* cancel = button(2, QStringLiteral("取消"), DluRect(100, 79, 50, 14));

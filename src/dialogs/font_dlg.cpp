@@ -1,16 +1,20 @@
 #include "dialogs/font_dlg.h"
 
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QDialogButtonBox>
 #include <QFontDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include <utility>
+#include <vector>
 
+#include "dialogs/accessible_names.h"
 #include "dialogs/color_chooser.h"
 
 namespace vox {
@@ -29,9 +33,12 @@ CFontDlg::CFontDlg(const QFont& font, const QColor& color, QWidget* parent)
     m_fontChooser->setOptions(QFontDialog::NoButtons | QFontDialog::DontUseNativeDialog);
     connect(m_fontChooser, &QFontDialog::currentFontChanged, this, &CFontDlg::OnChooserFont);
     SetSelectedFont(font);
+    NameChooserFields();
 
     auto* colorLabel = new QLabel(QStringLiteral("颜色(&C):"), this);
     colorLabel->setBuddy(m_btnColor);
+    // A button takes no name from its buddy label, and this one shows only the colour.
+    m_btnColor->setAccessibleName(AccessibleText(kNameTextColor));
     m_btnColor->setMinimumWidth(80);
     connect(m_btnColor, &QPushButton::clicked, this, &CFontDlg::OnColor);
     SetSelectedColor(color);
@@ -53,6 +60,27 @@ CFontDlg::CFontDlg(const QFont& font, const QColor& color, QWidget* parent)
     layout->addWidget(m_fontChooser);
     layout->addLayout(colorRow);
     layout->addWidget(buttons);
+}
+
+void CFontDlg::NameChooserFields() {
+    // Qt's chooser has a column per choice (family, style, size), each a label over a field and a list,
+    // but only the label's own buddy takes its name. The columns are made in the same order as their
+    // labels, so the n-th field and list are named after the n-th label.
+    std::vector<QLabel*> labels;
+    for (QLabel* label : m_fontChooser->findChildren<QLabel*>())
+        if (qobject_cast<QLineEdit*>(label->buddy()) || qobject_cast<QAbstractItemView*>(label->buddy()))
+            labels.push_back(label);
+    // The sample text's field, made after the columns, is named by its group.
+    const QList<QLineEdit*> fields = m_fontChooser->findChildren<QLineEdit*>();
+    const QList<QAbstractItemView*> lists = m_fontChooser->findChildren<QAbstractItemView*>();
+    const auto columns = static_cast<qsizetype>(labels.size());
+    if (fields.size() < columns || lists.size() < columns) return;
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        const QString name = SpokenCaption(labels[i]->text());
+        for (QWidget* w : {static_cast<QWidget*>(fields[static_cast<qsizetype>(i)]),
+                           static_cast<QWidget*>(lists[static_cast<qsizetype>(i)])})
+            if (w->accessibleName().isEmpty()) w->setAccessibleName(name);
+    }
 }
 
 QFont CFontDlg::SelectedFont() const {

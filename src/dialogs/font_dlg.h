@@ -25,6 +25,8 @@ public:
     void SetSelectedColor(const QColor& color);
 
 private:
+    // Names the chooser's fields and lists that Qt leaves without one.
+    void NameChooserFields();
     void OnColor();
     void OnChooserFont(const QFont& font);
 

@@ -6,7 +6,9 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
+class QDialog;
 class QWidget;
 
 namespace vox {
@@ -17,21 +19,36 @@ enum class MessageIcon { Information, Exclamation, Stop, None };
 // returns when the user has closed it.
 void ShowMessage(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon);
 
+// The window ShowMessage runs, not yet shown: a plain message box, or, for a text taller than a third of
+// the screen (a report of hundreds of addresses), a window whose text scrolls while its OK button stays on
+// screen. Tests look at it without running it.
+std::unique_ptr<QDialog> MakeMessageWindow(QWidget* parent, const QString& text, const QString& caption,
+                                           MessageIcon icon);
+
+// A box with one button per choice (the first is the default); returns the index of the one pressed, or
+// the last (which should be the cautious one) when the box is closed. With a replacement in place the
+// replacement is shown the text and the answer comes from the answer function (the last choice without
+// one), so that tests see every question and answer it.
+int AskMessage(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon,
+               const QStringList& choices);
+
+using ChoiceAnswerFunction = std::function<int(const QString& text, const QStringList& choices)>;
+ChoiceAnswerFunction SetChoiceAnswerFunction(ChoiceAnswerFunction answer);
+
 using MessageFunction = std::function<void(QWidget* parent, const QString& text, const QString& caption,
                                            MessageIcon icon)>;
+
+// A question with the buttons Yes and No over parent; true for Yes. Goes through the replaceable question
+// function, else, while a message function replaces the box, through that one (with MessageIcon::None),
+// answered No: a test that does not expect a question never blocks on one and never has a send cancelled
+// by it.
+bool AskYesNo(QWidget* parent, const QString& text, const QString& caption);
+
+using QuestionFunction = std::function<bool(QWidget* parent, const QString& text, const QString& caption)>;
+QuestionFunction SetQuestionFunction(QuestionFunction replacement);
 
 // Replaces the box; an empty function puts the real box back. Returns the previous replacement (empty when
 // the real box was in place). Call it on the user-interface thread while no box is open.
 MessageFunction SetMessageFunction(MessageFunction replacement);
-
-// A box that offers a choice: one button per text in choices, the first the default. Returns the index
-// of the button pressed; closing the box without one returns the last (the choice that changes nothing).
-int AskChoice(QWidget* parent, const QString& text, const QString& caption, const QStringList& choices);
-
-using ChoiceFunction =
-    std::function<int(QWidget* parent, const QString& text, const QString& caption, const QStringList& choices)>;
-
-// As SetMessageFunction, for AskChoice.
-ChoiceFunction SetChoiceFunction(ChoiceFunction replacement);
 
 }  // namespace vox

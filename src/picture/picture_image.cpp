@@ -1,7 +1,6 @@
 #include "picture/picture_image.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QImageReader>
 #include <QPainter>
 
@@ -9,6 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "base/regular_file.h"
 #include "picture/wmf_device.h"
 #include "picture/wmf_layout.h"
 
@@ -49,14 +49,16 @@ bool CPictureImage::LoadFromFile(const QString& path, int dpiX, int dpiY) {
     m_dpiX = dpiX > 0 ? dpiX : 96;
     m_dpiY = dpiY > 0 ? dpiY : 96;
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Only a regular file is read (a FIFO would block the window, a device would never end), and one far
+    // larger than any picture we could tile is refused before its bytes are read.
+    std::string content;
+    const ReadResult read = ReadRegularFile(path.toStdString(), std::uint64_t(256) << 20, content);
+    if (read == ReadResult::CannotOpen || read == ReadResult::ReadError) {
         m_errorText = QString::fromUtf8(kCannotOpenText);
         return false;
     }
-    // A file far larger than any picture we could tile is refused before its bytes are read.
-    const QByteArray bytes = file.size() <= qint64(256) << 20 ? file.readAll() : QByteArray();
-    file.close();
+    const QByteArray bytes = QByteArray::fromStdString(content);
+    std::string().swap(content);
     // An empty file has nothing to decode: the same answer as a file nothing decodes.
     if (bytes.isEmpty() || !LoadFromMemory(bytes)) {
         m_errorText = QString::fromUtf8(kUnsupportedText);

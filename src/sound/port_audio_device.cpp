@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cstdarg>
+#include <cstdio>
 #include <ctime>
 
 namespace vox {
@@ -28,6 +30,10 @@ constexpr double kOutputLatency = 0.014;
 // Silence in front of sound that starts on an empty output, in milliseconds: it covers the jitter with
 // which captured pieces and written blocks come in.
 constexpr uint64_t kPrimeMs = 8;
+// A running stream whose callbacks bring nothing for this long has lost its device. A sound server
+// that stalls this long is gone in all but name; any shorter and a loaded machine would cry wolf. With
+// the service thread's 20 ms wake-ups the failure is reported well within a second.
+constexpr auto kStallTime = std::chrono::milliseconds(600);
 
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 void QuietJack(const char*) {}
@@ -44,8 +50,28 @@ public:
             if (auto set = reinterpret_cast<SetFn>(dlsym(RTLD_DEFAULT, name))) set(QuietJack);
         }
     }
-    ~QuietSoundLibraries() { snd_lib_error_set_handler(nullptr); }
 };
+
+}  // namespace
+
+// PortAudio's ALSA layer reports every failed call of a stream that lost its device with a line
+// "Expression '…' failed in 'src/hostapi/alsa/pa_linux_alsa.c', line: …" on standard error, a dozen
+// when the sound server goes away, and offers no exported way to turn that off. Those lines go through
+// vfprintf with the literal text as the format; this definition, in the program itself, is found
+// before the C library's by every library the program loads, drops exactly them and passes everything
+// else on unchanged. The user hears about the failure once, in our own words.
+extern "C" int vfprintf(FILE* stream, const char* format, va_list args) {
+    using Fn = int (*)(FILE*, const char*, va_list);
+    static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "vfprintf"));
+    if (stream == stderr && format != nullptr && std::strncmp(format, "Expression '", 12) == 0 &&
+        std::strstr(format, "' failed in '") != nullptr) {
+        return static_cast<int>(std::strlen(format));
+    }
+    return real(stream, format, args);
+}
+
+namespace {
+
 
 PaSampleFormat SampleFormat(const WaveFormatEx& format) { return format.wBitsPerSample == 8 ? paUInt8 : paInt16; }
 
@@ -115,13 +141,18 @@ PortAudioDevice::~PortAudioDevice() {
         m_service.join();
     }
     sem_destroy(&m_wake);
-    if (m_bInitialized) Pa_Terminate();
+    if (m_bInitialized) {
+        Pa_Terminate();
+        snd_lib_error_set_handler(nullptr);
+    }
 }
 
 int PortAudioDevice::Initialize() {
     if (m_bInitialized) return paNoError;
     // Never wait for a JACK server to be started on our behalf.
     setenv("JACK_NO_START_SERVER", "1", 0);
+    // ALSA's own complaints (an underrun recovered, a device gone) stay quiet for as long as the device
+    // lives, not only while it starts: our messages say what matters.
     QuietSoundLibraries quiet;
     const PaError err = Pa_Initialize();
     if (err != paNoError) return err;
@@ -195,6 +226,7 @@ int PortAudioDevice::InputCallback(const void* input, void*, unsigned long frame
 int PortAudioDevice::OutputCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
                                     PaStreamCallbackFlags flags, void* self) {
     auto* dev = static_cast<PortAudioDevice*>(self);
+    dev->m_outCallbacks.fetch_add(1, std::memory_order_relaxed);
     auto* out = static_cast<uint8_t*>(output);
     const size_t bytes = frames * dev->m_outAlign;
     size_t take = std::min(bytes, dev->m_outRing.Readable());
@@ -220,12 +252,13 @@ int PortAudioDevice::OutputCallback(const void*, void* output, unsigned long fra
 
 void PortAudioDevice::ServiceLoop() {
     while (!m_quit) {
-        bool output = false;
+        bool timed = false;
         {
             std::lock_guard<std::mutex> lock(m_mu);
-            output = m_outStream != nullptr;
+            // A running input is watched for stalls, so it needs the wake-ups too.
+            timed = m_outStream != nullptr || m_inRunning;
         }
-        if (!output) {
+        if (!timed) {
             // Nothing runs on time without an output: sleep until a callback or a call wakes us.
             while (sem_wait(&m_wake) != 0 && errno == EINTR) {
             }
@@ -245,13 +278,49 @@ void PortAudioDevice::ServiceLoop() {
         // Several wake-ups may have piled up; one pass serves them all.
         while (sem_trywait(&m_wake) == 0) {
         }
+        std::string failure;
+        WaveDeviceClient* client = nullptr;
         {
             std::lock_guard<std::mutex> lock(m_mu);
             if (m_inStream != nullptr) PumpInputLocked();
             if (m_outStream != nullptr) PumpOutputLocked();
+            failure = CheckStallLocked();
+            client = m_inClient != nullptr ? m_inClient : m_outClient;
         }
         DeliverDone();
+        if (!failure.empty() && client != nullptr) client->OnDeviceError(failure);
     }
+}
+
+std::string PortAudioDevice::CheckStallLocked() {
+    const auto now = std::chrono::steady_clock::now();
+    const auto why = [](PaStream* stream) -> std::string {
+        const PaError active = Pa_IsStreamActive(stream);
+        if (active < 0) return Pa_GetErrorText(active);
+        if (active == 0) return "the sound stream stopped";
+        return "no sound for 0.6 s: the sound server does not answer";
+    };
+    if (m_inStream != nullptr && m_inRunning && !m_inFailed) {
+        const size_t pos = m_inRing.WritePos();
+        if (pos != m_inSeenPos) {
+            m_inSeenPos = pos;
+            m_inSeenAt = now;
+        } else if (now - m_inSeenAt >= kStallTime || Pa_IsStreamActive(m_inStream) != 1) {
+            m_inFailed = true;
+            return why(m_inStream);
+        }
+    }
+    if (m_outStream != nullptr && m_outRunning && !m_outFailed) {
+        const uint64_t calls = m_outCallbacks.load(std::memory_order_relaxed);
+        if (calls != m_outSeenCallbacks) {
+            m_outSeenCallbacks = calls;
+            m_outSeenAt = now;
+        } else if (now - m_outSeenAt >= kStallTime || Pa_IsStreamActive(m_outStream) != 1) {
+            m_outFailed = true;
+            return why(m_outStream);
+        }
+    }
+    return {};
 }
 
 void PortAudioDevice::DeliverDone() {
@@ -487,7 +556,13 @@ int PortAudioDevice::StartInput() {
     ResetInputRingLocked();
     SetInputWakeLocked();
     const PaError err = Pa_StartStream(m_inStream);
-    if (err == paNoError) m_inRunning = true;
+    if (err == paNoError) {
+        m_inRunning = true;
+        m_inFailed = false;
+        m_inSeenPos = 0;
+        m_inSeenAt = std::chrono::steady_clock::now();
+        Wake();  // the service thread's waits become timed: the watch has begun
+    }
     return err;
 }
 
@@ -496,7 +571,8 @@ int PortAudioDevice::StopInput() {
     if (m_inStream == nullptr) return paBadStreamPtr;
     PaError err = paNoError;
     if (m_inRunning) {
-        err = Pa_StopStream(m_inStream);
+        // A stream whose device is gone is not waited for.
+        err = m_inFailed ? Pa_AbortStream(m_inStream) : Pa_StopStream(m_inStream);
         m_inRunning = false;
     }
     PumpInputLocked();
@@ -584,6 +660,9 @@ int PortAudioDevice::OpenOutput(const WaveFormatEx& format, uint32_t blockBytes,
         return started;
     }
     m_outRunning = true;
+    m_outFailed = false;
+    m_outSeenCallbacks = m_outCallbacks.load();
+    m_outSeenAt = std::chrono::steady_clock::now();
     m_outStream = stream;
     StartService();
     return paNoError;
@@ -613,7 +692,12 @@ PaError PortAudioDevice::StartOutputLocked() {
     // Normally running since the open; after a reset it starts again with the next sound.
     if (m_outRunning) return paNoError;
     const PaError err = Pa_StartStream(m_outStream);
-    if (err == paNoError) m_outRunning = true;
+    if (err == paNoError) {
+        m_outRunning = true;
+        m_outFailed = false;
+        m_outSeenCallbacks = m_outCallbacks.load();
+        m_outSeenAt = std::chrono::steady_clock::now();
+    }
     return err;
 }
 

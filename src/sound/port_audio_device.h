@@ -109,6 +109,9 @@ private:
     bool PrimeOutputLocked(size_t next);
     void CompleteSplitFrameLocked();
     void DeliverDone();
+    // A running stream that stopped moving sound, or that the library says has failed: the reason, once
+    // per failure; empty while all is well.
+    std::string CheckStallLocked();
     // Hands back what is waiting: inline on the service thread, otherwise waits until it has.
     void FlushDone(std::unique_lock<std::mutex>& lock);
     void Wake() { sem_post(&m_wake); }
@@ -143,6 +146,14 @@ private:
     uint64_t m_inKept = 0;           // bytes handed back in full blocks since the input was opened
     std::vector<uint8_t> m_carry;    // the rest of a frame split by the last full block before a stop
     std::atomic<uint64_t> m_inOverruns{0};
+    // The stall watch: the last ring position (input) and callback count (output) seen moving, and when.
+    size_t m_inSeenPos = 0;
+    std::chrono::steady_clock::time_point m_inSeenAt;
+    bool m_inFailed = false;
+    std::atomic<uint64_t> m_outCallbacks{0};
+    uint64_t m_outSeenCallbacks = 0;
+    std::chrono::steady_clock::time_point m_outSeenAt;
+    bool m_outFailed = false;
     bool m_echo = false;
     size_t m_echoAt = 0;              // input ring position up to which the captured sound was echoed
     std::vector<uint8_t> m_echoBuf;   // one pass of echo on its way from one ring to the other

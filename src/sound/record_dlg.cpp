@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "dialogs/accessible_names.h"
 #include "dialogs/data_exchange.h"
 #include "dialogs/dialog_units.h"
 #include "dialogs/message_box.h"
@@ -139,7 +140,9 @@ void CRecordDlg::BuildControls() {
     m_btnAttach->setEnabled(false);
     m_btnClose = button(2, QStringLiteral("关闭"), DluRect(130, 69, 50, 14));
     m_progRecord = bar(1023, DluRect(18, 10, 150, 6));
+    m_progRecord->setAccessibleName(AccessibleText(kNameRecordProgress));
     m_progPlay = bar(1024, DluRect(18, 20, 150, 6));
+    m_progPlay->setAccessibleName(AccessibleText(kNamePlayProgress));
     m_progPlay->hide();
     m_btnRecord = button(1016, QStringLiteral("录音"), DluRect(32, 41, 40, 12));
     m_btnStop = button(1021, QStringLiteral("停止"), DluRect(74, 41, 40, 12));
@@ -147,10 +150,11 @@ void CRecordDlg::BuildControls() {
     m_btnPlay = button(1022, QStringLiteral("播放"), DluRect(116, 41, 40, 12));
     m_btnPlay->setEnabled(false);
     m_btnAdvanced = button(3, kAdvancedMore, DluRect(7, 69, 50, 14));
-    label(QStringLiteral("录音长度"), DluRect(18, 97, 40, 12));
+    QLabel* lengthLabel = label(QStringLiteral("录音长度"), DluRect(18, 97, 40, 12));
     m_editSeconds = new QLineEdit(this);
     m_editSeconds->setObjectName(QStringLiteral("1015"));
     m_editSeconds->setGeometry(DluRect(18, 117, 30, 12));
+    lengthLabel->setBuddy(m_editSeconds);
     group(QStringLiteral("采样位数"), DluRect(68, 97, 50, 35));
     group(QStringLiteral("声道"), DluRect(130, 97, 50, 35));
     group(QStringLiteral("采样频率"), DluRect(18, 144, 150, 40));
@@ -158,14 +162,18 @@ void CRecordDlg::BuildControls() {
     m_grpBits = new QButtonGroup(this);
     m_grpChannels = new QButtonGroup(this);
     m_grpRate = new QButtonGroup(this);
-    radio(1017, QStringLiteral("8bits"), DluRect(76, 107, 35, 9), m_grpBits, 0);
-    radio(1018, QStringLiteral("16bits"), DluRect(76, 120, 35, 9), m_grpBits, 1);
-    radio(1019, QStringLiteral("单声道"), DluRect(135, 107, 35, 9), m_grpChannels, 0);
-    radio(1025, QStringLiteral("立体声"), DluRect(135, 120, 35, 9), m_grpChannels, 1);
-    radio(1026, QStringLiteral("8000Hz"), DluRect(26, 157, 40, 9), m_grpRate, 0);
-    radio(1027, QStringLiteral("11025Hz"), DluRect(26, 169, 40, 9), m_grpRate, 1);
-    radio(1028, QStringLiteral("22050Hz"), DluRect(90, 157, 40, 9), m_grpRate, 2);
-    radio(1029, QStringLiteral("44100Hz"), DluRect(90, 169, 40, 9), m_grpRate, 3);
+    // The template's radio buttons are too narrow for their captions in the CJK font ("11025Hz" is cut
+    // in 40 units, "单声道" in 35): each takes the room left to its group's right edge or to the next
+    // column (bits 68 to 118, channels 130 to 180, rates 18 to 168 with columns at 26 and 90), and stays
+    // where the template puts it.
+    radio(1017, QStringLiteral("8bits"), DluRect(76, 107, 40, 9), m_grpBits, 0);
+    radio(1018, QStringLiteral("16bits"), DluRect(76, 120, 40, 9), m_grpBits, 1);
+    radio(1019, QStringLiteral("单声道"), DluRect(135, 107, 43, 9), m_grpChannels, 0);
+    radio(1025, QStringLiteral("立体声"), DluRect(135, 120, 43, 9), m_grpChannels, 1);
+    radio(1026, QStringLiteral("8000Hz"), DluRect(26, 157, 60, 9), m_grpRate, 0);
+    radio(1027, QStringLiteral("11025Hz"), DluRect(26, 169, 60, 9), m_grpRate, 1);
+    radio(1028, QStringLiteral("22050Hz"), DluRect(90, 157, 60, 9), m_grpRate, 2);
+    radio(1029, QStringLiteral("44100Hz"), DluRect(90, 169, 60, 9), m_grpRate, 3);
     m_sizeLine = label(QString(), DluRect(32, 28, 124, 11));
     m_sizeLine->setObjectName(QStringLiteral("1043"));
     m_sizeLine->setAlignment(Qt::AlignCenter);
@@ -180,7 +188,8 @@ void CRecordDlg::BuildControls() {
     m_levelMeter->setValue(0);
     m_levelMeter->setGeometry(DluRect(9, 10, 4, 29));
     m_levelMeter->setFocusPolicy(Qt::NoFocus);
-    m_levelMeter->setToolTip(QStringLiteral("输入音量"));
+    m_levelMeter->setToolTip(AccessibleText(kNameInputLevel));
+    m_levelMeter->setAccessibleName(AccessibleText(kNameInputLevel));
 
     connect(m_btnAttach, &QPushButton::clicked, this, &CRecordDlg::accept);
     connect(m_btnClose, &QPushButton::clicked, this, &CRecordDlg::reject);
@@ -313,9 +322,13 @@ void CRecordDlg::CloseEngine() {
 void CRecordDlg::accept() {
     if (!m_btnAttach->isEnabled()) return;  // Enter while recording or playing attaches nothing
     const std::filesystem::path path = m_soundPath.empty() ? RecordingPath() : m_soundPath;
-    if (m_recorder->SaveWave(path) != 0) {
-        // Nothing is lost: the engine stays open with the recording, and the window stays.
-        ShowMessage(this, QStringLiteral("无法保存录音文件“%1”。").arg(QString::fromStdString(path.string())),
+    std::string why;
+    if (m_recorder->SaveWave(path, &why) != 0) {
+        // Nothing is lost: the engine stays open with the recording, the window stays, and the earlier
+        // file is as it was.
+        ShowMessage(this,
+                    QStringLiteral("无法保存录音文件“%1”：%2")
+                        .arg(QString::fromStdString(path.string()), QString::fromStdString(why)),
                     ApplicationTitle(), MessageIcon::Stop);
         return;
     }

@@ -1,5 +1,7 @@
 #include "sound/wav_file.h"
 
+#include "base/whole_file.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -43,17 +45,15 @@ std::vector<uint8_t> WavHeader(const WaveFormatEx& format, uint32_t dataSize) {
     return out;
 }
 
-int WriteWavFile(const std::filesystem::path& path, const WaveFormatEx& format, const uint8_t* data,
-                 uint32_t dataSize) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return errno != 0 ? errno : EIO;
+std::string WriteWavFile(const std::filesystem::path& path, const WaveFormatEx& format, const uint8_t* data,
+                         uint32_t dataSize) {
+    WholeFileWriter file(path);
     const std::vector<uint8_t> header = WavHeader(format, dataSize);
-    bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
-    if (ok && dataSize > 0) ok = std::fwrite(data, 1, dataSize, f) == dataSize;
-    if (ok && (dataSize & 1u) != 0) ok = std::fputc(0, f) != EOF;
-    int err = ok ? 0 : (errno != 0 ? errno : EIO);
-    if (std::fclose(f) != 0 && err == 0) err = errno != 0 ? errno : EIO;
-    return err;
+    file.Write(header.data(), header.size());
+    if (dataSize > 0) file.Write(data, dataSize);
+    if ((dataSize & 1u) != 0) file.Write("", 1);
+    file.Commit();
+    return file.Error();
 }
 
 }  // namespace vox

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "sound/wave_device.h"
@@ -16,8 +17,9 @@ constexpr size_t kWavHeaderSize = 46;
 // The 46 bytes in front of dataSize bytes of samples.
 std::vector<uint8_t> WavHeader(const WaveFormatEx& format, uint32_t dataSize);
 
-// Writes header, data and pad; an existing file is replaced. 0 on success, else an errno value.
-int WriteWavFile(const std::filesystem::path& path, const WaveFormatEx& format, const uint8_t* data,
+// Writes header, data and pad, whole: an existing file is replaced only once the new one is complete.
+// Empty on success, else the system's reason.
+std::string WriteWavFile(const std::filesystem::path& path, const WaveFormatEx& format, const uint8_t* data,
                  uint32_t dataSize);
 
 }  // namespace vox

@@ -43,6 +43,9 @@ public:
     virtual void OnInputDone(WaveBlock* block) = 0;
     // An output block has been played, or was handed back by a reset.
     virtual void OnOutputDone(WaveBlock* block) = 0;
+    // A running stream failed on its own (the sound server went away, the device was unplugged): text
+    // says why. Reported once per failure; the stream moves no more sound until it is started again.
+    virtual void OnDeviceError(const std::string& text) { (void)text; }
 };
 
 // Results: 0 for success, anything else is an error code whose text ErrorText() gives.

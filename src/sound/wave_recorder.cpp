@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "base/program_folder.h"
 #include "base/text_rules.h"
@@ -42,7 +43,10 @@ CWaveRecorder::~CWaveRecorder() {
 }
 
 std::filesystem::path CWaveRecorder::TempFilePath() const {
-    return (m_tempFolder.empty() ? ProgramFolder() : m_tempFolder) / "tempRecord";
+    // No program folder: no temporary file either (opening the empty path fails), never one in the
+    // current folder.
+    const std::filesystem::path folder = m_tempFolder.empty() ? ProgramFolder() : m_tempFolder;
+    return folder.empty() ? std::filesystem::path() : folder / "tempRecord";
 }
 
 void CWaveRecorder::SetFormat(uint16_t channels, uint32_t samplesPerSec, uint16_t bitsPerSample) {
@@ -183,18 +187,19 @@ void CWaveRecorder::WaveInProc(WaveBlock* block) {
     // that comes back while capture is stopped.
     const bool kept = m_bRecording && block->nBytesRecorded == block->nLength;
     if (kept) {
-        const uint8_t* p = block->pData;
-        size_t left = block->nLength;
-        while (left > 0) {
-            const ssize_t n = ::write(m_fileTemp, p, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;  // a full disk loses the block's data; saving uses the file's real length
-            p += n;
-            left -= static_cast<size_t>(n);
+        int error = 0;
+        const uint32_t written = AppendToTempFile(block->pData, block->nLength, error);
+        // Only what reached the file counts, so the size line and the saved file agree.
+        m_nRecorded += static_cast<int32_t>(written);
+        if (written > 0) {
+            NotifyLevel(BlockPeak(block->pData, written, m_wfx.wBitsPerSample));
+            NotifyProgress(static_cast<uint32_t>(m_nRecorded.load()), kWaveProgressCapture);
         }
-        m_nRecorded += static_cast<int32_t>(block->nLength);
-        NotifyLevel(BlockPeak(block->pData, block->nLength, m_wfx.wBitsPerSample));
-        NotifyProgress(static_cast<uint32_t>(m_nRecorded.load()), kWaveProgressCapture);
+        if (error != 0) {
+            // A full disk or a file that is gone: go on and the voice would be lost while the window
+            // seemed to record. Stop at once; what was written stays and can be saved.
+            FailFromService(std::string("无法写入录音数据：") + std::strerror(error));
+        }
     }
 
     if (m_nRecorded < m_nMaxBytes) {
@@ -204,6 +209,52 @@ void CWaveRecorder::WaveInProc(WaveBlock* block) {
         // Only the block that reached the limit ends the capture; blocks handed back after it stay out.
         NotifyDone();
         StopCapture(true);
+    }
+}
+
+uint32_t CWaveRecorder::AppendToTempFile(const uint8_t* data, uint32_t size, int& error) {
+    // A removed file still takes writes through its descriptor, but nothing would find them again.
+    struct stat st {};
+    if (::fstat(m_fileTemp, &st) == 0 && st.st_nlink == 0) {
+        error = ENOENT;
+        return 0;
+    }
+    uint32_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(m_fileTemp, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    if (error == 0) return done;
+    // A frame cut by the failure is taken back, so that the file stays whole frames.
+    const uint32_t align = std::max<uint32_t>(1, m_wfx.nBlockAlign);
+    const uint32_t keep = done - done % align;
+    if (keep != done && ::ftruncate(m_fileTemp, static_cast<off_t>(m_nRecorded.load()) + keep) != 0) return done;
+    return keep;
+}
+
+void CWaveRecorder::OnDeviceError(const std::string& text) {
+    if (!m_bOpen) return;
+    FailFromService("录音设备出错：" + text);
+}
+
+void CWaveRecorder::FailFromService(const std::string& text) {
+    const bool recording = m_bRecording.exchange(false);
+    bool playing = false;
+    {
+        std::lock_guard<std::mutex> lock(m_playMutex);
+        playing = m_bPlaying.exchange(false);
+    }
+    if (!recording && !playing) return;  // idle: nothing ends, and the next start reports again
+    if (recording && m_bInputOpen) m_pDevice->StopInput();
+    std::lock_guard<std::mutex> lock(m_notifyMutex);
+    if (m_bNotify && m_hNotifyWnd != nullptr) {
+        m_hNotifyWnd->OnWaveError(text);
+        m_hNotifyWnd->OnWaveDone();
     }
 }
 
@@ -290,10 +341,17 @@ void CWaveRecorder::WaveOutProc(WaveBlock* block) {
     }
 }
 
-int CWaveRecorder::SaveWave(const std::filesystem::path& path) {
+int CWaveRecorder::SaveWave(const std::filesystem::path& path, std::string* why) {
     auto copy = ReadTempFile();
     m_pPlayData = copy;
-    return WriteWavFile(path, m_wfx, copy->data(), static_cast<uint32_t>(copy->size()));
+    const std::string error = WriteWavFile(path, m_wfx, copy->data(), static_cast<uint32_t>(copy->size()));
+    if (!error.empty()) {
+        if (why != nullptr) *why = error;
+        return EIO;
+    }
+    // The recording is safe in the WAV file now; the engine keeps reading its open descriptor.
+    ::unlink(TempFilePath().c_str());
+    return 0;
 }
 
 int CWaveRecorder::Close() {

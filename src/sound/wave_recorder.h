@@ -38,7 +38,9 @@ public:
     // How loud a kept capture block was, 0 to 32768 (BlockPeak), just before its progress. Optional.
     virtual void OnWaveLevel(uint32_t peak) { (void)peak; }
     // A device error met on the service thread (the input could not be stopped at the limit), with the
-    // device's text. Without an override the text goes to standard error.
+    // device's text, or a failure that ended the recording or the playback: "无法写入录音数据：" and the
+    // system's text, or "录音设备出错：" and the device's. A failure is followed by OnWaveDone; what was
+    // recorded until then stays. Without an override the text goes to standard error.
     virtual void OnWaveError(const std::string& text);
 };
 
@@ -81,8 +83,10 @@ public:
     void StopRecord();
     void Play();
     void StopPlay() { m_bPlaying = false; }
-    // Writes the recording as a WAV file (replacing an existing one). 0 on success.
-    int SaveWave(const std::filesystem::path& path);
+    // Writes the recording as a WAV file, whole: a failure leaves an existing file as it was. 0 on
+    // success, and "tempRecord" is removed (the engine keeps the recording for playing and saving
+    // again); otherwise an errno value, with the system's text in *why when given.
+    int SaveWave(const std::filesystem::path& path, std::string* why = nullptr);
     // Closes both devices. 0, or the error code of the first failing device call.
     int Close();
 
@@ -96,6 +100,11 @@ private:
 
     void OnInputDone(WaveBlock* block) override { WaveInProc(block); }
     void OnOutputDone(WaveBlock* block) override { WaveOutProc(block); }
+    void OnDeviceError(const std::string& text) override;
+    // Ends capture and playback from the service thread after a failure, and says why.
+    void FailFromService(const std::string& text);
+    // Appends a kept block to "tempRecord"; the bytes that reached it (whole frames), and errno.
+    uint32_t AppendToTempFile(const uint8_t* data, uint32_t size, int& error);
     void WaveInProc(WaveBlock* block);
     void WaveOutProc(WaveBlock* block);
 

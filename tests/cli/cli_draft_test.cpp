@@ -114,5 +114,19 @@ TEST(CliDraft, SubjectWithLineBreakIsRefused) {
     EXPECT_EQ(req->draft.m_nExpectedSteps, 6);
 }
 
+// A file that goes away between the check and assembly: assembly's own message, and the mail counts as
+// not built (the tool then writes and sends nothing and exits with 1).
+TEST(CliDraft, FileGoneAfterTheCheckFailsAssembly) {
+    test::TempDir dir;
+    const std::string file = dir.Write("a.txt", "a");
+    auto req = Parse({"--from", "me@x.org", "--to", "a@b.c", "--attach", file});
+    ASSERT_TRUE(req);
+    ASSERT_TRUE(CheckDraft(req->draft, "compose"));
+    MailDraft again = req->draft;
+    EXPECT_TRUE(AssembleDraft(again, "compose"));
+    std::filesystem::remove(file);
+    EXPECT_FALSE(AssembleDraft(req->draft, "compose"));
+}
+
 }  // namespace
 }  // namespace vox::cli

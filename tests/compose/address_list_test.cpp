@@ -98,7 +98,7 @@ TEST(AddressForms, HeaderAndEnvelope) {
         SCOPED_TRACE(std::string(c.from) + " | " + c.to + " | " + c.cc + " | " + c.bcc);
         MailDraft d = Draft(c.to, c.cc, c.bcc);
         d.m_strFrom = c.from;
-        const DraftCheck check = ValidateDraft(d);
+        const DraftCheck check = ValidateDraft(d, {});
         ASSERT_EQ(check.ok, c.ok) << check.message;
         if (!c.ok) {
             EXPECT_EQ(check.message, c.headers);
@@ -159,7 +159,7 @@ TEST_F(ValidateDraftTest, FieldsInOrder) {
     struct Case {
         const char* name;
         MailDraft draft;
-        const char* message;
+        std::string message;
         int field;
         FollowUp followUp;
     };
@@ -197,12 +197,19 @@ TEST_F(ValidateDraftTest, FieldsInOrder) {
                   d.m_strPicture = "/nonexistent/p.gif";
               }),
          "无法访问到背景图片文件", 0, FollowUp::OpenBackground},
+        {"recording missing", with(Draft("a@b.c"), [](MailDraft& d) { d.m_strSound = kRecordingMarker; }),
+         "无法访问到录音文件", 0, FollowUp::OpenSound},
+        {"attachment missing",
+         with(Draft("a@b.c"), [&](MailDraft& d) { d.m_attachments = {sound, (dir.path() / "gone").string()}; }),
+         "无法访问到附件文件" + (dir.path() / "gone").string(), 0, FollowUp::None},
+        {"attachment is a folder", with(Draft("a@b.c"), [&](MailDraft& d) { d.m_attachments = {dir.path().string()}; }),
+         "无法访问到附件文件" + dir.path().string(), 0, FollowUp::None},
         {"bad entry", with(Draft("a@b.c;bad"), [&](MailDraft& d) { d.m_strSound = sound; }),
          "请正确填写收件人", kFieldTo, FollowUp::None},
     };
     for (const Case& c : cases) {
         MailDraft d = c.draft;
-        const DraftCheck check = ValidateDraft(d);
+        const DraftCheck check = ValidateDraft(d, dir.path() / "no-recording.wav");
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(check.ok);
         EXPECT_EQ(check.message, c.message);
@@ -214,10 +221,11 @@ TEST_F(ValidateDraftTest, FieldsInOrder) {
 TEST_F(ValidateDraftTest, AcceptsAndFillsTheList) {
     MailDraft d = Draft("a@b.c", "d@e.f");
     d.m_strFrom = "me@localhost";     // a sender needs no dot
-    d.m_strSound = kRecordingMarker;  // not tested here: a missing recording shows up in assembly
+    d.m_strSound = kRecordingMarker;
     d.m_nBackgroundMode = 0;
     d.m_strPicture = "/nonexistent";  // colour mode ignores the picture
-    const DraftCheck check = ValidateDraft(d);
+    d.m_attachments = {dir.Write("a.txt", "a")};
+    const DraftCheck check = ValidateDraft(d, dir.Write("Sound.wav", "RIFF"));
     EXPECT_TRUE(check.ok);
     EXPECT_TRUE(check.message.empty());
     EXPECT_EQ(d.m_recipients, (std::vector<std::string>{"a@b.c", "d@e.f"}));
@@ -225,7 +233,7 @@ TEST_F(ValidateDraftTest, AcceptsAndFillsTheList) {
 
 TEST_F(ValidateDraftTest, NoSelectionWhenToHasNoAtSign) {
     MailDraft d = Draft("nobody");
-    const DraftCheck check = ValidateDraft(d);
+    const DraftCheck check = ValidateDraft(d, {});
     EXPECT_FALSE(check.hasSelection);
 }
 

@@ -4,20 +4,17 @@ player has loaded the sound part (it knows its length)."""
 
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from mail_samples import write_samples  # noqa: E402
-from render_page import chromium_command, write_page  # noqa: E402
+from render_page import chromium_command, require_chromium, write_page  # noqa: E402
 
 CLI = os.path.abspath(sys.argv[1])
 
-if shutil.which("chromium") is None:
-    print("SKIP: chromium is not installed (Debian package chromium)")
-    sys.exit(77)
+require_chromium()
 
 # Writes what the page's player knows into the document, once it knows it.
 PROBE = """<script>

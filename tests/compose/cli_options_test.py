@@ -2,7 +2,6 @@
 """voxletter-cli compose from the outside: option refusals and field-check refusals exit with 2 and say
 why on standard error; a good command line exits with 0 and writes the mail."""
 
-import base64
 import os
 import shutil
 import subprocess
@@ -12,13 +11,6 @@ import tempfile
 CLI = os.path.abspath(sys.argv[1])
 GOOD = ["--from", "me@x.org", "--to", "a@b.com"]
 failures = []
-
-
-def page_of(mail):
-    """The Base64 text of the HTML part."""
-    start = mail.index(b"text/html;")
-    start = mail.index(b"Content-Transfer-Encoding: base64\r\n\r\n", start) + 37
-    return mail[start:mail.index(b"\r\n\r\n", start)]
 
 
 def run(args, cwd, command="compose"):
@@ -62,7 +54,6 @@ with tempfile.TemporaryDirectory() as tmp:
         (GOOD + ["--bcc", "x@y.z\r\nDATA"], "请正确填写暗送"),
         (GOOD + ["--sound", "nope.wav"], "无法访问到声音文件"),
         (GOOD + ["--background-picture", "nope.gif"], "无法访问到背景图片文件"),
-        (GOOD + ["-o", os.path.join(tmp, "no", "such", "dir.eml")], "cannot write"),
     ]
     for args, message in cases:
         expect(args, 2, message, cwd=tmp)
@@ -105,9 +96,12 @@ with tempfile.TemporaryDirectory() as tmp:
     if not open(out, "rb").read().endswith(b"--==VoxLetter_Multipart==--\r\n"):
         failures.append("-o did not write the mail")
 
-    # Assembly failures are reported and the mail is still written.
+    # A mail that cannot be written is a failure, not a refusal of the input.
+    expect(GOOD + ["-o", os.path.join(tmp, "no", "such", "dir.eml")], 1, "cannot write", cwd=tmp)
+
+    # A file that cannot be reached is refused before anything is written.
     os.remove(os.path.join(tmp, "s.wav"))
-    expect(GOOD + ["--attach", "s.wav"], 0, "文件" + os.path.join(tmp, "s.wav") + "附加失败", cwd=tmp)
+    expect(GOOD + ["--attach", "s.wav"], 2, "无法访问到附件文件" + os.path.join(tmp, "s.wav"), cwd=tmp)
 
 # --recording stands for "Sound.wav" in the program's folder: a copy of the tool in a folder of its own
 # keeps this away from any recording next to the built tool.
@@ -115,9 +109,7 @@ with tempfile.TemporaryDirectory() as tmp:
     own = os.path.join(tmp, "voxletter-cli")
     shutil.copy2(CLI, own)
     CLI = own
-    r = expect(GOOD + ["--recording"], 0, "添加声音失败", cwd=tmp)
-    if b'<BGSOUND SRC="cid:VoxLetterYourSound"' not in base64.b64decode(page_of(r.stdout)):
-        failures.append("the page announces no sound although the recording is missing")
+    expect(GOOD + ["--recording"], 2, "无法访问到录音文件", cwd=tmp)
     open(os.path.join(tmp, "Sound.wav"), "wb").write(b"RIFF-recording")
     r = expect(GOOD + ["--recording"], 0, cwd=tmp)
     if r.stderr or b"Content-ID: <VoxLetterYourSound>\r\n\r\nUklGRi1yZWNvcmRpbmc=\r\n" not in r.stdout:

@@ -73,19 +73,42 @@ TEST(HtmlBody, FaceIsQuotedOnlyWhenAnUnquotedValueWouldEnd) {
     }
 }
 
-TEST(HtmlBody, PlainTextLeavesOutTags) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"Hello\r\nWorld", "Hello\r\nWorld"},
-        {"a <b>bold</b> and <br/>\r\n<!-- c --> 你好", "a bold and \r\n 你好"},
-        {"1 < 2 > 0, a<3, <<x>", "1 < 2 > 0, a<3, <"},
-        {"open <tag never closed", "open <tag never closed"},
-        {"GB \xC4\xE3\xBA\xC3 <b>", "GB ???? "},  // not UTF-8
+// The body as typed, the page's bytes for it (between the font's opening and closing lines), and the
+// plain-text alternative: lines as typed in both, and only what an HTML parser takes for markup left out.
+TEST(HtmlBody, LineBreaksAndPlainText) {
+    const struct {
+        std::string body, page, text;
+    } cases[] = {
+        {"Hello\r\nWorld", "Hello<BR>\r\nWorld", "Hello\r\nWorld"},
+        {"a\r\n\r\nb\r\n", "a<BR>\r\n<BR>\r\nb<BR>\r\n", "a\r\n\r\nb\r\n"},
+        {"lf\nand cr\rend", "lf<BR>\r\nand cr<BR>\r\nend", "lf\r\nand cr\r\nend"},
+        {"3 < 4 and 5>2", "3 < 4 and 5>2", "3 < 4 and 5>2"},
+        {"a <2", "a <2", "a <2"},
+        {"x <b>y</b>", "x <b>y</b>", "x y"},
+        {"&amp; &lt;b&gt; &#x4F60;&#22909; &copy;", "&amp; &lt;b&gt; &#x4F60;&#22909; &copy;",
+         "& <b> 你好 ©"},
+        {"a <b>bold</b> and <br/>\r\n<!-- c --> 你好", "a <b>bold</b> and <br/><BR>\r\n<!-- c --> \xC4\xE3\xBA\xC3",
+         "a bold and \r\n 你好"},
+        {"1 < 2 > 0, a<3, <<x>", "1 < 2 > 0, a<3, <<x>", "1 < 2 > 0, a<3, <"},
+        {"</ 3> <? pi ?>left", "</ 3> <? pi ?>left", " left"},
+        {"<style>p{}</style><script>x()</script>seen", "<style>p{}</style><script>x()</script>seen", "seen"},
+        // A tag still open at the end is a tag to a reader, which shows nothing of it.
+        {"open <tag never closed", "open <tag never closed", "open "},
     };
-    for (const auto& [body, text] : cases) {
+    for (const auto& c : cases) {
         MailDraft d;
-        d.m_strBody = body;
-        EXPECT_EQ(BuildPlainText(d), text) << body;
+        d.m_strBody = c.body;
+        const std::string page = BuildHtmlBody(d);
+        const std::string open = "color=#000000>\r\n";
+        const std::size_t from = page.find(open) + open.size();
+        const std::size_t to = page.find("\r\n\r\n</FONT>");
+        ASSERT_NE(to, std::string::npos) << page;
+        EXPECT_EQ(page.substr(from, to - from), c.page) << c.body;
+        EXPECT_EQ(BuildPlainText(d), c.text) << c.body;
     }
+    MailDraft notUtf8;
+    notUtf8.m_strBody = "GB \xC4\xE3\xBA\xC3 <b>";
+    EXPECT_EQ(BuildPlainText(notUtf8), "GB ???? ");
 }
 
 TEST(HtmlBody, ColorTextIsRedGreenBlue) {
@@ -103,7 +126,7 @@ TEST(HtmlBody, TextBlock) {
     EXPECT_EQ(BuildHtmlBody(d),
               kHead +
                   "<BODY>\r\n<DIV align=center>\r\n<FONT face=\"Noto Sans\" size=3 color=#ff0000>\r\n"
-                  "<B><U>a < b & \"c\"\r\n\xB5\xDA\xB6\xFE\xD0\xD0 &#x1F600;\r\n</U></B>\r\n"
+                  "<B><U>a < b & \"c\"<BR>\r\n\xB5\xDA\xB6\xFE\xD0\xD0 &#x1F600;\r\n</U></B>\r\n"
                   "</FONT>\r\n</DIV>\r\n</BODY>\r\n</HTML>");
 }
 

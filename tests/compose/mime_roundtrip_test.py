@@ -103,7 +103,7 @@ with tempfile.TemporaryDirectory() as tmp:
           f"plain text alternative {text.get_content()!r}")
     check(html.get_content_type() == "text/html" and html.get_content_charset() == "gb2312", "html part")
     page = html.get_payload(decode=True).decode("gb18030")
-    check("你好，世界 &#x1F600;\r\n第二行 <b>\r\n" in page, "body text in the page, emoji as a reference")
+    check("你好，世界 &#x1F600;<BR>\r\n第二行 <b>\r\n" in page, "body text in the page, emoji as a reference")
     check("<BODY BACKGROUND=cid:VoxLetterYourPictue>" in page, "page background")
     check('<BGSOUND SRC="cid:VoxLetterYourSound" loop=2>\r\n'
           '<AUDIO controls src="cid:VoxLetterYourSound"></AUDIO>\r\n' in page, "page sound and player")

@@ -4,6 +4,8 @@ rewritten to a file holding that part, so that a browser can open it."""
 import email
 import email.policy
 import os
+import shutil
+import sys
 
 
 def write_page(mail_path, folder, probe=""):
@@ -39,3 +41,10 @@ def chromium_command(user_data_dir):
     return ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
             "--disable-background-networking", "--disable-component-update", "--disable-sync",
             "--user-data-dir=" + user_data_dir]
+
+
+def require_chromium():
+    """Ends the test as skipped (77) where headless Chromium is not installed."""
+    if shutil.which("chromium") is None:
+        print("SKIP: chromium is not installed (Debian package chromium)")
+        sys.exit(77)

@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """voxletter-cli send end to end, inside a network namespace with the test mail world
 (tests/harness/net): the report on standard output, progress on standard error, the exit status, the
-mail as the server stored it, and Ctrl+C in the middle of a transfer.
+mail as the server stored it, Ctrl+C in the middle of a transfer, and the outbox across a killed retry.
 
 usage: cli_send_test.py VOXLETTER_CLI NET_WORLD_PY WORLD_CONF   (run through run_in_netns.sh)
 """
 
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -41,7 +42,13 @@ if not os.environ.get("VOX_NETNS"):
     sys.exit(77)
 
 with tempfile.TemporaryDirectory() as tmp:
+    # Sent copies go to a folder of the test's own, for every send below.
+    os.environ["XDG_DATA_HOME"] = os.path.join(tmp, "data")
+    sent_cur = os.path.join(tmp, "data", "voxletter", "Sent", "cur")
     log = os.path.join(tmp, "log")
+    # Every run keeps its waiting recipients in an outbox of this test's own.
+    os.environ["XDG_STATE_HOME"] = os.path.join(tmp, "state")
+    outbox_dir = os.path.join(tmp, "state", "voxletter", "outbox")
     world = subprocess.Popen([PYTHON, NET_WORLD, "--world", WORLD, "--log", log], stdout=subprocess.PIPE)
     try:
         if world.stdout.readline() != b"ready\n":
@@ -70,6 +77,18 @@ with tempfile.TemporaryDirectory() as tmp:
         if os.path.exists(stored_path):
             stored = open(stored_path, "rb").read()
             check(without_date(stored) == without_date(composed) + b"\r\n", "stored mail differs from composed")
+            # The sent copy is the mail exactly as it went out, named as a seen Maildir message.
+            m = re.search(r"voxletter-cli send: sent copy: (\S+)\n", err)
+            check(m is not None and os.path.dirname(m.group(1)) == sent_cur and
+                  re.fullmatch(r"\d+\.M\d+P\d+Q\d+\.[^/:]+:2,S", os.path.basename(m.group(1))) is not None,
+                  f"no sent copy named on stderr: {err[-300:]!r}")
+            if m is not None and os.path.exists(m.group(1)):
+                check(open(m.group(1), "rb").read() + b"\r\n" == stored, "the sent copy differs from the mail sent")
+            check(all(os.path.isdir(os.path.join(tmp, "data", "voxletter", "Sent", d)) for d in ("tmp", "new")),
+                  "the Sent folder is no Maildir")
+        r = subprocess.run([CLI, "send", *fields, "--no-sent-copy"], capture_output=True, timeout=60)
+        check(r.returncode == 1 and b"sent copy" not in r.stderr and len(os.listdir(sent_cur)) == 1,
+              f"--no-sent-copy kept a copy: {r.stderr[-300:]!r}")
 
         # Everyone delivered: "发送完毕", exit status 0.
         r = subprocess.run([CLI, "send", "--from", "me@here.test", "--to", "a@accept.test", "--bcc",
@@ -146,6 +165,64 @@ with tempfile.TemporaryDirectory() as tmp:
         if os.path.exists(done):
             raw = open(os.path.join(log, "127.0.0.3", "1.raw"), "rb").read()
             check(b"\r\n.\r\n" not in raw and b"QUIT" not in raw, "end of data or QUIT after Ctrl+C")
+        # The outbox: a greylisted recipient waits while the other one is delivered; a retry killed in the
+        # middle leaves whole files; the next retry delivers it once, and nobody else gets a second copy.
+        r = subprocess.run([CLI, "send", "--from", "me@here.test", "--to", "o@accept.test;g@grey.test"],
+                           capture_output=True, timeout=60)
+        check(r.returncode == 1, f"greylisted: exit {r.returncode}")
+        check(r.stdout == ("以下邮件地址暂时未能投递，将自动重试：\r\n\r\ng@grey.test\r\n失败原因："
+                           "450 4.2.0 <g@grey.test>: Recipient address rejected: Greylisted, try again later\r\n"
+                           "\r\n\r\n").encode(), f"greylisted report {r.stdout!r}")
+        r = subprocess.run([CLI, "outbox", "list"], capture_output=True, timeout=60)
+        lines = r.stdout.decode().splitlines()
+        check(r.returncode == 0 and len(lines) == 1 and lines[0].startswith("g@grey.test\ttries 1\tnext ")
+              and lines[0].endswith("Greylisted, try again later"), f"outbox list {r.stdout!r}")
+        p = subprocess.Popen([CLI, "outbox", "retry"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        p.stderr.readline()  # it has begun
+        p.kill()
+        p.wait()
+        names = sorted(os.listdir(outbox_dir))
+        check(len([n for n in names if n.endswith(".eml")]) == 1 and len([n for n in names if n.endswith(".json")]) == 1,
+              f"outbox after a killed retry: {names}")
+        for n in names:
+            if n.endswith(".json"):
+                import json
+                state = json.load(open(os.path.join(outbox_dir, n)))
+                check(state["address"] == "g@grey.test" and "password" not in json.dumps(state), f"state {state}")
+        r = subprocess.run([CLI, "outbox", "retry"], capture_output=True, timeout=60)
+        check(r.returncode == 0 and r.stdout == "发送完毕\r\n".encode(), f"retry: {r.returncode} {r.stdout!r} {r.stderr[-300:]!r}")
+        grey = os.path.join(log, "127.0.0.17")
+        stored = [n for n in os.listdir(grey) if n.endswith(".env")] if os.path.isdir(grey) else []
+        check(len(stored) == 1, f"greylisted copies: {stored}")
+        accept = os.path.join(log, "127.0.0.2")
+        copies = sum(b"o@accept.test" in open(os.path.join(accept, n), "rb").read()
+                     for n in os.listdir(accept) if n.endswith(".env"))
+        check(copies == 1, f"copies to the recipient delivered at once: {copies}")
+        r = subprocess.run([CLI, "outbox", "list"], capture_output=True, timeout=60)
+        check(r.returncode == 0 and r.stdout == b"", f"empty outbox list {r.returncode} {r.stdout!r}")
+        check([n for n in os.listdir(outbox_dir) if not n.startswith(".")] == [], f"left in the outbox: {os.listdir(outbox_dir)}")
+        r = subprocess.run([CLI, "outbox", "retry"], capture_output=True, timeout=60)
+        check(r.returncode == 0 and r.stdout == b"", f"retry of nothing {r.returncode} {r.stdout!r}")
+
+        # Port 25 blocked: no exchanger answers. The report ends with the sentence, then how to use a relay.
+        r = subprocess.run([CLI, "send", "--from", "me@here.test", "--to", "z@refused.test"], capture_output=True,
+                           timeout=60)
+        out = r.stdout.decode()
+        sentence = "无法连接任何邮件服务器的25端口，你的网络可能封锁了该端口。可以改为通过你的邮箱服务商的发信服务器发送。"
+        check(r.returncode == 1 and out.startswith("以下邮件地址暂时未能投递，将自动重试：\r\n\r\nz@refused.test\r\n"
+                                                    "失败原因：无法连接对方服务器\r\n\r\n" + sentence + "\r\n"),
+              f"blocked report {out!r}")
+        advice = out.split(sentence, 1)[-1]
+        check("--relay" in advice and "relay.conf" in advice, f"blocked advice {advice!r}")
+        r = subprocess.run([CLI, "outbox", "drop", "z@refused.test"], capture_output=True, timeout=60)
+        check(r.returncode == 0, f"drop: {r.returncode} {r.stderr!r}")
+        r = subprocess.run([CLI, "outbox", "drop", "z@refused.test"], capture_output=True, timeout=60)
+        check(r.returncode == 1, f"drop again: {r.returncode}")
+        r = subprocess.run([CLI, "outbox", "list"], capture_output=True, timeout=60)
+        check(r.returncode == 0 and r.stdout == b"", f"list after drop {r.stdout!r}")
+        for args in (["list", "a@b.test"], ["tidy"], ["drop"]):
+            r = subprocess.run([CLI, "outbox", *args], capture_output=True, timeout=60)
+            check(r.returncode == 2 and r.stdout == b"", f"outbox {args}: {r.returncode} {r.stdout!r}")
     finally:
         world.terminate()
         world.wait()

@@ -69,7 +69,42 @@ TEST(MxResolver, ExchangersAreTriedInAnswerOrderUntilOneAccepts) {
     EXPECT_EQ(tried, (std::vector<std::string>{"x.test", "y.test", "z.test"}));
 }
 
-TEST(MxResolver, ReadsMxNamesOffTheWireInOrderSkippingOtherRecords) {
+TEST(MxResolver, TheLastExchangerThatAnsweredDecidesWhetherTheRecipientWaits) {
+    auto answer = [](const std::string& reason, FailureKind kind, bool unreachable) {
+        return DeliveryResult(DeliveryFailure{"a@b.test", reason, kind, unreachable});
+    };
+    const DeliveryResult noConnect = answer("无法连接对方服务器", FailureKind::Final, true);
+    const DeliveryResult greylisted = answer("450 later\r\n", FailureKind::Temporary, false);
+    const DeliveryResult refused = answer("550 no\r\n", FailureKind::Final, false);
+    const struct {
+        std::vector<DeliveryResult> attempts;  // one per exchanger, in order
+        std::string reason;
+        FailureKind kind;
+        bool unreachable;
+    } cases[] = {
+        {{noConnect, noConnect}, "无法连接对方服务器", FailureKind::Temporary, true},
+        {{greylisted, noConnect}, "450 later\r\n", FailureKind::Temporary, false},
+        {{refused, noConnect}, "550 no\r\n", FailureKind::Final, false},
+        {{noConnect, refused}, "550 no\r\n", FailureKind::Final, false},
+        {{refused, greylisted}, "450 later\r\n", FailureKind::Temporary, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> hosts;
+        for (std::size_t i = 0; i < c.attempts.size(); ++i) hosts.push_back("mx" + std::to_string(i));
+        Lookups lookups{{}, {MxStatus::Ok, hosts}};
+        CMxResolver resolver(lookups.Fn());
+        std::size_t n = 0;
+        const DeliveryResult result = resolver.DeliverToRecipient(
+            "a@b.test", [&](const std::string&, const std::string&) { return c.attempts[n++]; });
+        ASSERT_TRUE(result);
+        EXPECT_EQ(n, c.attempts.size());
+        EXPECT_EQ(result->szReason, c.reason);
+        EXPECT_EQ(result->kind, c.kind) << c.reason;
+        EXPECT_EQ(result->unreachable, c.unreachable) << c.reason;
+    }
+}
+
+TEST(MxResolver, ReadsMxNamesOffTheWireByPreferenceSkippingOtherRecords) {
     // b.test MX: a CNAME first, then "mxa" with preference 20 before "mxb" with preference 10; the names
     // are compressed against the question.
     const unsigned char reply[] = {
@@ -81,9 +116,44 @@ TEST(MxResolver, ReadsMxNamesOffTheWireInOrderSkippingOtherRecords) {
     };
     const MxAnswer answer = CMxResolver::ParseMxAnswer(reply, sizeof reply);
     EXPECT_EQ(answer.status, MxStatus::Ok);
-    EXPECT_EQ(answer.exchangers, (std::vector<std::string>{"mxa.b.test", "mxb.b.test"}));
+    EXPECT_EQ(answer.exchangers, (std::vector<std::string>{"mxb.b.test", "mxa.b.test"}));
+    EXPECT_FALSE(answer.nullMx);
 
     EXPECT_EQ(CMxResolver::ParseMxAnswer(reply, 5).status, MxStatus::Failed);  // cut off inside the header
+
+    // "0 ." alone: the domain takes no mail.
+    const unsigned char nullMx[] = {
+        0x12, 0x34, 0x81, 0x80, 0, 1, 0, 1, 0, 0, 0, 0,  //
+        1, 'b', 4, 't', 'e', 's', 't', 0, 0, 15, 0, 1,    //
+        0xc0, 12, 0, 15, 0, 1, 0, 0, 0, 60, 0, 3, 0, 0, 0,
+    };
+    const MxAnswer none = CMxResolver::ParseMxAnswer(nullMx, sizeof nullMx);
+    EXPECT_TRUE(none.nullMx);
+    EXPECT_TRUE(none.exchangers.empty());
+}
+
+TEST(MxResolver, NullMxAndImplicitExchanger) {
+    const struct {
+        MxAnswer answer;
+        bool hasAddress;
+        std::vector<std::string> tried;
+        std::string reason;
+    } cases[] = {
+        {{MxStatus::Ok, {}, true}, true, {}, "该域名不接收邮件"},
+        {{MxStatus::Ok, {}}, true, {"b.test"}, "550 refused by b.test\r\n"},
+        {{MxStatus::Ok, {}}, false, {}, "无法获得邮件服务器"},
+        {{MxStatus::Failed, {}}, true, {}, "无法获得邮件服务器"},  // no such domain: no implicit exchanger
+    };
+    for (const auto& c : cases) {
+        Lookups lookups{{}, c.answer};
+        CMxResolver resolver(lookups.Fn(), [&](const std::string&) { return c.hasAddress; });
+        std::vector<std::string> tried;
+        const DeliveryResult result = resolver.DeliverToRecipient("a@b.test", Refusing(tried));
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->szReason, c.reason);
+        EXPECT_EQ(result->kind, FailureKind::Final);
+        EXPECT_EQ(tried, c.tried);
+    }
 }
 
 TEST(MxResolver, ReadsSrvAndTxtRecordsOffTheWire) {

@@ -223,12 +223,12 @@ TEST_F(WaveRecorderTest, WavHeaderIsExact) {
     EXPECT_EQ(vox::WavHeader(f, 59), want);  // 59 data bytes + pad: RIFF size 38 + 60 = 98
 
     const std::vector<uint8_t> data(59, 0x7F);
-    ASSERT_EQ(vox::WriteWavFile(m_dir / "x.wav", f, data.data(), 59), 0);
+    ASSERT_EQ(vox::WriteWavFile(m_dir / "x.wav", f, data.data(), 59), "");
     const std::vector<uint8_t> file = ReadAll(m_dir / "x.wav");
     ASSERT_EQ(file.size(), 46u + 59 + 1);
     EXPECT_TRUE(std::equal(want.begin(), want.end(), file.begin()));
     EXPECT_EQ(file.back(), 0);
-    EXPECT_NE(vox::WriteWavFile(m_dir / "missing" / "x.wav", f, data.data(), 59), 0);
+    EXPECT_NE(vox::WriteWavFile(m_dir / "missing" / "x.wav", f, data.data(), 59), "");
 }
 
 TEST_F(WaveRecorderTest, StopAndStartAgainAppendsAndKeepsCounting) {

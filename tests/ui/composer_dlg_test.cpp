@@ -5,7 +5,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QDialogButtonBox>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -15,6 +20,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <ctime>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 
@@ -23,7 +30,9 @@
 #include "controls/body_edit.h"
 #include "app/maker_info.h"
 #include "controls/text_format.h"
+#include "delivery/outbox.h"
 #include "delivery/sending_dlg.h"
+#include "dialogs/message_box.h"
 #include "dialogs/font_dlg.h"
 #include "memory_keyring.h"
 #include "ui_test_support.h"
@@ -31,6 +40,7 @@
 using namespace vox;
 using vox::test::FileChooserScript;
 using vox::test::MessageRecorder;
+using vox::test::Items;
 
 namespace {
 
@@ -70,22 +80,15 @@ void FillValid(CComposerDlg& dlg) {
     dlg.Body()->setPlainText(QStringLiteral("你好"));
 }
 
-QStringList Items(const QListWidget* list) {
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
-    return items;
-}
-
 }  // namespace
 
 class ComposerDlgTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // The sends here go nowhere: the sender domain's DMARC policy is not asked of the network.
-    void initTestCase() {
-        vox::SetDmarcLookupFunction([](const std::string&) { return std::optional<vox::DmarcPolicy>(); });
-    }
+    void initTestCase();
+    void outboxRoundAtStart();
+    void longReportScrollsWithOkOnScreen();
     void templateLayout();
     void tabOrderFollowsTemplate();
     void fieldCheckFocusAndSelection_data();
@@ -105,10 +108,12 @@ private slots:
     void routeOfTheSender();
     void editsDuringSendDoNotReachIt();
     void destroyedDuringSend();
-    void closedDuringSend();
+    void closing_data();
+    void closing();
     void aboutBox();
     void relaySettingsFile_data();
     void relaySettingsFile();
+    void sizeWarningChoices();
 };
 
 void ComposerDlgTest::templateLayout() {
@@ -472,14 +477,17 @@ void ComposerDlgTest::reportListsFailures() {
     MessageRecorder boxes;
     CComposerDlg dlg;
     ScriptedDelivery delivery;
-    delivery.failures = {{"b@two.example", "550 no such user\r\n"}};
+    delivery.failures = {{"b@two.example", "550 no such user\r\n"},
+                         {"c@three.example", "450 try later\r\n", FailureKind::Temporary}};
     dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
     FillValid(dlg);
     dlg.OnSend();
     QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
     QCOMPARE(boxes.messages.size(), std::size_t{1});
     QCOMPARE(boxes.messages[0].text, QStringLiteral("以下邮件地址不能正确投递\r\n\r\nb@two.example\r\n失败原因：550 no such "
-                                                    "user\r\n\r\n\r\n"));
+                                                    "user\r\n\r\n\r\n"
+                                                    "以下邮件地址暂时未能投递，将自动重试：\r\n\r\nc@three.example\r\n"
+                                                    "失败原因：450 try later\r\n\r\n\r\n"));
     QCOMPARE(boxes.messages[0].caption, QStringLiteral("信息"));
     QVERIFY(boxes.messages[0].icon == MessageIcon::Exclamation);
 
@@ -546,18 +554,55 @@ void ComposerDlgTest::destroyedDuringSend() {
     }
 }
 
-void ComposerDlgTest::closedDuringSend() {
+void ComposerDlgTest::closing_data() {
+    QTest::addColumn<QString>("how");    // "escape" or "close"
+    QTest::addColumn<bool>("sending");   // Send pressed just before
+    QTest::addColumn<int>("answer");     // to the question: 1 yes, 0 no, -1 none expected
+    QTest::addColumn<bool>("ends");      // the window closes and ends
+    QTest::addColumn<int>("deliveries");  // delivery windows opened in the end
+    QTest::newRow("escape") << "escape" << false << -1 << false << 0;
+    QTest::newRow("escape while sending") << "escape" << true << -1 << false << 1;
+    QTest::newRow("close box") << "close" << false << -1 << true << 0;
+    QTest::newRow("close box while sending, no") << "close" << true << 0 << false << 1;
+    QTest::newRow("close box while sending, yes") << "close" << true << 1 << true << 0;
+}
+
+void ComposerDlgTest::closing() {
+    QFETCH(QString, how);
+    QFETCH(bool, sending);
+    QFETCH(int, answer);
+    QFETCH(bool, ends);
+    QFETCH(int, deliveries);
     MessageRecorder boxes;
-    CComposerDlg dlg;
+    test::QuestionScript questions;
+    if (answer >= 0) questions.answers = {answer == 1};
+    QTemporaryDir kept;
+    CComposerDlg dlg(nullptr, {kept.filePath(QStringLiteral("draft")).toStdString(), {}});
     ScriptedDelivery delivery;
     dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+    bool ended = false;
+    connect(&dlg, &CComposerDlg::ended, this, [&] { ended = true; });
     FillValid(dlg);
     dlg.show();
-    dlg.OnSend();
-    dlg.close();  // before any step has been taken
-    QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
-    QCOMPARE(delivery.windows, 0);  // no delivery and no report for a closed composer
-    QVERIFY(boxes.messages.empty());
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    if (sending) dlg.OnSend();
+    if (how == "escape")
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+    else
+        dlg.close();  // before any step has been taken
+    QCOMPARE(dlg.isVisible(), !ends);
+    QCOMPARE(questions.asked,
+             std::vector<QString>(answer >= 0 ? 1 : 0, QString::fromUtf8(kCancelSendQuestion)));
+    if (sending) QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
+    QCOMPARE(delivery.windows, deliveries);
+    QTRY_COMPARE(ended, ends);
+    // The letter as it was at the close is the draft, whatever happened to the send.
+    if (ends) {
+        const DraftStore::Loaded draft = DraftStore(kept.filePath(QStringLiteral("draft")).toStdString(), {}).Load();
+        QCOMPARE(int(draft.found), int(DraftStore::Found::Unsent));
+        QCOMPARE(draft.draft.m_strBody, std::string("你好"));
+    }
+    if (deliveries == 0) QVERIFY(boxes.messages.empty());  // no report for a send given up
 }
 
 void ComposerDlgTest::aboutBox() {
@@ -630,7 +675,7 @@ void ComposerDlgTest::routeOfTheSender() {
     });
     QStringList asked;
     int answer = 2;
-    const ChoiceFunction previousChoice = SetChoiceFunction([&](QWidget*, const QString& text, const QString&, const QStringList&) {
+    const ChoiceAnswerFunction previousChoice = SetChoiceAnswerFunction([&](const QString& text, const QStringList&) {
         asked << text;
         return answer;
     });
@@ -679,8 +724,116 @@ void ComposerDlgTest::routeOfTheSender() {
     QCOMPARE(delivery.windows, 4);
     QCOMPARE(looked, (std::vector<std::string>{"reject.example", "reject.example", "fine.example"}));
 
-    SetChoiceFunction(previousChoice);
+    SetChoiceAnswerFunction(previousChoice);
     SetDmarcLookupFunction([](const std::string&) { return std::optional<DmarcPolicy>(); });
+    qputenv("XDG_CONFIG_HOME", previous);
+}
+
+void ComposerDlgTest::initTestCase() {
+    // The composer tries its outbox from the start: this test's own, never the user's.
+    static QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
+    // The sends here go nowhere: the sender domain's DMARC policy is not asked of the network.
+    vox::SetDmarcLookupFunction([](const std::string&) { return std::optional<vox::DmarcPolicy>(); });
+}
+
+void ComposerDlgTest::outboxRoundAtStart() {
+    QTemporaryDir state;
+    const QByteArray previous = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
+    Outbox outbox;
+    const std::int64_t now = std::time(nullptr);
+    // One waits for its next try; one from three days ago, without a domain, is given up at its try.
+    QCOMPARE(outbox.Keep("mail", "me@x.example", {}, {{"w@later.example", "450 later\r\n", FailureKind::Temporary}},
+                         now),
+             std::string());
+    QCOMPARE(outbox.Keep("mail", "me@x.example", {}, {{"nobody", "无法连接对方服务器", FailureKind::Temporary}},
+                         now - 3 * 24 * 3600),
+             std::string());
+    MessageRecorder boxes;
+    {
+        CComposerDlg dlg;
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.WaitingRecipients() == 1 && !dlg.IsOutboxRoundRunning(), 20000);
+        QVERIFY2(dlg.InfoPane()->text().endsWith(QStringLiteral("发件箱：1个收件人等待自动重试。")),
+                 qPrintable(dlg.InfoPane()->text()));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.messages.size(), std::size_t{1}, 5000);
+        QCOMPARE(boxes.messages[0].text,
+                 QStringLiteral("以下邮件地址不能正确投递\r\n\r\nnobody\r\n失败原因：无法获得邮件服务器\r\n\r\n"));
+        QVERIFY(boxes.messages[0].icon == MessageIcon::Exclamation);
+    }
+    QCOMPARE(outbox.List().size(), std::size_t{1});
+    qputenv("XDG_STATE_HOME", previous);
+}
+
+void ComposerDlgTest::longReportScrollsWithOkOnScreen() {
+    FailureList failures;
+    for (int i = 0; i < 300; ++i) failures.push_back({"u" + std::to_string(i) + "@ok.example", "550 no\r\n"});
+    const QString text = QString::fromStdString(BuildReport(failures).text);
+    const std::unique_ptr<QDialog> window = MakeMessageWindow(nullptr, text, QStringLiteral("信息"), MessageIcon::Exclamation);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QRect screen = window->screen()->availableGeometry();
+    auto* ok = window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    const QRect okOnScreen(ok->mapToGlobal(QPoint(0, 0)), ok->size());
+    QVERIFY2(screen.contains(okOnScreen), qPrintable(QStringLiteral("%1,%2").arg(okOnScreen.y()).arg(screen.height())));
+    auto* view = window->findChild<QPlainTextEdit*>(QStringLiteral("text"));
+    QVERIFY(view != nullptr);
+    QVERIFY(view->verticalScrollBar()->maximum() > 0);
+    QCOMPARE(view->toPlainText(), QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    ok->click();
+    QVERIFY(!window->isVisible());
+    // A short text stays an ordinary box.
+    QVERIFY(qobject_cast<QMessageBox*>(
+        MakeMessageWindow(nullptr, QStringLiteral("发送完毕"), QStringLiteral("信息"), MessageIcon::Information).get()));
+}
+
+// A mail over 20 MB is announced before it goes: stop sends nothing, "send as is" sends the WAV, and
+// switching to Opus sends the same draft again with the voice as Opus.
+void ComposerDlgTest::sizeWarningChoices() {
+    QTemporaryDir dir;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    const std::string wav = dir.filePath(QStringLiteral("long.wav")).toStdString();
+    // Two minutes at 44100 Hz 16-bit stereo: 21 MB of WAV, 29 MB once in the mail.
+    QCOMPARE(std::system(("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 120 sine 300-900 vol 0.3").c_str()), 0);
+    struct Case {
+        const char* answer;
+        int windows;
+        std::size_t minBytes, maxBytes;
+        const char* soundName;
+    } cases[] = {
+        {"停止", 0, 0, 0, ""},
+        {"照样发送", 1, 28'000'000, 30'000'000, "long.wav"},
+        {"改用Opus", 1, 400'000, 1'000'000, "Sound.opus"},
+    };
+    for (const Case& c : cases) {
+        MessageRecorder boxes;
+        QStringList offered;
+        const ChoiceAnswerFunction before = SetChoiceAnswerFunction([&](const QString&, const QStringList& choices) {
+            offered = choices;
+            return static_cast<int>(choices.indexOf(QString::fromUtf8(c.answer)));
+        });
+        CComposerDlg dlg;
+        ScriptedDelivery delivery;
+        dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+        FillValid(dlg);
+        dlg.Draft().m_strSound = wav;
+        dlg.OnSend();
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled() && !dlg.IsSending() && (c.windows == 0 || delivery.windows == c.windows), 60000);
+        SetChoiceAnswerFunction(before);
+        QCOMPARE(offered, (QStringList{QStringLiteral("改用Opus"), QStringLiteral("照样发送"), QStringLiteral("停止")}));
+        QVERIFY2(!boxes.messages.empty(), c.answer);
+        QVERIFY2(boxes.messages[0].text.startsWith(QStringLiteral("邮件大小为29.")), qPrintable(boxes.messages[0].text));
+        QVERIFY2(boxes.messages[0].text.contains(QStringLiteral("很多邮件服务商拒收超过25 MB的邮件。声音改为Opus格式后约为0.")),
+                 qPrintable(boxes.messages[0].text));
+        QCOMPARE(delivery.windows, c.windows);
+        if (c.windows == 0) continue;
+        QVERIFY2(delivery.message.size() >= c.minBytes && delivery.message.size() <= c.maxBytes,
+                 qPrintable(QString::number(delivery.message.size())));
+        QVERIFY(delivery.message.find(std::string("filename=\"") + c.soundName + "\"") != std::string::npos);
+        // The warning came once; the Opus mail is small enough to pass without one.
+        QCOMPARE(boxes.messages.size(), std::size_t{2});
+    }
     qputenv("XDG_CONFIG_HOME", previous);
 }
 

@@ -14,6 +14,7 @@
 
 #include "delivery/sending_dlg.h"
 #include "dialogs/window_worker.h"
+#include "ui_test_support.h"
 
 using namespace vox;
 
@@ -133,6 +134,9 @@ void SendingDlgTest::keysDoNotEndItWhileRunning_data() {
 
 void SendingDlgTest::keysDoNotEndItWhileRunning() {
     QFETCH(QString, how);
+    // Escape and the close box ask first; a No leaves the send running, the Yes that follows cancels.
+    test::QuestionScript questions;
+    questions.answers = {false, true};
     CSendingDlg dlg(1, 8, UntilCancelled);
     bool visibleAfterEnter = false, cancelledByEnter = true, visibleAfterRequest = false;
     QTimer::singleShot(100, &dlg, [&] {
@@ -140,12 +144,19 @@ void SendingDlgTest::keysDoNotEndItWhileRunning() {
         QTest::keyClick(dlg.CancelButton(), Qt::Key_Enter);
         visibleAfterEnter = dlg.isVisible();
         cancelledByEnter = dlg.IsCancelled();
-        if (how == "button")
-            dlg.CancelButton()->click();
-        else if (how == "escape")
-            QTest::keyClick(&dlg, Qt::Key_Escape);
-        else
-            dlg.close();
+        const auto request = [&] {
+            if (how == "button")
+                dlg.CancelButton()->click();
+            else if (how == "escape")
+                QTest::keyClick(&dlg, Qt::Key_Escape);
+            else
+                dlg.close();
+        };
+        request();
+        if (how != "button") {
+            QVERIFY(!dlg.IsCancelled());  // answered No
+            request();
+        }
         // The request is noted, but the window waits for its worker.
         visibleAfterRequest = dlg.isVisible();
     });
@@ -156,6 +167,8 @@ void SendingDlgTest::keysDoNotEndItWhileRunning() {
     QVERIFY(dlg.IsCancelled());
     QVERIFY(!dlg.IsWorkerRunning());
     QCOMPARE(dlg.Failures().size(), std::size_t{1});
+    const std::vector<QString> asked(how == "button" ? 0 : 2, QString::fromUtf8(kCancelSendQuestion));
+    QCOMPARE(questions.asked, asked);
 }
 
 void SendingDlgTest::destroyedWhileRunning() {

@@ -2,6 +2,8 @@
 // Sound command, under Qt's offscreen platform.
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -12,6 +14,7 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,6 +25,8 @@
 #include "scripted_wave_device.h"
 #include "sound/add_sound_dlg.h"
 #include "sound/record_dlg.h"
+#include "sound/sound_player.h"
+#include "voice/voice_settings.h"
 #include "modal_answer.h"
 #include "ui_test_support.h"
 
@@ -83,6 +88,8 @@ private slots:
     void recordMendedFaults();
     void addSoundEdgeCases();
     void composerStoresTheChoiceAndReopensOnAMissingFile();
+    void voiceFormatIsRememberedBetweenRuns();
+    void listenPlaysEveryFormat();
 };
 
 void SoundDlgTest::recordEnablingAfterEveryEvent() {
@@ -385,6 +392,101 @@ void SoundDlgTest::composerStoresTheChoiceAndReopensOnAMissingFile() {
     QCOMPARE(shown, QStringLiteral("/no/such/sound.wav"));
     QCOMPARE(composer.Draft().m_strSound, std::string());
     QVERIFY(!composer.IsSending());
+}
+
+// The voice's form chosen in the sound window holds for the draft and for the next run; Cancel keeps the
+// old choice.
+void SoundDlgTest::voiceFormatIsRememberedBetweenRuns() {
+    MessageRecorder boxes;
+    QTemporaryDir config;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    auto choose = [](int format, bool normalize, bool ok) {
+        OnNextModal<CAddSoundDlg>([=](CAddSoundDlg& d) {
+            qobject_cast<QComboBox*>(d.Control(1044))->setCurrentIndex(format);
+            qobject_cast<QCheckBox*>(d.Control(1045))->setChecked(normalize);
+            if (ok) d.accept(); else d.reject();
+        });
+    };
+    {
+        CComposerDlg composer;
+        QCOMPARE(composer.Draft().m_voice.format, VoiceFormat::Wav);
+        QCOMPARE(composer.Draft().m_voice.normalize, false);
+        choose(1, true, true);
+        composer.OnSound();
+        QCOMPARE(composer.Draft().m_voice.format, VoiceFormat::Opus);
+        QCOMPARE(composer.Draft().m_voice.normalize, true);
+        choose(2, false, false);
+        composer.OnSound();
+        QCOMPARE(composer.Draft().m_voice.format, VoiceFormat::Opus);
+    }
+    {
+        CComposerDlg composer;
+        QCOMPARE(composer.Draft().m_voice.format, VoiceFormat::Opus);
+        QCOMPARE(composer.Draft().m_voice.normalize, true);
+        QString shownFormat;
+        OnNextModal<CAddSoundDlg>([&](CAddSoundDlg& d) {
+            shownFormat = qobject_cast<QComboBox*>(d.Control(1044))->currentText();
+            qobject_cast<QComboBox*>(d.Control(1044))->setCurrentIndex(2);
+            d.accept();
+        });
+        composer.OnSound();
+        QCOMPARE(shownFormat, QStringLiteral("Opus"));
+    }
+    QCOMPARE(LoadVoiceSettings().format, VoiceFormat::Mp3);
+    QVERIFY(boxes.messages.empty());
+    qputenv("XDG_CONFIG_HOME", previous);
+}
+
+// 试听 plays the chosen sound whatever its format, all of it, at its own rate; pressed again it stops.
+void SoundDlgTest::listenPlaysEveryFormat() {
+    MessageRecorder boxes;
+    QTemporaryDir dir;
+    const std::string wav = dir.filePath(QStringLiteral("tone.wav")).toStdString();
+    const std::string opus = dir.filePath(QStringLiteral("tone.opus")).toStdString();
+    const std::string mp3 = dir.filePath(QStringLiteral("tone.mp3")).toStdString();
+    QCOMPARE(std::system(("sox -n -r 22050 -c 1 -b 16 '" + wav + "' synth 1 sine 440").c_str()), 0);
+    if (std::system(("opusenc --quiet '" + wav + "' '" + opus + "' && lame --quiet '" + wav + "' '" + mp3 + "'").c_str()) != 0)
+        QSKIP("opusenc or lame is missing (Debian opus-tools, lame)");
+    struct Case {
+        std::string path;
+        uint32_t rate;
+    } cases[] = {{wav, 22050}, {opus, 24000}, {mp3, 22050}};  // Opus decodes at its rate nearest the original
+    for (const Case& c : cases) {
+        vox::testing::ScriptedWaveDevice* dev = nullptr;
+        CAddSoundDlg dlg(c.path, 0);
+        dlg.SetPlayerFactory([&] {
+            auto device = std::make_unique<vox::testing::ScriptedWaveDevice>();
+            dev = device.get();
+            dev->HoldOutput(true);
+            return std::make_unique<CSoundPlayer>(std::move(device));
+        });
+        dlg.show();
+        auto* listen = qobject_cast<QPushButton*>(dlg.Control(1046));
+        QCOMPARE(listen->text(), QStringLiteral("试听"));
+        listen->click();
+        QVERIFY(dev != nullptr);
+        QCOMPARE(listen->text(), QStringLiteral("停止"));
+        listen->click();  // stop before the end
+        QCOMPARE(listen->text(), QStringLiteral("试听"));
+        dev->HoldOutput(false);
+        listen->click();  // and all of it
+        QTRY_COMPARE_WITH_TIMEOUT(listen->text(), QStringLiteral("试听"), 5000);
+        dev->WaitIdle();
+        const double seconds = static_cast<double>(dev->Played().size()) / (2.0 * c.rate);
+        QVERIFY2(seconds > 0.98 && seconds < 1.1, qPrintable(QString::fromStdString(c.path) + " " + QString::number(seconds)));
+        QVERIFY(boxes.messages.empty());
+    }
+    // Nothing chosen: nothing to listen to. A file that is no sound: the reason.
+    CAddSoundDlg none("", 0);
+    QVERIFY(!none.Control(1046)->isEnabled());
+    const std::string text = dir.filePath(QStringLiteral("note.wav")).toStdString();
+    std::ofstream(text) << "not a sound";
+    CAddSoundDlg bad(text, 0);
+    bad.SetPlayerFactory([] { return std::make_unique<CSoundPlayer>(std::make_unique<vox::testing::ScriptedWaveDevice>()); });
+    qobject_cast<QPushButton*>(bad.Control(1046))->click();
+    QCOMPARE(boxes.messages.size(), std::size_t{1});
+    QVERIFY(boxes.messages[0].text.startsWith(QStringLiteral("无法试听：")));
 }
 
 QTEST_MAIN(SoundDlgTest)

@@ -69,7 +69,7 @@ void StylingWindowsTest::backgroundTemplate() {
     CBackgroundDlg dlg(0, kWhite, QString());
     QCOMPARE(dlg.windowTitle(), QStringLiteral("背景"));
     QCOMPARE(dlg.size(), QSize(281, 150));  // 187 by 100 units
-    QCOMPARE(dlg.Control(1018)->geometry(), QRect(51, 65, 60, 18));
+    QCOMPARE(dlg.Control(1018)->geometry(), QRect(51, 65, 75, 18));  // 50 units wide: its caption fits
     QCOMPARE(dlg.Control(1015)->geometry(), QRect(81, 87, 120, 18));
     QCOMPARE(dlg.Control(1020)->geometry(), QRect(212, 42, 18, 18));
     QVERIFY(qobject_cast<QPushButton*>(dlg.Control(1))->isDefault());
@@ -84,7 +84,7 @@ void StylingWindowsTest::backgroundTemplate() {
     CAlignDlg align(1);
     QCOMPARE(align.windowTitle(), QStringLiteral("格式"));
     QCOMPARE(align.size(), QSize(281, 150));
-    QCOMPARE(align.Control(1019)->geometry(), QRect(54, 81, 75, 18));
+    QCOMPARE(align.Control(1019)->geometry(), QRect(54, 81, 90, 18));  // 60 units wide: its caption fits
     QCOMPARE(Button(align, 1017)->text(), QStringLiteral("左对齐(&L)"));
 }
 

@@ -1,7 +1,8 @@
 // Writes pictures of the windows with sample contents, for the README and for looking at the layout:
 // composer.png (styled: hover buttons, a tiled picture behind centred text), body-wmf.png (the body over
 // a metafile tile), sending.png, about.png, font.png, record.png (a recording under way) and
-// record_advanced.png, account.png in the folder given as the only argument.
+// record_advanced.png, sound.png (the sound window with the voice as Opus) and account.png in the folder
+// given as the only argument.
 // Run under a real X server (scripts/screenshot.sh uses Xvfb), not in a test.
 
 #include <QApplication>
@@ -40,6 +41,8 @@
 #include "dialogs/background_dlg.h"
 #include "modal_answer.h"
 #include "scripted_wave_device.h"
+#include "compose/mail_draft.h"
+#include "sound/add_sound_dlg.h"
 #include "sound/record_dlg.h"
 
 using namespace vox;
@@ -229,6 +232,16 @@ int main(int argc, char* argv[]) {
         ok = Save(record, folder, "record.png") && ok;
         record.reject();
         temp.remove(QStringLiteral("tempRecord"));
+    }
+    {
+        VoiceOptions voice;
+        voice.format = VoiceFormat::Opus;
+        voice.normalize = true;
+        CAddSoundDlg sound(kRecordingMarker, 0, nullptr, voice);
+        sound.show();
+        Settle(200);
+        ok = Save(sound, folder, "sound.png") && ok;
+        sound.reject();
     }
     return ok ? 0 : 1;
 }

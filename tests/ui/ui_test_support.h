@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the window tests: the message box and the file chooser answered without a window.
 
+#include <QListWidget>
 #include <QString>
 #include <QStringList>
 
@@ -39,6 +40,29 @@ private:
     MessageFunction m_previous;
 };
 
+// Answers every question (AskYesNo) with the next prepared answer, No when none is left, and records it.
+class QuestionScript {
+public:
+    QuestionScript() {
+        m_previous = SetQuestionFunction([this](QWidget*, const QString& text, const QString&) {
+            asked.push_back(text);
+            if (answers.empty()) return false;
+            const bool next = answers.front();
+            answers.erase(answers.begin());
+            return next;
+        });
+    }
+    ~QuestionScript() { SetQuestionFunction(m_previous); }
+    QuestionScript(const QuestionScript&) = delete;
+    QuestionScript& operator=(const QuestionScript&) = delete;
+
+    std::vector<bool> answers;
+    std::vector<QString> asked;
+
+private:
+    QuestionFunction m_previous;
+};
+
 // Answers every file chooser with the next prepared list (an empty list is Cancel).
 class FileChooserScript {
 public:
@@ -61,6 +85,13 @@ public:
 private:
     FileChooserFunction m_previous;
 };
+
+// The items of a list, in the order it shows them.
+inline QStringList Items(const QListWidget* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+    return items;
+}
 
 // The whole content of a file, as bytes.
 inline std::string ReadAll(const std::filesystem::path& path) {

@@ -6,11 +6,14 @@ SMTP servers, one per line; DNS answers keep the records in file order:
 
     b.test      MX        20 mxa.b.test     # preference 20 listed first, and answered first
     mxa.b.test  A         127.0.0.2
+    mx6.b.test  AAAA      fd00::2
+    null.test   MX        0 .                   # a domain that takes no mail (RFC 7505)
     c.test      CNAME     b.test            # put into the answer section of any query for c.test
     gone.test   NXDOMAIN
     fail.test   SERVFAIL
     quiet.test  SILENT                      # the query is never answered
-    @smtp       127.0.0.2 accept            # an SMTP server on 127.0.0.2:25 (modes below)
+    @smtp       127.0.0.2 accept            # an SMTP server on 127.0.0.2:25 (modes below); ::1 and
+                                            # fd00::N serve IPv6
     @postfix    127.0.0.16 postfix.test     # a real Postfix on 127.0.0.16:25 for the domain postfix.test
     @relay      127.0.0.16 relay.test       # a submission server: 587 STARTTLS, 465 TLS, AUTH required
     @relay      127.0.0.3 a.test,b.test noauth   # names for its certificate; modes: noauth, apppass
@@ -52,6 +55,7 @@ import json
 import os
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -61,7 +65,7 @@ from aiosmtpd.smtp import SMTP
 
 # ---------------------------------------------------------------------------------------------- DNS
 
-TYPES = {"A": 1, "CNAME": 5, "MX": 15, "TXT": 16, "SRV": 33}
+TYPES = {"A": 1, "CNAME": 5, "MX": 15, "TXT": 16, "AAAA": 28, "SRV": 33}
 TYPE_NAMES = {v: k for k, v in TYPES.items()}
 
 
@@ -121,6 +125,8 @@ class Zone:
 def rdata(rtype, value):
     if rtype == "A":
         return bytes(int(x) for x in value[0].split("."))
+    if rtype == "AAAA":
+        return socket.inet_pton(socket.AF_INET6, value[0])
     if rtype == "MX":
         return struct.pack("!H", int(value[0])) + encode_name(value[1])
     if rtype == "CNAME":
@@ -199,15 +205,20 @@ def write(path, data):
 
 
 class Handler:
-    """aiosmtpd handler: accept and store, refuse RCPT with 550, or answer the end of data with 451."""
+    """aiosmtpd handler: accept and store, refuse RCPT with 550, answer the end of data with 451, or
+    greylist: 450 to the first RCPT of each sender and recipient pair, 250 to every later one."""
 
     def __init__(self, mode, store):
         self.mode = mode
         self.store = store
+        self.seen = set()  # greylist: (sender, recipient) pairs tried before
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if self.mode == "refuse-rcpt":
             return "550 5.1.1 <%s>: Recipient address rejected" % address
+        if self.mode == "greylist" and (envelope.mail_from, address) not in self.seen:
+            self.seen.add((envelope.mail_from, address))
+            return "450 4.2.0 <%s>: Recipient address rejected: Greylisted, try again later" % address
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -234,8 +245,12 @@ class RawSmtp(asyncio.Protocol):
     close-mid-transfer  closes the connection once some message data has come in
     size-small          announces SIZE 1000
     tls-broken          offers STARTTLS, says 220 to it and then closes instead of a handshake
+    drip                sends its greeting one byte a second
+    silent-after-data   takes everything but never answers the end of data
+    mute-quit           takes the mail but never answers QUIT, nor closes
 
-    "record" and the last two answer EHLO; the others are servers of the old kind, which refuse it (502).
+    "record", "silent-after-data", "mute-quit", "size-small" and "tls-broken" answer EHLO; the others are servers of the
+    old kind, which refuse it (502).
     """
 
     def __init__(self, mode, store):
@@ -253,6 +268,8 @@ class RawSmtp(asyncio.Protocol):
             self.send(b"554 5.3.2 No service here\r\n")
         elif self.mode == "silent":
             pass
+        elif self.mode == "drip":
+            asyncio.get_running_loop().create_task(self.drip(b"220 mx.test ready, one byte at a time\r\n"))
         elif self.mode == "split-greeting":
             self.send(b"220-mx.test first line of a long greeting\r\n")
             asyncio.get_running_loop().call_later(0.3, self.send, b"220 mx.test ready\r\n")
@@ -262,6 +279,13 @@ class RawSmtp(asyncio.Protocol):
     def send(self, data):
         if not self.transport.is_closing():
             self.transport.write(data)
+
+    async def drip(self, data):
+        for i in range(len(data)):
+            if self.transport.is_closing():
+                return
+            self.send(data[i:i + 1])
+            await asyncio.sleep(1)
 
     def data_received(self, data):
         self.raw += data
@@ -282,7 +306,8 @@ class RawSmtp(asyncio.Protocol):
                     return
                 self.buffer = self.buffer[end + 5:]
                 self.in_data = False
-                self.send(b"250 2.0.0 Ok: queued\r\n")
+                if self.mode != "silent-after-data":
+                    self.send(b"250 2.0.0 Ok: queued\r\n")
                 continue
             line_end = self.buffer.find(b"\r\n")
             if line_end < 0:
@@ -294,7 +319,7 @@ class RawSmtp(asyncio.Protocol):
     def command(self, line):
         verb = line[:4].upper()
         if verb == "EHLO":
-            if self.mode == "record":
+            if self.mode in ("record", "silent-after-data", "mute-quit"):
                 self.send(b"250-mx.test\r\n250-SMTPUTF8\r\n250 8BITMIME\r\n")
             elif self.mode == "size-small":
                 self.send(b"250-mx.test\r\n250-SMTPUTF8\r\n250 SIZE 1000\r\n")
@@ -323,6 +348,8 @@ class RawSmtp(asyncio.Protocol):
             self.in_data = True
             self.buffer = b"\r\n" + self.buffer  # the end-of-data line may follow the 354 at once
             self.send(b"354 End data with <CR><LF>.<CR><LF>\r\n")
+        elif verb == "QUIT" and self.mode == "mute-quit":
+            pass
         elif verb == "QUIT":
             self.send(b"221 2.0.0 Bye\r\n")
             self.transport.close()
@@ -533,7 +560,7 @@ class Silent(asyncio.Protocol):
         self.transport = transport
 
 
-AIOSMTPD_MODES = {"accept", "refuse-rcpt", "tempfail-data"}
+AIOSMTPD_MODES = {"accept", "refuse-rcpt", "tempfail-data", "greylist"}
 
 
 async def main():

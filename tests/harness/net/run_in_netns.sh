@@ -4,8 +4,10 @@
 #
 #   run_in_netns.sh PROGRAM [ARGS...]
 #
-# The namespace gets loopback up, 127.0.0.2-127.0.0.16 on lo, and a resolver file pointing at 127.0.0.1
-# with short waits. PROGRAM sees its name in VOX_NETNS. Exit status 77 (skipped) when the namespace cannot
+# The namespace gets loopback up, 127.0.0.2-127.0.0.24 and fd00::2-fd00::9 on lo (besides ::1), a network
+# that swallows every packet (10.99.0.0/24 and fd00:99::/64 behind a veth pair whose far end answers
+# nothing, so connects there time out as behind a firewall that drops them), and a resolver file pointing
+# at 127.0.0.1 with short waits. PROGRAM sees its name in VOX_NETNS. Exit status 77 (skipped) when the namespace cannot
 # be made: not root, or no namespace support.
 set -u
 
@@ -58,8 +60,21 @@ trap 'exit 130' INT TERM
 mkdir -p "/etc/netns/$ns"
 printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"/etc/netns/$ns/resolv.conf"
 ip -n "$ns" link set lo up
-for i in $(seq 2 16); do
+for i in $(seq 2 24); do
   ip -n "$ns" addr add "127.0.0.$i/32" dev lo 2>/dev/null
 done
+for i in $(seq 2 9); do
+  ip -n "$ns" addr add "fd00::$i/128" dev lo nodad 2>/dev/null
+done
+if ip -n "$ns" link add vox-drop type veth peer name vox-void 2>/dev/null; then
+  ip -n "$ns" link set vox-drop up
+  ip -n "$ns" link set vox-void up
+  ip -n "$ns" addr add 10.99.0.1/24 dev vox-drop
+  ip -n "$ns" addr add fd00:99::1/64 dev vox-drop nodad
+  for i in $(seq 2 9); do
+    ip -n "$ns" neigh add "10.99.0.$i" lladdr 02:00:00:00:00:0$i dev vox-drop nud permanent
+    ip -n "$ns" neigh add "fd00:99::$i" lladdr 02:00:00:00:00:0$i dev vox-drop nud permanent
+  done
+fi
 
 VOX_NETNS="$ns" ip netns exec "$ns" "$@"
