@@ -7,6 +7,7 @@ refusals and an unreachable account server are reported as the sender's own serv
 usage: cli_send_route_test.py VOXLETTER_CLI NET_WORLD_PY WORLD_CONF   (run through run_in_netns.sh)
 """
 
+import json
 import os
 import subprocess
 import sys
@@ -67,7 +68,8 @@ with tempfile.TemporaryDirectory() as tmp:
             print("the mail world did not come up")
             sys.exit(1)
         # No session bus: the keyring cannot be asked, so an account's password comes from standard input.
-        base = dict(os.environ, SSL_CERT_FILE=os.path.join(log, "test-ca.pem"), HOME=tmp,
+        state = os.path.join(tmp, "state")
+        base = dict(os.environ, SSL_CERT_FILE=os.path.join(log, "test-ca.pem"), HOME=tmp, XDG_STATE_HOME=state,
                     DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(tmp, "no-bus"))
         base.pop("DISPLAY", None)
         relay = ["--relay", "backup.srv.test:465", "--relay-user", "sender", "--relay-password-file", pw]
@@ -114,6 +116,21 @@ with tempfile.TemporaryDirectory() as tmp:
                 check(w in err, f"{what}: {w!r} not in {err!r}")
             for w in unwanted:
                 check(w not in err, f"{what}: {w!r} in {err!r}")
+        # The recipient of the unreachable account server waits, with the account's keyring item named as
+        # where its password is read again (never the password); a retry without a keyring keeps it waiting
+        # and says why.
+        outbox = os.path.join(state, "voxletter", "outbox")
+        states = [json.load(open(os.path.join(outbox, n))) for n in sorted(os.listdir(outbox)) if n.endswith(".json")]
+        check([(st["address"], st.get("relay")) for st in states] ==
+              [("x@rcpt.test", {"host": "down.test", "port": 465, "user": "sender",
+                                "password-from": "keyring:me@down.test", "tls": "tls"})],
+              f"outbox states: {states!r}")
+        r = subprocess.run([CLI, "outbox", "retry"], capture_output=True, timeout=60, env=dict(base, XDG_CONFIG_HOME=without))
+        check(r.returncode == 1, f"outbox retry: exit {r.returncode}: {r.stderr.decode(errors='replace')!r}")
+        check("失败原因：无法从钥匙环取得发件账户 me@down.test（down.test:465）的密码：" in r.stdout.decode(errors="replace"),
+              f"outbox retry: report {r.stdout.decode(errors='replace')!r}")
+        r = subprocess.run([CLI, "outbox", "list"], capture_output=True, timeout=60, env=base)
+        check(r.stdout.decode(errors="replace").startswith("x@rcpt.test\ttries 2\t"), f"outbox list: {r.stdout!r}")
     finally:
         world.terminate()
         world.wait(timeout=10)

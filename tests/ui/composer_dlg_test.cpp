@@ -52,6 +52,7 @@ struct ScriptedDelivery {
     std::string sender;
     std::string relay;  // "host:port" of the relay the send was given, empty for direct delivery
     std::string password;  // the relay's
+    std::string passwordSource;  // where a retry of a waiting recipient reads it again
     int progressAtDelivery = -1;
     FailureList failures;
 
@@ -64,6 +65,7 @@ struct ScriptedDelivery {
             sender = request.envelopeSender;
             relay = request.relay ? request.relay->host + ":" + std::to_string(request.relay->port) : "";
             password = request.relay ? request.relay->password : "";
+            passwordSource = request.relayPasswordSource;
             progressAtDelivery = composer->Progress()->value();
             FailureList result = failures;
             return std::make_unique<CSendingDlg>(
@@ -703,6 +705,7 @@ void ComposerDlgTest::routeOfTheSender() {
     QCOMPARE(delivery.windows, 1);
     QCOMPARE(delivery.relay, std::string("smtp.example.cn:465"));
     QCOMPARE(delivery.password, std::string("typed"));
+    QCOMPARE(delivery.passwordSource, std::string("keyring:acct@example.cn"));
     QCOMPARE(prompts, 1);
     QVERIFY(looked.empty());
 
