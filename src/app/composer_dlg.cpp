@@ -538,7 +538,8 @@ void CComposerDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CComposerDlg::OnAccount() {
-    CAccountDlg account(FromUtf8(SenderAddress(m_editFrom->text())), RealAccountServices(), this);
+    CAccountDlg account(FromUtf8(SenderAddress(m_editFrom->text())),
+                        m_accountServices ? *m_accountServices : RealAccountServices(), this);
     account.exec();
     UpdateRouteLink();
 }
@@ -841,11 +842,23 @@ void CComposerDlg::OnAssemblyStep() {
             m_letterSent = true;
             SaveDraft();
         }
-        if (!m_closing)
-            ShowMessage(this, FromUtf8(report.text), QStringLiteral("信息"),
-                        report.allDelivered ? MessageIcon::Information : MessageIcon::Exclamation);
+        if (!m_closing) ShowReport(report);
     }
     FinishSend();
+}
+
+void CComposerDlg::ShowReport(const DeliveryReport& report) {
+    const QString text = FromUtf8(report.text);
+    const MessageIcon icon = report.allDelivered ? MessageIcon::Information : MessageIcon::Exclamation;
+    if (!report.portBlocked) {
+        ShowMessage(this, text, QStringLiteral("信息"), icon);
+        return;
+    }
+    // The report ends by advising the sender's own provider: the window that sets it up is one button
+    // away. Closing the box is 确定.
+    const int choice =
+        AskMessage(this, text, QStringLiteral("信息"), icon, {QStringLiteral("发件账户…"), QStringLiteral("确定")});
+    if (choice == 0) QTimer::singleShot(0, this, &CComposerDlg::OnAccount);
 }
 
 bool CComposerDlg::MailSizeAccepted(const MailDraft& sent) {

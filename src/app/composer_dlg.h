@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "account/account_dlg.h"
 #include "account/account_route.h"
 #include "account/dmarc.h"
 #include "account/keyring.h"
@@ -118,6 +119,10 @@ public:
     // Asks for the password of an account whose keyring holds none; nothing is Cancel.
     using PasswordPrompt = std::function<std::optional<QString>(QWidget* parent, const QString& prompt)>;
     void SetPasswordPrompt(PasswordPrompt prompt) { m_askPassword = std::move(prompt); }
+    // What the window 发件账户 talks to (tests give scripted discovery, login and keyring).
+    void SetAccountServices(AccountServices services) { m_accountServices = std::move(services); }
+    // The report of a send: a report that says port 25 seems blocked offers the window 发件账户 beside 确定.
+    void ShowReport(const DeliveryReport& report);
 
     void done(int result) override;
 
@@ -207,6 +212,7 @@ private:
     SendingDlgFactory m_makeSendingDlg;
     std::shared_ptr<Keyring> m_keyring;
     PasswordPrompt m_askPassword;
+    std::optional<AccountServices> m_accountServices;  // none: RealAccountServices()
     // The send's route as the worker chose it (read by the window once the worker waits on a step).
     std::optional<AccountRoute> m_accountRoute;
     std::optional<RelaySettings> m_relay;

@@ -147,20 +147,29 @@ bool ChooseRelay(const SendRequest& req, const std::string& sender, std::optiona
 }
 
 // The report as the report box shows it, and after the sentence about port 25 how to follow its advice
-// here. 0 when every recipient was delivered, else 1.
-int PrintReport(const FailureList& failures, bool portBlocked) {
+// here: a sending account for the sender (named when known), or a relay. 0 when every recipient was
+// delivered, else 1.
+int PrintReport(const FailureList& failures, bool portBlocked, const std::string& sender = "") {
     DeliveryReport report = BuildReport(failures, portBlocked);
     // The box shows "发送完毕" as it stands; a terminal wants the report's last line ended, in the
     // report's own CR LF.
     if (report.text.empty() || report.text.back() != '\n') report.text += "\r\n";
     std::fwrite(report.text.data(), 1, report.text.size(), stdout);
-    if (report.portBlocked)
+    if (report.portBlocked) {
+        const char* address = sender.empty() ? "ADDRESS" : sender.c_str();
         std::printf(
-            "\nTo send through your mail provider's server instead, name it with --relay:\n"
+            "\nTo send through your mail provider's server instead, set up the sending account of your address:\n"
+            "  voxletter-cli account discover %s\n"
+            "finds the provider's server; then\n"
+            "  voxletter-cli account set %s --host HOST --port PORT [--user NAME]\n"
+            "reads the password from standard input into the keyring, and every later send from that address,\n"
+            "here and in the composer, goes through that server.\n"
+            "Or name a server with --relay:\n"
             "  voxletter-cli send --relay smtp.example.com:587 --relay-user NAME --relay-password-file FILE ...\n"
             "or put it in %s (lines \"host = HOST:PORT\", \"user = NAME\", \"password-file = FILE\";\n"
             "chmod 600), which every later send and the composer then use.\n",
-            RelayConfigPath().c_str());
+            address, address, RelayConfigPath().c_str());
+    }
     std::fflush(stdout);
     return report.allDelivered ? 0 : 1;
 }
@@ -221,7 +230,7 @@ int RunSend(SendRequest& req) {
         else
             Complain("send", SentCopyLine(copy));
     }
-    return PrintReport(failures, portBlocked);
+    return PrintReport(failures, portBlocked, req.draft.draft.m_fromAddress.address);
 }
 
 struct OutboxRequest {

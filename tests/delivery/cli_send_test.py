@@ -214,6 +214,8 @@ with tempfile.TemporaryDirectory() as tmp:
               f"blocked report {out!r}")
         advice = out.split(sentence, 1)[-1]
         check("--relay" in advice and "relay.conf" in advice, f"blocked advice {advice!r}")
+        check("voxletter-cli account discover me@here.test\n" in advice and
+              "voxletter-cli account set me@here.test --host HOST --port PORT" in advice, f"blocked advice {advice!r}")
         r = subprocess.run([CLI, "outbox", "drop", "z@refused.test"], capture_output=True, timeout=60)
         check(r.returncode == 0, f"drop: {r.returncode} {r.stderr!r}")
         r = subprocess.run([CLI, "outbox", "drop", "z@refused.test"], capture_output=True, timeout=60)

@@ -9,12 +9,14 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -55,6 +57,7 @@ struct ScriptedDelivery {
     std::string passwordSource;  // where a retry of a waiting recipient reads it again
     int progressAtDelivery = -1;
     FailureList failures;
+    bool portBlocked = false;  // what the delivery says of port 25
 
     CComposerDlg::SendingDlgFactory Factory(CComposerDlg* composer) {
         return [this, composer](const DeliveryRequest& request, QWidget* parent) {
@@ -68,9 +71,17 @@ struct ScriptedDelivery {
             passwordSource = request.relayPasswordSource;
             progressAtDelivery = composer->Progress()->value();
             FailureList result = failures;
-            return std::make_unique<CSendingDlg>(
+            // The work runs once the window shows, by which time it knows its window.
+            auto window = std::make_shared<CSendingDlg*>(nullptr);
+            auto sending = std::make_unique<CSendingDlg>(
                 static_cast<int>(rcpts.size()), 8,
-                [result](DeliveryObserver&, const std::atomic<bool>&, FailureList& out) { out = result; }, parent);
+                [result, window, blocked = portBlocked](DeliveryObserver&, const std::atomic<bool>&, FailureList& out) {
+                    out = result;
+                    (*window)->SetPortBlocked(blocked);
+                },
+                parent);
+            *window = sending.get();
+            return sending;
         };
     }
 };
@@ -108,6 +119,7 @@ private slots:
     void reportListsFailures();
     void longFieldsAreNotCut();
     void routeOfTheSender();
+    void blockedPortOffersTheAccountWindow();
     void editsDuringSendDoNotReachIt();
     void destroyedDuringSend();
     void closing_data();
@@ -732,6 +744,60 @@ void ComposerDlgTest::routeOfTheSender() {
     qputenv("XDG_CONFIG_HOME", previous);
 }
 
+// A report that says port 25 seems blocked offers the window 发件账户 beside 确定 (through the one message
+// box function); choosing it opens the window for 发件人, 确定 does not. Any other report is a plain box.
+void ComposerDlgTest::blockedPortOffersTheAccountWindow() {
+    QTemporaryDir config;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    const struct {
+        bool portBlocked;
+        int answer;  // the index of the button pressed
+        bool opens;
+    } cases[] = {{true, 0, true}, {true, 1, false}, {false, 0, false}};
+    for (const auto& c : cases) {
+        MessageRecorder boxes;
+        QStringList offered;
+        const ChoiceAnswerFunction before = SetChoiceAnswerFunction([&](const QString&, const QStringList& choices) {
+            offered = choices;
+            return c.answer;
+        });
+        CComposerDlg dlg;
+        ScriptedDelivery delivery;
+        delivery.failures = {{"a@one.example", "无法连接对方服务器", FailureKind::Temporary},
+                             {"b@two.example", "无法连接对方服务器", FailureKind::Temporary}};
+        delivery.portBlocked = c.portBlocked;
+        dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+        AccountServices services;
+        services.keyring = std::make_shared<vox::test::MemoryKeyring>();
+        services.accountsFile = (config.path() + "/accounts.conf").toStdString();
+        dlg.SetAccountServices(services);
+        FillValid(dlg);
+        // The account window is modal: it is noted and closed as soon as it is up.
+        QStringList opened;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* account = qobject_cast<CAccountDlg*>(QApplication::activeModalWidget());
+            if (account == nullptr) return;
+            for (const QLabel* label : account->findChildren<QLabel*>())
+                if (label->text().startsWith(QStringLiteral("发件人："))) opened << label->text();
+            account->reject();
+        });
+        poll.start(20);
+        dlg.OnSend();
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled() && delivery.windows == 1, 20000);
+        if (c.opens) QTRY_VERIFY_WITH_TIMEOUT(!opened.isEmpty(), 5000);
+        QTest::qWait(200);  // time for a window that should not open
+        SetChoiceAnswerFunction(before);
+        QCOMPARE(opened, c.opens ? QStringList{QStringLiteral("发件人：我@example.cn")} : QStringList{});
+        QCOMPARE(offered, c.portBlocked ? (QStringList{QStringLiteral("发件账户…"), QStringLiteral("确定")}) : QStringList{});
+        QCOMPARE(boxes.messages.size(), std::size_t{1});
+        QCOMPARE(boxes.messages[0].text.endsWith(QString::fromUtf8(kReportPortBlocked)), c.portBlocked);
+        QVERIFY(boxes.messages[0].icon == MessageIcon::Exclamation);
+    }
+    qputenv("XDG_CONFIG_HOME", previous);
+}
+
 void ComposerDlgTest::initTestCase() {
     // The composer tries its outbox from the start: this test's own, never the user's.
     static QTemporaryDir state;
@@ -788,6 +854,21 @@ void ComposerDlgTest::longReportScrollsWithOkOnScreen() {
     // A short text stays an ordinary box.
     QVERIFY(qobject_cast<QMessageBox*>(
         MakeMessageWindow(nullptr, QStringLiteral("发送完毕"), QStringLiteral("信息"), MessageIcon::Information).get()));
+    // A question as tall scrolls too, its choices in place of OK: each ends the window with its own result
+    // (index + 1; closing gives 0, which AskMessage takes as the last choice).
+    const QStringList choices{QStringLiteral("发件账户…"), QStringLiteral("确定")};
+    for (int i = 0; i < choices.size(); ++i) {
+        const std::unique_ptr<QDialog> asking =
+            MakeMessageWindow(nullptr, text, QStringLiteral("信息"), MessageIcon::Exclamation, choices);
+        QVERIFY(qobject_cast<QMessageBox*>(asking.get()) == nullptr);
+        const QList<QAbstractButton*> buttons = asking->findChild<QDialogButtonBox*>()->buttons();
+        QCOMPARE(buttons.size(), choices.size());
+        QCOMPARE(buttons[i]->text(), choices[i]);
+        QVERIFY(static_cast<QPushButton*>(buttons[0])->isDefault());
+        asking->show();
+        buttons[i]->click();
+        QCOMPARE(asking->result(), i + 1);
+    }
 }
 
 // A mail over 20 MB is announced before it goes: stop sends nothing, "send as is" sends the WAV, and
