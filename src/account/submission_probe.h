@@ -6,6 +6,7 @@
 #include <string>
 
 #include "account/account.h"
+#include "delivery/smtp_reply.h"  // AsksForAppPassword
 
 namespace vox {
 
@@ -33,8 +34,5 @@ LoginResult TestLogin(const Account& account, const std::string& password, const
 inline constexpr const char kAppPasswordHint[] =
     "The provider wants an app-specific password for mail programs: create one in the security settings "
     "of your mailbox and use it instead of your usual password.";
-
-// Answers like "534 5.7.9 Application-specific password required".
-bool AsksForAppPassword(const std::string& answer);
 
 }  // namespace vox

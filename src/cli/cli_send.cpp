@@ -3,13 +3,18 @@
 // standard error and the final report, exactly as the report box would show it, to standard output.
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 
+#include "account/account_route.h"
+#include "account/dmarc.h"
+#include "account/keyring.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_draft.h"
 #include "cli/interrupt_watch.h"
@@ -53,11 +58,64 @@ struct SendRequest {
     bool noSentCopy = false;  // --no-sent-copy
 };
 
-// The relay to use, from the options or the settings file, and where a later try finds its password
-// again. False after a refusal was printed.
-bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay, std::string& passwordSource) {
+// The password of an account whose keyring holds none: one line of standard input when that is not a
+// terminal (a script pipes it, as for "account set"); a terminal gets a refusal that says what to do,
+// since a prompt there would wait for a person the script may not have.
+bool AskAccountPassword(const AccountRoute& route, RelaySettings& settings) {
+    const std::string server = route.account.server.Name();
+    if (isatty(STDIN_FILENO) == 0) {
+        std::string line;
+        if (std::getline(std::cin, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) {
+                settings.password = std::move(line);
+                return true;
+            }
+        }
+    }
+    Complain("send", "no password for the account " + route.account.address + " on " + server + " (" + route.note +
+                         "): store it with \"voxletter-cli account set\" or give it as one line on standard input");
+    return false;
+}
+
+// The DMARC policy of the sender's domain, said before a direct send: receivers that follow it refuse or
+// file as spam what this machine sends under that domain. The send goes on as asked.
+void WarnOfDmarc(const std::string& sender) {
+    const std::string domain = AddressDomain(sender);
+    if (domain.empty()) return;
+    const std::optional<DmarcPolicy> policy = LookupDmarc(domain);
+    if (!policy || (*policy != DmarcPolicy::Reject && *policy != DmarcPolicy::Quarantine)) return;
+    std::fprintf(stderr,
+                 "voxletter-cli send: warning: %s publishes the DMARC policy \"%s\": most receivers will %s mail "
+                 "sent from this machine under %s; set up a sending account (voxletter-cli account set) to send "
+                 "through your provider\n",
+                 domain.c_str(), DmarcPolicyName(*policy),
+                 *policy == DmarcPolicy::Reject ? "refuse" : "file as spam", sender.c_str());
+}
+
+// The route of this send, first that applies: --relay, the sending account of the From address,
+// relay.conf, and (relay left empty) direct delivery; with it, where a later try of a recipient that waits
+// in the outbox finds the password again. False after a refusal was printed.
+bool ChooseRelay(const SendRequest& req, const std::string& sender, std::optional<RelaySettings>& relay,
+                 std::string& passwordSource) {
     std::string why;
     if (req.relay.empty()) {
+        SecretServiceKeyring keyring;
+        std::optional<AccountRoute> account = AccountRouteFor(sender, keyring, &why);
+        if (!why.empty()) {
+            Complain("send", "sending accounts not usable: " + why);
+            return false;
+        }
+        if (account) {
+            RelaySettings settings = account->relay;
+            settings.tlsMode = account->tls;
+            if (!account->havePassword && !AskAccountPassword(*account, settings)) return false;
+            std::fprintf(stderr, "voxletter-cli send: through the account of %s\n", account->account.address.c_str());
+            // Never the password itself: a retry asks the keyring again for this account's item.
+            passwordSource = std::string(kPasswordFromKeyring) + account->account.address;
+            relay = std::move(settings);
+            return true;
+        }
         relay = LoadRelayConfig(RelayConfigPath(), &why);
         if (!why.empty()) Complain("send", "relay settings not usable: " + why);
         passwordSource = "config";
@@ -89,37 +147,50 @@ bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay, st
 }
 
 // The report as the report box shows it, and after the sentence about port 25 how to follow its advice
-// here. 0 when every recipient was delivered, else 1.
-int PrintReport(const FailureList& failures, bool portBlocked) {
+// here: a sending account for the sender (named when known), or a relay. 0 when every recipient was
+// delivered, else 1.
+int PrintReport(const FailureList& failures, bool portBlocked, const std::string& sender = "") {
     DeliveryReport report = BuildReport(failures, portBlocked);
     // The box shows "发送完毕" as it stands; a terminal wants the report's last line ended, in the
     // report's own CR LF.
     if (report.text.empty() || report.text.back() != '\n') report.text += "\r\n";
     std::fwrite(report.text.data(), 1, report.text.size(), stdout);
-    if (report.portBlocked)
+    if (report.portBlocked) {
+        const char* address = sender.empty() ? "ADDRESS" : sender.c_str();
         std::printf(
-            "\nTo send through your mail provider's server instead, name it with --relay:\n"
+            "\nTo send through your mail provider's server instead, set up the sending account of your address:\n"
+            "  voxletter-cli account discover %s\n"
+            "finds the provider's server; then\n"
+            "  voxletter-cli account set %s --host HOST --port PORT [--user NAME]\n"
+            "reads the password from standard input into the keyring, and every later send from that address,\n"
+            "here and in the composer, goes through that server.\n"
+            "Or name a server with --relay:\n"
             "  voxletter-cli send --relay smtp.example.com:587 --relay-user NAME --relay-password-file FILE ...\n"
             "or put it in %s (lines \"host = HOST:PORT\", \"user = NAME\", \"password-file = FILE\";\n"
             "chmod 600), which every later send and the composer then use.\n",
-            RelayConfigPath().c_str());
+            address, address, RelayConfigPath().c_str());
+    }
     std::fflush(stdout);
     return report.allDelivered ? 0 : 1;
 }
 
 int RunSend(SendRequest& req) {
-    std::optional<RelaySettings> relay;
-    std::string passwordSource;
-    if (!ChooseRelay(req, relay, passwordSource)) return kExitRefused;
     MailDraft& draft = req.draft.draft;
     if (!CheckDraft(draft, "send")) return kExitRefused;
+    std::optional<RelaySettings> relay;
+    std::string passwordSource;
+    // The account belongs to the address as the user wrote it (as "account set" took it).
+    if (!ChooseRelay(req, draft.m_fromAddress.address, relay, passwordSource)) return kExitRefused;
     if (!AssembleDraft(draft, "send")) {
         Complain("send", "the mail is incomplete; nothing was sent");
         return kExitFailed;
     }
     // Said, not asked: a script gets the mail it asked for.
     if (const MailSizeCheck size = CheckMailSize(draft); size.tooBig) Complain("send", MailSizeWarningLine(size));
-    if (relay) std::fprintf(stderr, "voxletter-cli send: through the relay %s:%d\n", relay->host.c_str(), relay->port);
+    if (relay)
+        std::fprintf(stderr, "voxletter-cli send: through the relay %s:%d\n", relay->host.c_str(), relay->port);
+    else
+        WarnOfDmarc(draft.m_fromAddress.envelope);
 
     StderrProgress progress;
     FailureList failures;
@@ -135,7 +206,7 @@ int RunSend(SendRequest& req) {
         request.envelopeSender = draft.m_fromAddress.envelope;
         request.message = std::make_shared<const std::string>(std::move(draft.m_strMime));
         OutboxRoute route;
-        if (relay) route = {relay->host, relay->port, relay->user, passwordSource};
+        if (relay) route = {relay->host, relay->port, relay->user, passwordSource, relay->tlsMode};
         request.relay = std::move(relay);
         const std::string sender = request.envelopeSender;
         mail = request.message;
@@ -159,7 +230,7 @@ int RunSend(SendRequest& req) {
         else
             Complain("send", SentCopyLine(copy));
     }
-    return PrintReport(failures, portBlocked);
+    return PrintReport(failures, portBlocked, req.draft.draft.m_fromAddress.address);
 }
 
 struct OutboxRequest {
@@ -182,6 +253,7 @@ int RunOutbox(const OutboxRequest& req) {
         return kExitRefused;
     }
     Outbox outbox;
+    outbox.SetKeyringReader(OutboxKeyringReader(std::make_shared<SecretServiceKeyring>()));
     if (req.action == "list") {
         for (const WaitingRecipient& w : outbox.List()) {
             std::string reason = w.lastReason;
@@ -257,7 +329,10 @@ void AddSendCommand(CommandLine& cli) {
     command.footer(
         std::string(kDraftRulesNote) +
         "Progress goes to standard error, one line per status change; then the report to standard output.\n"
-        "Without --relay, $XDG_CONFIG_HOME/voxletter/relay.conf is used when it exists.\n"
+        "Routes, first that applies: --relay; the sending account of the --from address (voxletter-cli\n"
+        "account; a password the keyring lacks is read as one line from standard input when that is not a\n"
+        "terminal); $XDG_CONFIG_HOME/voxletter/relay.conf; else each recipient's exchangers, after a warning\n"
+        "on standard error when the sender's domain publishes a DMARC policy of reject or quarantine.\n"
         "Ctrl+C cancels like the Cancel button; a second Ctrl+C stops at once.\n"
         "A mail delivered to at least one recipient is kept, byte for byte, in the Maildir\n"
         "$XDG_DATA_HOME/voxletter/Sent (~/.local/share/voxletter/Sent) unless --no-sent-copy; the copy's path\n"

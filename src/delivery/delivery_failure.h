@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/translate.h"
+
 namespace vox {
 
 // Whether a recipient that was not delivered is worth another try later.
@@ -50,5 +52,10 @@ inline constexpr const char kReasonCertificate[] = "服务器证书未通过验�
 inline constexpr const char kReasonSenderNotAscii[] =
     "发件人地址含有非ASCII字符，对方服务器不支持SMTPUTF8，未发送";
 inline constexpr const char kReasonNoAuth[] = "服务器不提供PLAIN或LOGIN登录方式，未发送";
+// Through the user's own server: the failure is theirs to mend, so the report names that server.
+inline constexpr const char kReasonCannotConnectRelay[] = "无法连接发件服务器";  // followed by " HOST:PORT"
+inline constexpr const char kReasonRelayLogin[] = "发件服务器";  // " HOST:PORT 拒绝登录：" and its answer
+inline constexpr const char kReasonAppPassword[] =
+    N_("该服务商要求邮件程序使用专用密码（授权码）：请在邮箱网页的安全设置中生成一个，用它代替平时的登录密码。");
 
 }  // namespace vox
