@@ -248,10 +248,8 @@ void CComposerDlg::ShowInfoPane() {
         text += QStringLiteral("\n\n    ") + UiText("发件箱：%1个收件人等待自动重试。").arg(static_cast<qulonglong>(m_waiting));
     if (!m_draftNote.isEmpty()) text += QStringLiteral("\n\n    ") + m_draftNote;
     m_infoPane->setText(text);
-    // The pane is as tall as its text, and the route line follows right under it: above the body (y 171)
-    // while the text is the information alone, in either language.
-    m_infoPane->setGeometry(710, 10, 300, m_infoPane->heightForWidth(300));
-    m_routeLink->setGeometry(710, m_infoPane->geometry().bottom() + 2, 300, m_routeLink->sizeHint().height());
+    m_infoPane->setGeometry(710, 10, 300, std::max(160, m_infoPane->heightForWidth(300)));
+    m_routeLink->setGeometry(710, m_infoPane->geometry().bottom() + 6, 300, 20);
     m_btnNewLetter->setGeometry(710, m_routeLink->geometry().bottom() + 4, 80, 20);
     m_btnNewLetter->setVisible(!m_draftNote.isEmpty());
 }
