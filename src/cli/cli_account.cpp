@@ -177,7 +177,7 @@ int Forget(const AccountRequest& req) {
 void AddAccountCommand(CommandLine& cli) {
     auto req = std::make_shared<AccountRequest>();
     CLI::App& app = cli.AddCommand(
-        "account", "The sending account of a sender address: its provider's server, its password in the keyring.",
+        "account", N_("发件人地址的发信账户：服务商的服务器，以及密钥环中的密码。"),
         [req]() -> int {
             if (req->action != "show" && req->address.empty()) {
                 Complain("account", req->action + " needs an ADDRESS (--help lists the options)");
@@ -199,21 +199,21 @@ void AddAccountCommand(CommandLine& cli) {
             return Forget(*req);
         });
     app.footer(
-        "  account discover ADDRESS    find the server; one line per candidate, best first\n"
-        "  account set ADDRESS --host HOST --port PORT [--user NAME] [--security TLS|STARTTLS]\n"
-        "                              the password from standard input, kept in the desktop's keyring\n"
-        "  account show [ADDRESS]      the settings (never the password)\n"
-        "  account test ADDRESS        log in without sending; prints the server's answer\n"
-        "  account forget ADDRESS      remove the settings and the password");
-    app.add_option("action", req->action, "discover, set, show, test or forget")
+        Tr("  account discover ADDRESS    查找服务器；每个候选一行，最合适的在前\n"
+           "  account set ADDRESS --host HOST --port PORT [--user NAME] [--security TLS|STARTTLS]\n"
+           "                              从标准输入读取密码，保存在桌面的密钥环中\n"
+           "  account show [ADDRESS]      显示设置（从不显示密码）\n"
+           "  account test ADDRESS        登录但不发送；输出服务器的回答\n"
+           "  account forget ADDRESS      删除设置和密码"));
+    app.add_option("action", req->action, Tr("discover、set、show、test或forget"))
         ->required()
         ->check(CLI::IsMember({"discover", "set", "show", "test", "forget"}));
-    app.add_option("address", req->address, "the sender address");
-    app.add_option("--host", req->host, "the submission server (set)");
-    app.add_option("--port", req->port, "its port: 465 (TLS) or 587 (STARTTLS) (set)")
+    app.add_option("address", req->address, Tr("发件人地址"));
+    app.add_option("--host", req->host, Tr("发信服务器（set）"));
+    app.add_option("--port", req->port, Tr("它的端口：465（TLS）或587（STARTTLS）（set）"))
         ->transform(WholeNumber(1, 65535, "a port number from 1 to 65535"));
-    app.add_option("--user", req->user, "the login name (set; default: the address)");
-    app.add_option("--security", req->security, "TLS or STARTTLS (set; default: TLS on 465, else STARTTLS)");
+    app.add_option("--user", req->user, Tr("登录名（set；默认为该地址）"));
+    app.add_option("--security", req->security, Tr("TLS或STARTTLS（set；默认：465端口用TLS，否则用STARTTLS）"));
 }
 
 }  // namespace vox::cli

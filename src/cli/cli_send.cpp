@@ -22,7 +22,7 @@
 namespace vox::cli {
 namespace {
 
-const char kRelayGroup[] = "RELAY (instead of each recipient's exchangers on port 25)";
+const char kRelayGroup[] = N_("中继（代替各收件人邮件交换服务器的25端口）");
 
 // One line per status change: "recipient: status".
 class StderrProgress : public DeliveryObserver {
@@ -37,8 +37,9 @@ public:
     void Delivered(const std::string& address, bool encrypted, const std::string& reply) override {
         std::string said = reply;
         while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
-        std::fprintf(stderr, "%s: %s：%s\n", address.c_str(),
-                     encrypted ? "已投递（加密传输）" : "已投递（未加密）", said.c_str());
+        const std::string status =
+            encrypted ? Format(Tr("已投递（加密传输）：%s"), said.c_str()) : Format(Tr("已投递（未加密）：%s"), said.c_str());
+        std::fprintf(stderr, "%s: %s\n", address.c_str(), status.c_str());
     }
 
 private:
@@ -221,28 +222,28 @@ int RunOutbox(const OutboxRequest& req) {
 void AddSendCommand(CommandLine& cli) {
     auto req = std::make_shared<SendRequest>();
     CLI::App& command =
-        cli.AddCommand("send", "Build the mail and deliver it to every recipient's mail exchangers.",
+        cli.AddCommand("send", N_("生成邮件并投递到每位收件人的邮件交换服务器。"),
                        [req] { return RunSend(*req); });
     AddDraftOptions(command, req->draft, false);
     CLI::Option* relay =
         command
             .add_option("--relay", req->relay,
-                        "your provider's server: 587 (default) STARTTLS, 465 TLS")
+                        Tr("你的服务商的服务器：587（默认）STARTTLS，465 TLS"))
             ->type_name("HOST[:PORT]")
-            ->group(kRelayGroup);
-    command.add_option("--relay-user", req->relayUser, "login name at the relay (AUTH PLAIN or LOGIN)")
+            ->group(Tr(kRelayGroup));
+    command.add_option("--relay-user", req->relayUser, Tr("在中继的登录名（AUTH PLAIN或LOGIN）"))
         ->type_name("NAME")
-        ->group(kRelayGroup)
+        ->group(Tr(kRelayGroup))
         ->needs(relay);
     relay->needs(command.get_option("--relay-user"));
     command
         .add_option("--relay-password-file", req->relayPasswordFile,
-                    "first line: the password; chmod 600. Else $VOXLETTER_RELAY_PASSWORD")
+                    Tr("第一行为密码；chmod 600。否则用$VOXLETTER_RELAY_PASSWORD"))
         ->type_name("FILE")
-        ->group(kRelayGroup)
+        ->group(Tr(kRelayGroup))
         ->needs(relay);
     command.add_flag("--no-sent-copy", req->noSentCopy,
-                     "keep no copy in $XDG_DATA_HOME/voxletter/Sent (a Maildir)");
+                     Tr("不在$XDG_DATA_HOME/voxletter/Sent（Maildir）中保留副本"));
     // Anything on a command line can be read by every user of the machine.
     command
         .add_option_function<std::string>(
@@ -252,37 +253,34 @@ void AddSendCommand(CommandLine& cli) {
                                           "--relay-password-file or $") +
                               kRelayPasswordVariable);
             },
-            "refused: use --relay-password-file or $VOXLETTER_RELAY_PASSWORD")
+            Tr("不接受：请用--relay-password-file或$VOXLETTER_RELAY_PASSWORD"))
         ->group("");
     command.footer(
-        std::string(kDraftRulesNote) +
-        "Progress goes to standard error, one line per status change; then the report to standard output.\n"
-        "Without --relay, $XDG_CONFIG_HOME/voxletter/relay.conf is used when it exists.\n"
-        "Ctrl+C cancels like the Cancel button; a second Ctrl+C stops at once.\n"
-        "A mail delivered to at least one recipient is kept, byte for byte, in the Maildir\n"
-        "$XDG_DATA_HOME/voxletter/Sent (~/.local/share/voxletter/Sent) unless --no-sent-copy; the copy's path\n"
-        "is printed on standard error.\n"
-        "Exit status: 0 every recipient delivered; 1 some recipient was not, or the mail could not be built\n"
-        "whole; 2 an option or the field check\n"
-        "refused the input (the reason is on standard error).");
+        std::string(Tr(kDraftRulesNote)) +
+        Tr("进度输出到标准错误，每次状态变化一行；然后报告输出到标准输出。\n"
+           "没有--relay时，若$XDG_CONFIG_HOME/voxletter/relay.conf存在就使用它。\n"
+           "Ctrl+C像取消按钮一样取消发送；再按一次Ctrl+C立即停止。\n"
+           "至少投递给一位收件人的邮件会逐字节保存在Maildir $XDG_DATA_HOME/voxletter/Sent\n"
+           "（~/.local/share/voxletter/Sent）中，除非给出--no-sent-copy；副本的路径输出到标准错误。\n"
+           "退出状态：0 每位收件人都已投递；1 有收件人未投递，或无法完整生成邮件；\n"
+           "2 选项或字段检查拒绝了输入（原因见标准错误）。"));
 }
 
 void AddOutboxCommand(CommandLine& cli) {
     auto req = std::make_shared<OutboxRequest>();
     CLI::App& command = cli.AddCommand(
-        "outbox", "The recipients that wait for another try: list them, retry them now, or drop one.",
+        "outbox", N_("等待重试的收件人：列出他们、立即重试，或删除其中一位。"),
         [req] { return RunOutbox(*req); });
-    command.add_option("action", req->action, "list, retry or drop")
+    command.add_option("action", req->action, Tr("list、retry或drop"))
         ->required()
         ->check(CLI::IsMember({"list", "retry", "drop"}));
-    command.add_option("address", req->address, "drop: the recipient to remove")->type_name("ADDRESS");
+    command.add_option("address", req->address, Tr("drop：要删除的收件人"))->type_name("ADDRESS");
     command.footer(
-        "A recipient waits when its server answered 4xx or no exchanger could be reached; it is tried after\n"
-        "1, 5, 15 and 30 minutes, then hourly, for two days, whenever the composer runs or \"retry\" is given.\n"
-        "The outbox is $XDG_STATE_HOME/voxletter/outbox (~/.local/state/voxletter/outbox).\n"
-        "list: one line per waiting recipient (address, tries, next try, last reason); nothing when none waits.\n"
-        "retry: tries every waiting recipient now and prints the report as send does; exit status 0 when every\n"
-        "one was delivered, 1 otherwise.");
+        Tr("收件人的服务器回答4xx或无法连接任何邮件交换服务器时，该收件人进入等待；1、5、15和30分钟后\n"
+           "再试，之后每小时一次，共两天，在写信窗口运行时或给出\"retry\"时进行。\n"
+           "发件箱是$XDG_STATE_HOME/voxletter/outbox（~/.local/state/voxletter/outbox）。\n"
+           "list：每位等待的收件人一行（地址、已试次数、下次尝试、最后的原因）；没有人等待时不输出。\n"
+           "retry：立即重试每位等待的收件人，并像send一样输出报告；全部投递时退出状态为0，否则为1。"));
 }
 
 }  // namespace vox::cli

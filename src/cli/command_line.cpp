@@ -185,7 +185,11 @@ std::optional<int> Parse(CLI::App& app, const Args& args, bool isProgram) {
 // their descriptions, which read better than CLI11's "Excludes:" lists.
 class HelpFormatter : public CLI::Formatter {
 public:
-    HelpFormatter() { label("SUBCOMMAND", "COMMAND"); }
+    // "Usage:" and the names of values (OPTIONS, COMMAND, FILE ...) stay as they are in every language.
+    HelpFormatter() {
+        label("SUBCOMMAND", "COMMAND");
+        label("Positionals", Tr("参数"));
+    }
 
     // The usage line first, as a program's help begins; then what the command does.
     std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
@@ -240,7 +244,15 @@ void Complain(std::string_view command, const std::string& text) {
     }
 }
 
+// CLI11's own words in the help, in the user's language: the -h,--help line and the group of options
+// that have none of their own.
+void SpeakUserLanguage(CLI::App& app) {
+    app.option_defaults()->group(Tr("选项"));
+    app.set_help_flag("-h,--help", Tr("显示本帮助并退出"));
+}
+
 void ApplyRules(CLI::App& app) {
+    SpeakUserLanguage(app);
     // Left-over arguments are refused after the parse, in the words of the other refusals.
     app.allow_extras();
     app.formatter(std::make_shared<HelpFormatter>());
@@ -251,17 +263,18 @@ std::optional<int> ParseCommand(CLI::App& command, const Args& args) {
     return Parse(command, args, false);
 }
 
-CommandLine::CommandLine(std::string description) : m_app(std::move(description), "voxletter-cli") {
+CommandLine::CommandLine(const char* description) : m_app(Tr(description), "voxletter-cli") {
+    SpeakUserLanguage(m_app);
     m_app.allow_extras();
     m_app.formatter(std::make_shared<HelpFormatter>());
-    m_app.set_version_flag("--version", std::string("voxletter-cli ") + kVersion, "Print the version and exit");
+    m_app.set_version_flag("--version", std::string("voxletter-cli ") + kVersion, Tr("显示版本并退出"));
     m_app.require_subcommand(0, 1);  // a second command name is an argument of the first, and refused
-    m_app.footer("voxletter-cli COMMAND --help lists the options of one command.");
+    m_app.footer(Tr("voxletter-cli COMMAND --help 列出一个命令的选项。"));
 }
 
-CLI::App& CommandLine::AddCommand(const std::string& name, const std::string& description, Action action) {
-    CLI::App* command = m_app.add_subcommand(name, description);
-    command->group("Commands");
+CLI::App& CommandLine::AddCommand(const std::string& name, const char* description, Action action) {
+    CLI::App* command = m_app.add_subcommand(name, Tr(description));
+    command->group(Tr("命令"));
     ApplyRules(*command);
     m_actions.emplace_back(command, std::move(action));
     return *command;

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/translate.h"
+
 namespace vox::cli {
 
 // The arguments after the command's name.
@@ -62,10 +64,12 @@ public:
     // Runs once the command line has been parsed without refusal; returns the exit status.
     using Action = std::function<int()>;
 
-    explicit CommandLine(std::string description);
+    // description: the source text, translated here (mark it with N_).
+    explicit CommandLine(const char* description);
 
-    // A new command; add its options to the App returned.
-    CLI::App& AddCommand(const std::string& name, const std::string& description, Action action);
+    // A new command; add its options to the App returned. description: the source text, translated here
+    // (mark it with N_).
+    CLI::App& AddCommand(const std::string& name, const char* description, Action action);
 
     // Parses argv and runs the chosen command: the process exit status.
     int Run(int argc, const char* const* argv);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "compose/mail_draft.h"
+#include "base/translate.h"
 
 namespace vox {
 
@@ -43,7 +44,7 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
 // The largest mail the program builds: 2 GiB. One that would pass it is refused by the field check with
 // kMailTooLargeText, as is one whose memory cannot be had while it is built.
 inline constexpr std::uint64_t kMaxMailSize = std::uint64_t(2) << 30;
-inline constexpr char kMailTooLargeText[] = "邮件太大，无法发送";
+inline constexpr char kMailTooLargeText[] = N_("邮件太大，无法发送");
 
 // At least the size of the mail assembly would build from the draft as its files are now (the recording
 // marker standing for `recording`); what assembly reserves at once.

@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr int kStateVersion = 1;
-const char kNoRelayPassword[] = "无法取得发信中继的密码";
+const char kNoRelayPassword[] = N_("无法取得发信中继的密码");
 
 std::string NewMailId(std::int64_t now) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
@@ -254,11 +254,11 @@ RetryOutcome Outbox::Retry(std::int64_t now, bool onlyDue, DeliveryObserver& obs
             }
             DeliveryFailure report = *failure;
             if (report.unreachable) anyUnreachable = true;
-            else if (report.szReason != kReasonNoMailServer) anyAnswered = true;
-            if (report.szReason == kReasonCancelled) return;  // not a try: it waits as it was
+            else if (report.szReason != Tr(kReasonNoMailServer)) anyAnswered = true;
+            if (report.szReason == Tr(kReasonCancelled)) return;  // not a try: it waits as it was
             // A recipient that already waits is not given up because DNS failed once: a machine offline
             // has no name server either.
-            if (report.szReason == kReasonNoMailServer) report.kind = FailureKind::Temporary;
+            if (report.szReason == Tr(kReasonNoMailServer)) report.kind = FailureKind::Temporary;
             w.tries += 1;
             w.lastReason = report.szReason;
             w.nextTry = report.kind == FailureKind::Temporary ? NextTry(w.tries, w.firstTry, now) : 0;
@@ -267,7 +267,7 @@ RetryOutcome Outbox::Retry(std::int64_t now, bool onlyDue, DeliveryObserver& obs
                 report.kind = FailureKind::Final;
                 fs::remove(m_folder / w.stateFile, ec);
             } else if (std::string why = WriteState(w); !why.empty()) {
-                report.szReason += "（" + why + "）";
+                report.szReason += Format(Tr("（%s）"), why.c_str());
             }
             outcome.failures.push_back(std::move(report));
         };
@@ -280,7 +280,7 @@ RetryOutcome Outbox::Retry(std::int64_t now, bool onlyDue, DeliveryObserver& obs
         if (!haveMail || (!first.route.relayHost.empty() && !relay)) {
             // Nothing to send, or no way to log in at the relay: counts as a try that could not be made.
             for (WaitingRecipient& w : waiting) {
-                DeliveryFailure f{w.address, haveMail ? (why.empty() ? kNoRelayPassword : why) : "发件箱中的邮件已丢失",
+                DeliveryFailure f{w.address, haveMail ? (why.empty() ? Tr(kNoRelayPassword) : why) : Tr("发件箱中的邮件已丢失"),
                                   haveMail ? FailureKind::Temporary : FailureKind::Final};
                 settle(w, &f);
             }

@@ -1,4 +1,5 @@
 #include "voice/mail_voice.h"
+#include "base/translate.h"
 
 #include "voice/loudness.h"
 #include "voice/pcm_sound.h"
@@ -7,7 +8,7 @@
 namespace vox {
 
 std::string VoiceEncodeFailedText(const std::string& reason) {
-    return "声音编码失败，邮件中附上原来的声音：" + reason;
+    return Tr("声音编码失败，邮件中附上原来的声音：") + reason;
 }
 
 MailVoice PrepareMailVoice(const std::string& path, const VoiceOptions& options) {
