@@ -211,7 +211,7 @@ void AddAccountCommand(CommandLine& cli) {
     app.add_option("address", req->address, Tr("发件人地址"));
     app.add_option("--host", req->host, Tr("发信服务器（set）"));
     app.add_option("--port", req->port, Tr("它的端口：465（TLS）或587（STARTTLS）（set）"))
-        ->transform(WholeNumber(1, 65535, "a port number from 1 to 65535"));
+        ->transform(WholeNumber(1, 65535, Tr("1至65535的端口号")));
     app.add_option("--user", req->user, Tr("登录名（set；默认为该地址）"));
     app.add_option("--security", req->security, Tr("TLS或STARTTLS（set；默认：465端口用TLS，否则用STARTTLS）"));
 }

@@ -22,8 +22,7 @@ int RunCompose(DraftRequest& req) {
     const std::string& outputPath = req.outputPath;
     if (outputPath.empty()) {
         if (!WriteAll(stdout, draft.m_strMime)) {
-            std::fprintf(stderr, "voxletter-cli compose: cannot write to standard output: %s\n",
-                         std::strerror(errno));
+            Complain("compose", Format(Tr("无法写入标准输出：%s"), std::strerror(errno)));
             return kExitFailed;
         }
         return 0;
@@ -31,7 +30,7 @@ int RunCompose(DraftRequest& req) {
     // Whole or not at all: a full disk leaves the old file (or none), never a truncated mail.
     const std::string error = WriteWholeFile(outputPath, draft.m_strMime);
     if (!error.empty()) {
-        std::fprintf(stderr, "voxletter-cli compose: cannot write \"%s\": %s\n", outputPath.c_str(), error.c_str());
+        Complain("compose", Format(Tr("无法写入\"%s\"：%s"), outputPath.c_str(), error.c_str()));
         return kExitFailed;
     }
     return 0;

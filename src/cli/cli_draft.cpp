@@ -79,7 +79,7 @@ bool ParsePoints(const std::string& text, int& twips) {
 }
 
 void RequireFile(const std::string& option, const std::string& value) {
-    if (value.empty()) throw Refusal("option " + option + " needs a file");
+    if (value.empty()) throw Refusal(Format(Tr("选项%s需要一个文件"), option.c_str()));
 }
 
 class StderrSink : public AssemblySink {
@@ -137,11 +137,11 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
             case ReadResult::Ok:
                 break;
             case ReadResult::TooLarge:
-                throw Refusal(kMailTooLargeText);
+                throw Refusal(Tr(kMailTooLargeText));
             case ReadResult::CannotOpen:
-                throw Refusal("cannot read the body file \"" + v + "\": not a readable regular file");
+                throw Refusal(Format(Tr("无法读取正文文件\"%s\"：不是可读的普通文件"), v.c_str()));
             case ReadResult::ReadError:
-                throw Refusal("cannot read the body file \"" + v + "\": read error");
+                throw Refusal(Format(Tr("无法读取正文文件\"%s\"：读取出错"), v.c_str()));
             }
             d.m_strBody = WithCrLf(read);
         });
@@ -151,16 +151,16 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
     const std::string fontHelp = Format(Tr("字体（默认%s）"), kDefaultFaceName);
     const std::string sizeHelp = Format(Tr("字号，1至1638，可带半磅（默认%d）"), kDefaultHeight / 20);
     value("--font", "FACE", kFormatGroup, fontHelp, [&d](const std::string& v) {
-        if (v.empty()) throw Refusal("option --font needs a face name");
+        if (v.empty()) throw Refusal(Format(Tr("选项%s需要一个字体名"), "--font"));
         d.m_charFormat.szFaceName = v;
     });
     value("--size", "POINTS", kFormatGroup, sizeHelp,
           [&d](const std::string& v) {
               if (!ParsePoints(v, d.m_charFormat.yHeight))
-                  RefuseValue("--size", "a point size from 1 to 1638", v);
+                  RefuseValue("--size", Tr("1至1638的磅值"), v);
           });
     value("--color", "RRGGBB", kFormatGroup, Tr("文字颜色（默认000000）"), [&d](const std::string& v) {
-        if (!ParseColor(v, d.m_charFormat.crTextColor)) RefuseValue("--color", "RRGGBB in hexadecimal", v);
+        if (!ParseColor(v, d.m_charFormat.crTextColor)) RefuseValue("--color", Tr("十六进制的RRGGBB"), v);
     });
     flag("--bold", kFormatGroup, N_("粗体"), [&d] { d.m_charFormat.dwEffects |= CFE_BOLD; });
     flag("--italic", kFormatGroup, N_("斜体"), [&d] { d.m_charFormat.dwEffects |= CFE_ITALIC; });
@@ -175,14 +175,14 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
               else if (v == "right")
                   d.m_paraFormat.wAlignment = PFA_RIGHT;
               else
-                  RefuseValue("--align", "left, center or right", v);
+                  RefuseValue("--align", Tr("left、center或right"), v);
           });
 
     CLI::Option* backgroundColor =
         value("--background-color", "RRGGBB", kExtrasGroup, Tr("页面颜色，或用--background-picture"),
               [&d](const std::string& v) {
                   if (!ParseColor(v, d.m_crBackground))
-                      RefuseValue("--background-color", "RRGGBB in hexadecimal", v);
+                      RefuseValue("--background-color", Tr("十六进制的RRGGBB"), v);
                   d.m_nBackgroundMode = 0;
               });
     CLI::Option* backgroundPicture = value("--background-picture", "FILE", kExtrasGroup,
@@ -205,7 +205,8 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
           Tr("声音在邮件中的格式（默认wav：文件原样）；Ogg和MP3原样附上"),
           [&d](const std::string& v) {
               const std::optional<VoiceFormat> format = ParseVoiceFormat(v);
-              if (!format) throw Refusal("option --voice-format: \"" + v + "\" is not wav, opus or mp3");
+              if (!format)
+                  throw Refusal(Format(Tr("选项%s：\"%s\"不是wav、opus或mp3"), "--voice-format", v.c_str()));
               d.m_voice.format = *format;
           });
     flag("--normalize-voice", kExtrasGroup, N_("把邮件中声音副本的响度调到-16 LUFS（EBU R128）"),
@@ -214,7 +215,7 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
         .add_option("--loops", d.m_nSoundLoops, Tr("声音播放的次数；0（默认）为无限循环"))
         ->type_name("N")
         ->group(Tr(kExtrasGroup))
-        ->transform(WholeNumber(0, INT_MAX, "a whole number from 0 up"));
+        ->transform(WholeNumber(0, INT_MAX, Tr("从0起的整数")));
     command
         .add_option_function<std::vector<std::string>>(
             "--attach",
@@ -264,15 +265,15 @@ bool CheckDraft(MailDraft& draft, std::string_view command) {
                                       : check.focusField == kFieldCc ? draft.m_strCc
                                                                      : draft.m_strBcc;
             const std::string entry = text.substr(check.selStart, check.selEnd - check.selStart);
-            std::fprintf(stderr, "  the entry \"%s\" at byte %zu is not an address\n", entry.c_str(),
-                         check.selStart);
+            std::fputs(Format(Tr("  条目\"%s\"（第%zu字节）不是邮件地址\n"), entry.c_str(), check.selStart).c_str(),
+                       stderr);
         }
         return false;
     }
     // The window's subject field is one line; here it is an argument, and a line break would end the
     // Subject header and start another.
     if (HasLineBreakOrNul(draft.m_strSubject)) {
-        Complain(command, "the subject must not contain a line break");
+        Complain(command, Tr("主题不能含有换行"));
         return false;
     }
     draft.m_nExpectedSteps = static_cast<int>(draft.m_attachments.size()) + 6;
@@ -286,7 +287,7 @@ bool AssembleDraft(MailDraft& draft, std::string_view command, const std::functi
     } catch (const std::bad_alloc&) {
         // Whatever was built is gone with the exception; the process goes on with its memory back.
         std::string().swap(draft.m_strMime);
-        Complain(command, kMailTooLargeText);
+        Complain(command, Tr(kMailTooLargeText));
         return false;
     }
     return !sink.Failed();

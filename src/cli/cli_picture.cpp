@@ -38,9 +38,9 @@ int RunPicture(const PictureRequest& req) {
     }
     const QImage tile = picture.TakeBitmap();
     std::printf("HIMETRIC %d x %d\n", picture.HimetricWidth(), picture.HimetricHeight());
-    std::printf("pixels %d x %d at %u dpi\n", tile.width(), tile.height(), req.dpi);
+    std::fputs(Format(Tr("像素 %d x %d，%u dpi\n"), tile.width(), tile.height(), req.dpi).c_str(), stdout);
     if (!req.out.empty() && !tile.save(QString::fromLocal8Bit(req.out.c_str()), "PNG")) {
-        std::fprintf(stderr, "voxletter-cli picture: cannot write %s\n", req.out.c_str());
+        Complain("picture", Format(Tr("无法写入%s"), req.out.c_str()));
         return 1;
     }
     return 0;
@@ -56,7 +56,7 @@ void AddPictureCommand(CommandLine& cli) {
     command.add_option("FILE", req->path, Tr("图片"))->required()->type_name("FILE");
     command.add_option("--dpi", req->dpi, Tr("屏幕分辨率，每英寸像素数，1至2400（默认96）"))
         ->type_name("N")
-        ->transform(WholeNumber(1, 2400, "a whole number from 1 to 2400"));
+        ->transform(WholeNumber(1, 2400, Tr("1至2400的整数")));
     command.add_option("-o", req->out, Tr("把平铺单元写入这个PNG文件"))->type_name("OUT.png");
     command.footer(
         Tr("输出图片以HIMETRIC（0.01毫米）为单位的大小和平铺单元以像素为单位的大小。\n"

@@ -38,11 +38,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Throws the usual refusal of a value: option NAME needs WHAT, not "VALUE".
+// Throws the usual refusal of a value: option NAME needs WHAT, not "VALUE". WHAT is in the user's
+// language already (Tr).
 [[noreturn]] void RefuseValue(const std::string& option, const std::string& needs, const std::string& value);
 
 // A whole decimal number from min to max, read with ParseUnsignedDecimal; the option's text is rewritten
-// to plain digits, so the number CLI11 stores is the one checked. needs: "a whole number from 0 up".
+// to plain digits, so the number CLI11 stores is the one checked. needs, translated: "a whole number from
+// 0 up".
 CLI::Validator WholeNumber(uint32_t min, uint32_t max, std::string needs);
 // The same for a number from a short list. needs: "8 or 16".
 CLI::Validator OneOf(std::vector<uint32_t> allowed, std::string needs);
