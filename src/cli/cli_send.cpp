@@ -22,6 +22,7 @@
 namespace vox::cli {
 namespace {
 
+const char kCancellingText[] = N_("正在取消（再按Ctrl+C立即停止）");
 const char kRelayGroup[] = N_("中继（代替各收件人邮件交换服务器的25端口）");
 
 // One line per status change: "recipient: status".
@@ -60,7 +61,7 @@ bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay, st
     std::string why;
     if (req.relay.empty()) {
         relay = LoadRelayConfig(RelayConfigPath(), &why);
-        if (!why.empty()) Complain("send", "relay settings not usable: " + why);
+        if (!why.empty()) Complain("send", Tr("中继设置无法使用：") + why);
         passwordSource = "config";
         return why.empty();
     }
@@ -81,8 +82,7 @@ bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay, st
         settings.password = password;
         passwordSource = "environment";
     } else {
-        Complain("send", std::string("no relay password: give --relay-password-file FILE or set $") +
-                             kRelayPasswordVariable);
+        Complain("send", Format(Tr("没有中继的密码：请给出--relay-password-file FILE或设置$%s"), kRelayPasswordVariable));
         return false;
     }
     relay = std::move(settings);
@@ -98,12 +98,13 @@ int PrintReport(const FailureList& failures, bool portBlocked) {
     if (report.text.empty() || report.text.back() != '\n') report.text += "\r\n";
     std::fwrite(report.text.data(), 1, report.text.size(), stdout);
     if (report.portBlocked)
-        std::printf(
-            "\nTo send through your mail provider's server instead, name it with --relay:\n"
-            "  voxletter-cli send --relay smtp.example.com:587 --relay-user NAME --relay-password-file FILE ...\n"
-            "or put it in %s (lines \"host = HOST:PORT\", \"user = NAME\", \"password-file = FILE\";\n"
-            "chmod 600), which every later send and the composer then use.\n",
-            RelayConfigPath().c_str());
+        std::fputs(Format(Tr("\n要改为通过你的邮箱服务商的服务器发送，用--relay指定它：\n"
+                             "  voxletter-cli send --relay smtp.example.com:587 --relay-user NAME --relay-password-file FILE ...\n"
+                             "或者写入%s（\"host = HOST:PORT\"、\"user = NAME\"、\"password-file = FILE\"各一行；\n"
+                             "chmod 600），此后每次发送和写信窗口都会使用它。\n"),
+                          RelayConfigPath().c_str())
+                       .c_str(),
+                   stdout);
     std::fflush(stdout);
     return report.allDelivered ? 0 : 1;
 }
@@ -115,12 +116,12 @@ int RunSend(SendRequest& req) {
     MailDraft& draft = req.draft.draft;
     if (!CheckDraft(draft, "send")) return kExitRefused;
     if (!AssembleDraft(draft, "send")) {
-        Complain("send", "the mail is incomplete; nothing was sent");
+        Complain("send", Tr("邮件不完整，没有发送"));
         return kExitFailed;
     }
     // Said, not asked: a script gets the mail it asked for.
     if (const MailSizeCheck size = CheckMailSize(draft); size.tooBig) Complain("send", MailSizeWarningLine(size));
-    if (relay) std::fprintf(stderr, "voxletter-cli send: through the relay %s:%d\n", relay->host.c_str(), relay->port);
+    if (relay) Complain("send", Format(Tr("通过中继%s:%d发送"), relay->host.c_str(), relay->port));
 
     StderrProgress progress;
     FailureList failures;
@@ -130,7 +131,9 @@ int RunSend(SendRequest& req) {
     {
         // Ctrl+C plays the Cancel button; the next one ends the process, for a lookup or connect that the
         // cancel request cannot reach.
-        InterruptWatch interrupt({SIGINT}, "voxletter-cli send: cancelling (Ctrl+C again to stop at once)\n");
+        // Kept until the watch ends: the signal handler writes it.
+        const std::string note = std::string("voxletter-cli send: ") + Tr(kCancellingText) + "\n";
+        InterruptWatch interrupt({SIGINT}, note.c_str());
         DeliveryRequest request;
         request.recipients = std::move(draft.m_recipients);
         request.envelopeSender = draft.m_fromAddress.envelope;
@@ -148,7 +151,7 @@ int RunSend(SendRequest& req) {
         Outbox outbox;
         if (const std::string why = outbox.Keep(*mail, sender, route, failures, std::time(nullptr)); !why.empty()) {
             // Nowhere to wait: those recipients are simply not delivered.
-            Complain("send", "cannot keep the waiting recipients in " + outbox.Folder().string() + ": " + why);
+            Complain("send", Format(Tr("无法把等待的收件人保存在%s：%s"), outbox.Folder().c_str(), why.c_str()));
             for (DeliveryFailure& f : failures) f.kind = FailureKind::Final;
         }
     }
@@ -156,7 +159,7 @@ int RunSend(SendRequest& req) {
     if (!req.noSentCopy && failures.size() < recipients) {
         const SentCopy copy = KeepSentCopy(DefaultSentFolder(), *mail);
         if (copy.error.empty())
-            std::fprintf(stderr, "voxletter-cli send: sent copy: %s\n", copy.path.c_str());
+            Complain("send", Format(Tr("已发邮件的副本：%s"), copy.path.c_str()));
         else
             Complain("send", SentCopyLine(copy));
     }
@@ -179,7 +182,7 @@ std::string LocalTime(std::int64_t when) {
 
 int RunOutbox(const OutboxRequest& req) {
     if (req.action != "drop" && !req.address.empty()) {
-        Complain("outbox", req.action + " takes no ADDRESS (only drop does)");
+        Complain("outbox", Format(Tr("%s不带ADDRESS（只有drop带）"), req.action.c_str()));
         return kExitRefused;
     }
     Outbox outbox;
@@ -189,27 +192,30 @@ int RunOutbox(const OutboxRequest& req) {
             for (char& c : reason)
                 if (c == '\r' || c == '\n') c = ' ';
             while (!reason.empty() && reason.back() == ' ') reason.pop_back();
-            std::printf("%s\ttries %d\tnext %s\t%s\n", w.address.c_str(), w.tries, LocalTime(w.nextTry).c_str(),
-                        reason.c_str());
+            std::fputs(Format(Tr("%s\t已试%d次\t下次%s\t%s\n"), w.address.c_str(), w.tries, LocalTime(w.nextTry).c_str(),
+                              reason.c_str())
+                           .c_str(),
+                       stdout);
         }
         return 0;
     }
     if (req.action == "drop") {
         if (req.address.empty()) {
-            Complain("outbox", "drop needs the ADDRESS to remove");
+            Complain("outbox", Tr("drop需要给出要删除的ADDRESS"));
             return kExitRefused;
         }
         if (outbox.Drop(req.address) == 0) {
-            Complain("outbox", req.address + " does not wait in the outbox");
+            Complain("outbox", Format(Tr("%s不在发件箱中等待"), req.address.c_str()));
             return 1;
         }
         return 0;
     }
     StderrProgress progress;
-    InterruptWatch interrupt({SIGINT}, "voxletter-cli outbox: cancelling (Ctrl+C again to stop at once)\n");
+    const std::string note = std::string("voxletter-cli outbox: ") + Tr(kCancellingText) + "\n";
+    InterruptWatch interrupt({SIGINT}, note.c_str());
     const RetryOutcome outcome = outbox.Retry(std::time(nullptr), false, progress, interrupt.Flag());
     if (outcome.busy) {
-        Complain("outbox", "another program is retrying the outbox just now");
+        Complain("outbox", Tr("另一个程序正在重试发件箱"));
         return 1;
     }
     if (outcome.tried == 0) return 0;
@@ -249,9 +255,8 @@ void AddSendCommand(CommandLine& cli) {
         .add_option_function<std::string>(
             "--relay-password",
             [](const std::string&) {
-                throw Refusal(std::string("a password on the command line is visible to every user; use "
-                                          "--relay-password-file or $") +
-                              kRelayPasswordVariable);
+                throw Refusal(Format(Tr("命令行上的密码每个用户都看得到；请用--relay-password-file或$%s"),
+                                     kRelayPasswordVariable));
             },
             Tr("不接受：请用--relay-password-file或$VOXLETTER_RELAY_PASSWORD"))
         ->group("");
