@@ -1,4 +1,5 @@
 #include "delivery/relay_settings.h"
+#include "base/translate.h"
 
 #include "base/program_folder.h"
 
@@ -43,11 +44,11 @@ bool ParseRelayAddress(const std::string& text, RelaySettings& settings, std::st
     const std::size_t colon = text.rfind(':');
     std::string host = text.substr(0, colon);
     if (colon != std::string::npos && !ParsePort(text.substr(colon + 1), settings.port)) {
-        *why = "relay port must be a number from 1 to 65535: " + text;
+        *why = Tr("中继端口必须是1至65535的数字：") + text;
         return false;
     }
     if (host.empty() || host.find_first_of(" \t\r\n") != std::string::npos) {
-        *why = "relay must be HOST or HOST:PORT: " + text;
+        *why = Tr("中继必须写成HOST或HOST:PORT：") + text;
         return false;
     }
     settings.host = std::move(host);

@@ -50,7 +50,7 @@ fs::path DefaultSentFolder() {
 SentCopy KeepSentCopy(const fs::path& folder, std::string_view mail) {
     SentCopy copy;
     if (folder.empty()) {
-        copy.error = "no folder for sent mail ($XDG_DATA_HOME and $HOME are not set)";
+        copy.error = Tr("没有存放已发邮件的文件夹（$XDG_DATA_HOME和$HOME都未设置）");
         return copy;
     }
     std::error_code ec;

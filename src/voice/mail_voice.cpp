@@ -21,7 +21,7 @@ MailVoice PrepareMailVoice(const std::string& path, const VoiceOptions& options)
     if (!ReadSound(path, sound, error) || (options.normalize && !NormalizeLoudness(sound, error)) ||
         !EncodeVoice(options.format, sound, voice.bytes, error)) {
         voice.bytes.clear();
-        voice.error = error.empty() ? "unknown error" : error;
+        voice.error = error.empty() ? std::string(Tr("未知错误")) : error;
         return voice;
     }
     voice.encoded = true;
