@@ -37,8 +37,9 @@ int RunPicture(const PictureRequest& req) {
         return 1;
     }
     const QImage tile = picture.TakeBitmap();
+    // The two size lines are for scripts and stay as they are in every language.
     std::printf("HIMETRIC %d x %d\n", picture.HimetricWidth(), picture.HimetricHeight());
-    std::fputs(Format(Tr("像素 %d x %d，%u dpi\n"), tile.width(), tile.height(), req.dpi).c_str(), stdout);
+    std::printf("pixels %d x %d at %u dpi\n", tile.width(), tile.height(), req.dpi);
     if (!req.out.empty() && !tile.save(QString::fromLocal8Bit(req.out.c_str()), "PNG")) {
         Complain("picture", Format(Tr("无法写入%s"), req.out.c_str()));
         return 1;
