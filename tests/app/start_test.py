@@ -105,21 +105,23 @@ for what, args, env in [("QT_QPA_PLATFORM=offscreen", [], {"QT_QPA_PLATFORM": "o
         p.wait()
         p.stderr.close()
 
-# The manual page names every command and every option that the help lists (the English page, the
-# English help).
+# The manual pages, English and Chinese, name every command and every option that the help lists.
 ENGLISH = language("en_US.UTF-8")
-page = open(os.path.join(DIST, "voxletter-cli.1"), encoding="utf-8").read().replace("\\-", "-")
+pages = {name: open(os.path.join(DIST, name), encoding="utf-8").read().replace("\\-", "-")
+         for name in ("voxletter-cli.1", "zh_CN/voxletter-cli.1")}
 top = run(CLI, ["--help"], ENGLISH).stdout.decode()
 commands = re.findall(r"^  (\w+) ", top.split("Commands:")[1], re.M)
 if not commands:
     failures.append("no commands found in voxletter-cli --help")
 for command in commands:
-    if not re.search(rf"^\.B voxletter-cli {command}$", page, re.M):
-        failures.append(f"the manual page's synopsis lacks {command}")
     help_text = run(CLI, [command, "--help"], ENGLISH).stdout.decode()
-    for option in sorted(set(re.findall(r"^\s+(?:-\w,)?(--?[\w-]+)", help_text, re.M)) - {"--help", "-h"}):
-        if not re.search(rf"(?<![\w-]){re.escape(option)}(?![\w-])", page):
-            failures.append(f"the manual page lacks {command} {option}")
+    options = sorted(set(re.findall(r"^\s+(?:-\w,)?(--?[\w-]+)", help_text, re.M)) - {"--help", "-h"})
+    for name, page in pages.items():
+        if not re.search(rf"^\.B voxletter-cli {command}$", page, re.M):
+            failures.append(f"the manual page {name}'s synopsis lacks {command}")
+        for option in options:
+            if not re.search(rf"(?<![\w-]){re.escape(option)}(?![\w-])", page):
+                failures.append(f"the manual page {name} lacks {command} {option}")
 
 for failure in failures:
     print("FAIL:", failure)
