@@ -46,10 +46,10 @@ std::string MailSizeWarningText(const MailSizeCheck& check) {
 
 std::string MailSizeWarningLine(const MailSizeCheck& check) {
     std::string text =
-        Format(Tr("the mail is %s (1 MB = 1,000,000 bytes); many providers refuse mails over 25 MB"),
+        Format(Tr("邮件大小为%s（1 MB = 1,000,000字节）；很多服务商拒收超过25 MB的邮件"),
                Megabytes(check.bytes).c_str());
     if (check.voiceIsWav)
-        text += Format(Tr("; with the voice as Opus (--voice-format opus) it would be about %s"),
+        text += Format(Tr("；声音改为Opus（--voice-format opus）后约为%s"),
                        Megabytes(check.opusBytes).c_str());
     return text;
 }
