@@ -62,6 +62,7 @@ TEST_PACKAGES=(
   lintian appstream desktop-file-utils debootstrap debian-archive-keyring
   # tests only: the keyboard-only send on Xvfb, with a screen reader's view of the windows (AT-SPI)
   xdotool at-spi2-core python3-gi gir1.2-atspi-2.0
+  openbox x11-utils  # the same send under a window manager; xprop tells when the manager is up
   # the voice's formats: decoded by other programs than the encoders (opusdec, mpg123), compared with
   # numpy; opusenc and lame are also the benchmark's peers
   opus-tools mpg123 lame python3-numpy

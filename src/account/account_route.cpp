@@ -30,4 +30,20 @@ std::optional<AccountRoute> AccountRouteFor(const std::string& senderAddress, Ke
     return route;
 }
 
+KeyringPasswordReader OutboxKeyringReader(std::shared_ptr<Keyring> keyring) {
+    return [keyring = std::move(keyring)](const std::string& address, const std::string& host, int port,
+                                          std::string* why) -> std::optional<std::string> {
+        // The item is named by address and "HOST:PORT" alone; the security is no part of its name.
+        const SubmissionServer server{host, port, Security::Tls};
+        std::optional<std::string> password;
+        const KeyringResult looked = keyring->Lookup(address, server, password);
+        if (!looked.ok) {
+            *why = looked.error;
+            return std::nullopt;
+        }
+        if (!password) *why = Tr("钥匙环中没有保存它");
+        return password;
+    };
+}
+
 }  // namespace vox

@@ -2,12 +2,14 @@
 // The seam between accounts and sending: given the From address, the account's server and login as
 // the relay code takes them, or nothing when the address has no account (then relay.conf, then direct).
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "account/account.h"
 #include "account/accounts_file.h"
 #include "account/keyring.h"
+#include "delivery/outbox.h"
 #include "delivery/relay_settings.h"
 
 namespace vox {
@@ -24,5 +26,9 @@ struct AccountRoute {
 // none; *why set when accounts.conf is there but unreadable (the send should then say so, not guess).
 std::optional<AccountRoute> AccountRouteFor(const std::string& senderAddress, Keyring& keyring,
                                             std::string* why, const std::string& accountsFile = AccountsFilePath());
+
+// The outbox's way to the password of a sending account at a retry: keyring's item for the address on
+// host:port. The keyring must outlive the reader; it is called on the retrying thread.
+KeyringPasswordReader OutboxKeyringReader(std::shared_ptr<Keyring> keyring);
 
 }  // namespace vox

@@ -34,10 +34,6 @@ bool ProbeSubmission(const SubmissionServer& server, const std::string& connectT
     return auth;
 }
 
-bool AsksForAppPassword(const std::string& answer) {
-    return answer.rfind("534", 0) == 0 || answer.find("5.7.9") != std::string::npos;
-}
-
 LoginResult TestLogin(const Account& account, const std::string& password, const ProbeOptions& probe) {
     SessionOptions options = Options(account.server, probe);
     options.user = account.user.empty() ? account.address : account.user;

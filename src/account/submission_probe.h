@@ -7,6 +7,7 @@
 
 #include "account/account.h"
 #include "base/translate.h"
+#include "delivery/smtp_reply.h"  // AsksForAppPassword
 
 namespace vox {
 
@@ -33,8 +34,5 @@ LoginResult TestLogin(const Account& account, const std::string& password, const
 // What the user is told when the provider asks for an app-specific password.
 inline constexpr const char kAppPasswordHint[] =
     N_("服务商要求邮件程序使用专用密码：请在邮箱的安全设置中创建一个，并用它代替平常的密码。");
-
-// Answers like "534 5.7.9 Application-specific password required".
-bool AsksForAppPassword(const std::string& answer);
 
 }  // namespace vox

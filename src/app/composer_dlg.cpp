@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -20,6 +21,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <ctime>
 #include <exception>
@@ -27,12 +29,15 @@
 #include <utility>
 #include <new>
 
+#include "account/account_dlg.h"
+#include "account/accounts_file.h"
 #include "app/about_dlg.h"
 #include "app/maker_info.h"
 #include "app/app_resources.h"
 #include "base/program_folder.h"
 #include "compose/address_list.h"
 #include "compose/assembly.h"
+#include "compose/mail_address.h"
 #include "controls/body_edit.h"
 #include "controls/hover_button.h"
 #include "controls/text_format.h"
@@ -62,6 +67,27 @@ const char kHelpText[] =
     "超文本。本软件最具特点的功能是，可以将你的语音放入邮件中，对方一打开邮件便会听到你的声音。";
 
 QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
+
+DmarcLookupFunction& DmarcReplacement() {
+    static DmarcLookupFunction replacement;
+    return replacement;
+}
+
+// The address proper of what 发件人 holds ("名字 <me@example.com>" gives me@example.com).
+std::string SenderAddress(const QString& field) {
+    const std::string text = field.toStdString();
+    MailAddress address;
+    ParseMailAddress(text, address);
+    return address.address.empty() ? text : address.address;
+}
+
+std::optional<QString> AskPasswordInBox(QWidget* parent, const QString& prompt) {
+    bool ok = false;
+    const QString password =
+        QInputDialog::getText(parent, QStringLiteral("发件账户"), prompt, QLineEdit::Password, QString(), &ok);
+    if (!ok) return std::nullopt;
+    return password;
+}
 
 // A byte offset into a field's UTF-8 text as a position in its QString.
 int QtPosition(const std::string& utf8, std::size_t byteOffset) {
@@ -114,6 +140,8 @@ CComposerDlg::CComposerDlg(QWidget* parent, KeptFolders kept) : QDialog(parent),
     // it takes the whole screen anyway (where a window manager maximises it).
     FitToScreen(this);
 
+    m_keyring = std::make_shared<SecretServiceKeyring>();
+    m_askPassword = AskPasswordInBox;
     BuildControls();
     InitPanes();
     InitButtonColors();
@@ -178,10 +206,12 @@ void CComposerDlg::RunOutboxRound() {
     m_outboxRunning = true;
     m_outboxWorker->Join();
     CWindowWorker* worker = m_outboxWorker.get();
-    worker->Start([this, worker] {
+    // Taken here, on the window's thread, where a test may put its own in place.
+    worker->Start([this, worker, keyring = m_keyring] {
         // Never on the window's thread: a retry may wait on exchangers for minutes.
         SilentProgress progress;
         Outbox outbox;
+        outbox.SetKeyringReader(OutboxKeyringReader(keyring));
         RetryOutcome outcome = outbox.Retry(std::time(nullptr), true, progress, m_outboxCancel);
         const std::size_t waiting = outbox.Count();
         worker->Post([this, outcome = std::move(outcome), waiting] { OnOutboxRound(outcome, waiting); });
@@ -216,7 +246,8 @@ void CComposerDlg::ShowInfoPane() {
     if (!m_draftNote.isEmpty()) text += QStringLiteral("\n\n    ") + m_draftNote;
     m_infoPane->setText(text);
     m_infoPane->setGeometry(710, 10, 300, std::max(160, m_infoPane->heightForWidth(300)));
-    m_btnNewLetter->setGeometry(710, m_infoPane->geometry().bottom() + 4, 80, 20);
+    m_routeLink->setGeometry(710, m_infoPane->geometry().bottom() + 6, 300, 20);
+    m_btnNewLetter->setGeometry(710, m_routeLink->geometry().bottom() + 4, 80, 20);
     m_btnNewLetter->setVisible(!m_draftNote.isEmpty());
 }
 
@@ -420,6 +451,14 @@ void CComposerDlg::InitPanes() {
         relayNote = "\n\n    发信中继：邮件经" + relay->host + ":" + std::to_string(relay->port) + "发送（" + relayPath + "）。";
     else if (!relayProblem.empty())
         relayNote = "\n\n    发信中继设置无法使用：" + relayProblem;
+    // Below the information, always: how the next mail from 发件人 goes, and the way to change it (placed
+    // by ShowInfoPane, under the pane's text as it grows).
+    m_routeLink = new QLabel(this);
+    m_routeLink->setTextFormat(Qt::RichText);
+    m_routeLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    connect(m_routeLink, &QLabel::linkActivated, this, [this] { OnAccount(); });
+    connect(m_editFrom, &QLineEdit::textChanged, this, [this] { UpdateRouteLink(); });
+    UpdateRouteLink();
     m_infoText = QString::fromUtf8(kProductInformation) + QString::fromStdString(relayNote);
     SetDraftNote(QString());
 
@@ -492,9 +531,89 @@ void CComposerDlg::OnSize(SizeType, int cx, int cy) {
 void CComposerDlg::contextMenuEvent(QContextMenuEvent* event) {
     // The window's own menu: there is no system menu of the program's own to extend here.
     QMenu menu(this);
+    connect(menu.addAction(QStringLiteral("发件账户…")), &QAction::triggered, this, &CComposerDlg::OnAccount);
     connect(menu.addAction(QStringLiteral("关于 VoxLetter(&A)...")), &QAction::triggered, this,
             &CComposerDlg::OnAbout);
     menu.exec(event->globalPos());
+}
+
+void CComposerDlg::OnAccount() {
+    CAccountDlg account(FromUtf8(SenderAddress(m_editFrom->text())),
+                        m_accountServices ? *m_accountServices : RealAccountServices(), this);
+    account.exec();
+    UpdateRouteLink();
+}
+
+QString CComposerDlg::RouteName() const {
+    // Files only, no keyring: the same order as the send's own choice.
+    std::vector<Account> accounts;
+    std::string why;
+    if (LoadAccounts(AccountsFilePath(), accounts, &why))
+        if (const Account* account = FindAccount(accounts, SenderAddress(m_editFrom->text())))
+            return FromUtf8(account->server.host);
+    if (const auto relay = LoadRelayConfig(RelayConfigPath(), &why)) return FromUtf8(relay->host);
+    return QStringLiteral("直接投递");
+}
+
+void CComposerDlg::UpdateRouteLink() {
+    if (!m_routeLink) return;
+    m_routeLink->setText(QStringLiteral("    发送方式：<a href=\"account\">") + RouteName().toHtmlEscaped() +
+                         QStringLiteral("</a>"));
+}
+
+DmarcLookupFunction SetDmarcLookupFunction(DmarcLookupFunction replacement) {
+    return std::exchange(DmarcReplacement(), std::move(replacement));
+}
+
+bool CComposerDlg::ChooseRoute(CWindowWorker& worker) {
+    // m_sent holds still for the worker; the route members are read by the window only in a later step.
+    const std::string address = m_sent.m_fromAddress.address;
+    std::string why;
+    m_accountRoute = AccountRouteFor(address, *m_keyring, &why);
+    std::string problem;
+    if (!why.empty()) problem = "发件账户设置无法使用：" + why;
+    m_relay.reset();
+    if (problem.empty() && !m_accountRoute) {
+        m_relay = LoadRelayConfig(RelayConfigPath(), &why);
+        // Settings the user wrote but that cannot be used must not silently turn into direct delivery.
+        if (!why.empty()) problem = "发信中继设置无法使用：" + why;
+    }
+    if (!problem.empty()) {
+        worker.Call([this, problem] {
+            ShowMessage(this, FromUtf8(problem), QStringLiteral("错误"), MessageIcon::Exclamation);
+            FinishSend();
+        });
+        return false;
+    }
+    if (m_accountRoute || m_relay) return true;
+
+    // Direct: receivers that follow the sender domain's DMARC policy refuse, or file as spam, what this
+    // machine sends under it. Said once per address and run; a failed look-up says nothing.
+    std::string key = address;
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool warned = true;
+    if (!worker.Call([&] { warned = m_dmarcWarned.count(key) > 0; })) return false;
+    if (warned) return true;
+    const std::string domain = m_sent.m_fromAddress.domain;
+    const std::optional<DmarcPolicy> policy =
+        DmarcReplacement() ? DmarcReplacement()(domain) : LookupDmarc(domain);
+    if (!policy || (*policy != DmarcPolicy::Reject && *policy != DmarcPolicy::Quarantine)) return true;
+    bool go = false;
+    worker.Call([&] {
+        m_dmarcWarned.insert(key);
+        const QString text = FromUtf8(
+            domain + " 公布的DMARC策略为“" + DmarcPolicyName(*policy) + "”：从本机以 " + address +
+            " 的名义直接投递的邮件，大多数收件服务器会" +
+            (*policy == DmarcPolicy::Reject ? "拒收" : "当作垃圾邮件") +
+            "。\n\n设置发件账户后，邮件经你的邮箱服务商发送，就不会这样。");
+        const int choice = AskMessage(this, text, QStringLiteral("发件账户"), MessageIcon::Exclamation,
+                                      {QStringLiteral("设置发件账户…"), QStringLiteral("仍然发送"), QStringLiteral("停止")});
+        go = choice == 1;
+        if (go) return;
+        FinishSend();
+        if (choice == 0) OnAccount();
+    });
+    return go;
 }
 
 void CComposerDlg::OnAbout() {
@@ -648,6 +767,7 @@ void CComposerDlg::OnSend() {
     m_closing = false;
     m_assembler = std::make_unique<CWindowWorker>();
     m_assembler->Start([this, worker = m_assembler.get(), folder = ProgramFolder()] {
+        if (!ChooseRoute(*worker)) return;
         ComposerSink sink(*worker, this);
         try {
             AssembleMessage(m_sent, folder, sink);
@@ -686,14 +806,24 @@ void CComposerDlg::OnAssemblyStep() {
         request.recipients = sent.m_recipients;
         request.envelopeSender = sent.m_fromAddress.envelope;
         request.message = std::make_shared<const std::string>(std::move(m_sent.m_strMime));
-        std::string relayProblem;
-        request.relay = LoadRelayConfig(RelayConfigPath(), &relayProblem);
-        if (!relayProblem.empty()) {
-            // Settings the user wrote but that cannot be used must not silently turn into direct delivery.
-            ShowMessage(this, QString::fromStdString("发信中继设置无法使用：" + relayProblem), QStringLiteral("错误"),
-                        MessageIcon::Exclamation);
-            FinishSend();
-            return;
+        request.relay = m_relay;
+        if (m_accountRoute) {
+            RelaySettings relay = m_accountRoute->relay;
+            relay.tlsMode = m_accountRoute->tls;
+            if (!m_accountRoute->havePassword) {
+                // Asked at each send, and kept nowhere: there is no keyring to keep it in.
+                const std::optional<QString> password = m_askPassword(
+                    this, FromUtf8("发件账户 " + m_accountRoute->account.address + " 在 " +
+                                   m_accountRoute->account.server.Name() + " 的密码（" + m_accountRoute->note + "）："));
+                if (!password) {
+                    FinishSend();
+                    return;
+                }
+                relay.password = password->toStdString();
+            }
+            request.relay = std::move(relay);
+            // Never the password itself: a retry asks the keyring again for this account's item.
+            request.relayPasswordSource = kPasswordFromKeyring + m_accountRoute->account.address;
         }
         const DeliveryRequest sentRequest = request;  // the message is shared, not copied
         std::unique_ptr<CSendingDlg> sending = m_makeSendingDlg ? m_makeSendingDlg(request, this)
@@ -712,11 +842,23 @@ void CComposerDlg::OnAssemblyStep() {
             m_letterSent = true;
             SaveDraft();
         }
-        if (!m_closing)
-            ShowMessage(this, FromUtf8(report.text), QStringLiteral("信息"),
-                        report.allDelivered ? MessageIcon::Information : MessageIcon::Exclamation);
+        if (!m_closing) ShowReport(report);
     }
     FinishSend();
+}
+
+void CComposerDlg::ShowReport(const DeliveryReport& report) {
+    const QString text = FromUtf8(report.text);
+    const MessageIcon icon = report.allDelivered ? MessageIcon::Information : MessageIcon::Exclamation;
+    if (!report.portBlocked) {
+        ShowMessage(this, text, QStringLiteral("信息"), icon);
+        return;
+    }
+    // The report ends by advising the sender's own provider: the window that sets it up is one button
+    // away. Closing the box is 确定.
+    const int choice =
+        AskMessage(this, text, QStringLiteral("信息"), icon, {QStringLiteral("发件账户…"), QStringLiteral("确定")});
+    if (choice == 0) QTimer::singleShot(0, this, &CComposerDlg::OnAccount);
 }
 
 bool CComposerDlg::MailSizeAccepted(const MailDraft& sent) {

@@ -12,9 +12,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "account/account_dlg.h"
+#include "account/account_route.h"
+#include "account/dmarc.h"
+#include "account/keyring.h"
 #include "compose/mail_draft.h"
 #include "controls/body_edit.h"
 #include "delivery/delivery_failure.h"
@@ -35,6 +40,11 @@ namespace vox {
 
 class CSendingDlg;
 class CWindowWorker;
+
+// The DMARC look-up before a direct send; tests that must not ask the network put their own in place.
+using DmarcLookupFunction = std::function<std::optional<DmarcPolicy>(const std::string& domain)>;
+// Replaces it (an empty function puts LookupDmarc back); returns the previous replacement.
+DmarcLookupFunction SetDmarcLookupFunction(DmarcLookupFunction replacement);
 
 class CComposerDlg : public QDialog {
     Q_OBJECT
@@ -63,6 +73,8 @@ public:
     void OnSend();
     void OnOtherWorks();
     void OnAbout();
+    // The window 发件账户 for the address in 发件人; the route link is brought up to date afterwards.
+    void OnAccount();
     // "新邮件": the restored letter is given up; the window starts a new, empty one.
     void OnNewLetter();
     // Writes the draft now (the timer does it within kDraftSaveDelayMs of every change).
@@ -88,6 +100,9 @@ public:
     QPushButton* SendButton() const { return m_btnSend; }
     QLabel* HelpPane() const { return m_helpPane; }
     QLabel* InfoPane() const { return m_infoPane; }
+    // The link that says how mail from 发件人 goes: "直接投递" or the server's name.
+    QLabel* RouteLink() const { return m_routeLink; }
+    QString RouteName() const;
     QPushButton* NewLetterButton() const { return m_btnNewLetter; }
 
     // The composed message as the window keeps it (texts as of the last Send; formats captured at Send).
@@ -99,6 +114,15 @@ public:
     using SendingDlgFactory =
         std::function<std::unique_ptr<CSendingDlg>(const DeliveryRequest& request, QWidget* parent)>;
     void SetSendingDlgFactory(SendingDlgFactory factory) { m_makeSendingDlg = std::move(factory); }
+    // Where account passwords are read (tests put a scripted keyring in place of the desktop's).
+    void SetKeyring(std::shared_ptr<Keyring> keyring) { m_keyring = std::move(keyring); }
+    // Asks for the password of an account whose keyring holds none; nothing is Cancel.
+    using PasswordPrompt = std::function<std::optional<QString>(QWidget* parent, const QString& prompt)>;
+    void SetPasswordPrompt(PasswordPrompt prompt) { m_askPassword = std::move(prompt); }
+    // What the window 发件账户 talks to (tests give scripted discovery, login and keyring).
+    void SetAccountServices(AccountServices services) { m_accountServices = std::move(services); }
+    // The report of a send: a report that says port 25 seems blocked offers the window 发件账户 beside 确定.
+    void ShowReport(const DeliveryReport& report);
 
     void done(int result) override;
 
@@ -129,6 +153,10 @@ private:
     void ShowRefusal(int field, bool hasSelection, std::size_t selStart, std::size_t selEnd,
                      const std::string& message);
     void FinishSend();
+    void UpdateRouteLink();
+    // Worker side, before the assembly: the route of this send, and the DMARC warning of a direct one.
+    // False when the send is not to go on (the window has been told).
+    bool ChooseRoute(CWindowWorker& worker);
     // The size warning for a mail over 20 MB: true to send it as it is. Switching the voice to Opus
     // starts the send again.
     bool MailSizeAccepted(const MailDraft& sent);
@@ -152,6 +180,7 @@ private:
     QLineEdit* m_editSubject = nullptr;      // 1004
     QLabel* m_infoPane = nullptr;            // 1038
     QLabel* m_helpPane = nullptr;            // 1039
+    QLabel* m_routeLink = nullptr;
     QPushButton* m_btnNewLetter = nullptr;   // under the information pane while a restored letter is shown
     QString m_infoText;                      // the pane's own text, before the outbox line and the draft's note
     QString m_draftNote;                     // said while a restored letter is shown
@@ -181,6 +210,13 @@ private:
     bool m_outboxRunning = false;
     QString m_heldReport;  // recipients given up while a send was under way, shown after it
     SendingDlgFactory m_makeSendingDlg;
+    std::shared_ptr<Keyring> m_keyring;
+    PasswordPrompt m_askPassword;
+    std::optional<AccountServices> m_accountServices;  // none: RealAccountServices()
+    // The send's route as the worker chose it (read by the window once the worker waits on a step).
+    std::optional<AccountRoute> m_accountRoute;
+    std::optional<RelaySettings> m_relay;
+    std::set<std::string> m_dmarcWarned;  // sender addresses told of their domain's policy in this run
 
     // The draft: saved by m_saveTimer after a change; "sent" while nothing has changed since a send that
     // reached every recipient.

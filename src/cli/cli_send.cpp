@@ -3,13 +3,18 @@
 // standard error and the final report, exactly as the report box would show it, to standard output.
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 
+#include "account/account_route.h"
+#include "account/dmarc.h"
+#include "account/keyring.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_draft.h"
 #include "cli/interrupt_watch.h"
@@ -55,11 +60,65 @@ struct SendRequest {
     bool noSentCopy = false;  // --no-sent-copy
 };
 
-// The relay to use, from the options or the settings file, and where a later try finds its password
-// again. False after a refusal was printed.
-bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay, std::string& passwordSource) {
+// The password of an account whose keyring holds none: one line of standard input when that is not a
+// terminal (a script pipes it, as for "account set"); a terminal gets a refusal that says what to do,
+// since a prompt there would wait for a person the script may not have.
+bool AskAccountPassword(const AccountRoute& route, RelaySettings& settings) {
+    const std::string server = route.account.server.Name();
+    if (isatty(STDIN_FILENO) == 0) {
+        std::string line;
+        if (std::getline(std::cin, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) {
+                settings.password = std::move(line);
+                return true;
+            }
+        }
+    }
+    Complain("send", Format(Tr("%s在%s上的账户没有密码（%s）：请用\"voxletter-cli account set\"保存，或在标准输入上给出一行密码"),
+                            route.account.address.c_str(), server.c_str(), route.note.c_str()));
+    return false;
+}
+
+// The DMARC policy of the sender's domain, said before a direct send: receivers that follow it refuse or
+// file as spam what this machine sends under that domain. The send goes on as asked.
+void WarnOfDmarc(const std::string& sender) {
+    const std::string domain = AddressDomain(sender);
+    if (domain.empty()) return;
+    const std::optional<DmarcPolicy> policy = LookupDmarc(domain);
+    if (!policy || (*policy != DmarcPolicy::Reject && *policy != DmarcPolicy::Quarantine)) return;
+    const char* text =
+        *policy == DmarcPolicy::Reject
+            ? Tr("警告：%s公布了DMARC策略\"%s\"：大多数收件方会拒收从本机以%s名义发出的邮件；请设置发信账户"
+                 "（voxletter-cli account set），通过你的服务商发送")
+            : Tr("警告：%s公布了DMARC策略\"%s\"：大多数收件方会把从本机以%s名义发出的邮件当作垃圾邮件；请设置"
+                 "发信账户（voxletter-cli account set），通过你的服务商发送");
+    Complain("send", Format(text, domain.c_str(), DmarcPolicyName(*policy), sender.c_str()));
+}
+
+// The route of this send, first that applies: --relay, the sending account of the From address,
+// relay.conf, and (relay left empty) direct delivery; with it, where a later try of a recipient that waits
+// in the outbox finds the password again. False after a refusal was printed.
+bool ChooseRelay(const SendRequest& req, const std::string& sender, std::optional<RelaySettings>& relay,
+                 std::string& passwordSource) {
     std::string why;
     if (req.relay.empty()) {
+        SecretServiceKeyring keyring;
+        std::optional<AccountRoute> account = AccountRouteFor(sender, keyring, &why);
+        if (!why.empty()) {
+            Complain("send", Tr("发信账户设置无法使用：") + why);
+            return false;
+        }
+        if (account) {
+            RelaySettings settings = account->relay;
+            settings.tlsMode = account->tls;
+            if (!account->havePassword && !AskAccountPassword(*account, settings)) return false;
+            Complain("send", Format(Tr("通过%s的账户发送"), account->account.address.c_str()));
+            // Never the password itself: a retry asks the keyring again for this account's item.
+            passwordSource = std::string(kPasswordFromKeyring) + account->account.address;
+            relay = std::move(settings);
+            return true;
+        }
         relay = LoadRelayConfig(RelayConfigPath(), &why);
         if (!why.empty()) Complain("send", Tr("中继设置无法使用：") + why);
         passwordSource = "config";
@@ -90,38 +149,51 @@ bool ChooseRelay(const SendRequest& req, std::optional<RelaySettings>& relay, st
 }
 
 // The report as the report box shows it, and after the sentence about port 25 how to follow its advice
-// here. 0 when every recipient was delivered, else 1.
-int PrintReport(const FailureList& failures, bool portBlocked) {
+// here: a sending account for the sender (named when known), or a relay. 0 when every recipient was
+// delivered, else 1.
+int PrintReport(const FailureList& failures, bool portBlocked, const std::string& sender = "") {
     DeliveryReport report = BuildReport(failures, portBlocked);
     // The box shows "发送完毕" as it stands; a terminal wants the report's last line ended, in the
     // report's own CR LF.
     if (report.text.empty() || report.text.back() != '\n') report.text += "\r\n";
     std::fwrite(report.text.data(), 1, report.text.size(), stdout);
-    if (report.portBlocked)
-        std::fputs(Format(Tr("\n要改为通过你的邮箱服务商的服务器发送，用--relay指定它：\n"
+    if (report.portBlocked) {
+        const char* address = sender.empty() ? "ADDRESS" : sender.c_str();
+        std::fputs(Format(Tr("\n要改为通过你的邮箱服务商的服务器发送，请设置你的地址的发信账户：\n"
+                             "  voxletter-cli account discover %s\n"
+                             "查找服务商的服务器；然后\n"
+                             "  voxletter-cli account set %s --host HOST --port PORT [--user NAME]\n"
+                             "从标准输入读取密码存入密钥环；此后从该地址发出的每封邮件，无论在这里还是在写信窗口，\n"
+                             "都通过那台服务器发送。\n"
+                             "或者用--relay指定一台服务器：\n"
                              "  voxletter-cli send --relay smtp.example.com:587 --relay-user NAME --relay-password-file FILE ...\n"
                              "或者写入%s（\"host = HOST:PORT\"、\"user = NAME\"、\"password-file = FILE\"各一行；\n"
                              "chmod 600），此后每次发送和写信窗口都会使用它。\n"),
-                          RelayConfigPath().c_str())
+                          address, address, RelayConfigPath().c_str())
                        .c_str(),
                    stdout);
+    }
     std::fflush(stdout);
     return report.allDelivered ? 0 : 1;
 }
 
 int RunSend(SendRequest& req) {
-    std::optional<RelaySettings> relay;
-    std::string passwordSource;
-    if (!ChooseRelay(req, relay, passwordSource)) return kExitRefused;
     MailDraft& draft = req.draft.draft;
     if (!CheckDraft(draft, "send")) return kExitRefused;
+    std::optional<RelaySettings> relay;
+    std::string passwordSource;
+    // The account belongs to the address as the user wrote it (as "account set" took it).
+    if (!ChooseRelay(req, draft.m_fromAddress.address, relay, passwordSource)) return kExitRefused;
     if (!AssembleDraft(draft, "send")) {
         Complain("send", Tr("邮件不完整，没有发送"));
         return kExitFailed;
     }
     // Said, not asked: a script gets the mail it asked for.
     if (const MailSizeCheck size = CheckMailSize(draft); size.tooBig) Complain("send", MailSizeWarningLine(size));
-    if (relay) Complain("send", Format(Tr("通过中继%s:%d发送"), relay->host.c_str(), relay->port));
+    if (relay)
+        Complain("send", Format(Tr("通过中继%s:%d发送"), relay->host.c_str(), relay->port));
+    else
+        WarnOfDmarc(draft.m_fromAddress.envelope);
 
     StderrProgress progress;
     FailureList failures;
@@ -139,7 +211,7 @@ int RunSend(SendRequest& req) {
         request.envelopeSender = draft.m_fromAddress.envelope;
         request.message = std::make_shared<const std::string>(std::move(draft.m_strMime));
         OutboxRoute route;
-        if (relay) route = {relay->host, relay->port, relay->user, passwordSource};
+        if (relay) route = {relay->host, relay->port, relay->user, passwordSource, relay->tlsMode};
         request.relay = std::move(relay);
         const std::string sender = request.envelopeSender;
         mail = request.message;
@@ -163,7 +235,7 @@ int RunSend(SendRequest& req) {
         else
             Complain("send", SentCopyLine(copy));
     }
-    return PrintReport(failures, portBlocked);
+    return PrintReport(failures, portBlocked, req.draft.draft.m_fromAddress.address);
 }
 
 struct OutboxRequest {
@@ -186,6 +258,7 @@ int RunOutbox(const OutboxRequest& req) {
         return kExitRefused;
     }
     Outbox outbox;
+    outbox.SetKeyringReader(OutboxKeyringReader(std::make_shared<SecretServiceKeyring>()));
     if (req.action == "list") {
         for (const WaitingRecipient& w : outbox.List()) {
             std::string reason = w.lastReason;
@@ -263,7 +336,9 @@ void AddSendCommand(CommandLine& cli) {
     command.footer(
         std::string(Tr(kDraftRulesNote)) +
         Tr("进度输出到标准错误，每次状态变化一行；然后报告输出到标准输出。\n"
-           "没有--relay时，若$XDG_CONFIG_HOME/voxletter/relay.conf存在就使用它。\n"
+           "发送途径，取第一个适用的：--relay；--from地址的发信账户（voxletter-cli account；密钥环中没有的\n"
+           "密码在标准输入不是终端时从中读取一行）；$XDG_CONFIG_HOME/voxletter/relay.conf；否则直接投递到\n"
+           "每位收件人的邮件交换服务器，若发件人的域名公布了reject或quarantine的DMARC策略，先在标准错误上警告。\n"
            "Ctrl+C像取消按钮一样取消发送；再按一次Ctrl+C立即停止。\n"
            "至少投递给一位收件人的邮件会逐字节保存在Maildir $XDG_DATA_HOME/voxletter/Sent\n"
            "（~/.local/share/voxletter/Sent）中，除非给出--no-sent-copy；副本的路径输出到标准错误。\n"

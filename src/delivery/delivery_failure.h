@@ -53,5 +53,12 @@ inline constexpr const char kReasonCertificate[] = N_("服务器证书未通过�
 inline constexpr const char kReasonSenderNotAscii[] =
     N_("发件人地址含有非ASCII字符，对方服务器不支持SMTPUTF8，未发送");
 inline constexpr const char kReasonNoAuth[] = N_("服务器不提供PLAIN或LOGIN登录方式，未发送");
+// Through the user's own server: the failure is theirs to mend, so the report names that server.
+inline constexpr const char kReasonCannotConnectRelay[] = N_("无法连接发件服务器");  // followed by " HOST:PORT"
+inline constexpr const char kReasonRelayLogin[] = N_("发件服务器");  // " HOST:PORT", kReasonLoginRefused, the answer
+// TRANSLATORS: follows the name of the outgoing server, and is followed by the server's answer.
+inline constexpr const char kReasonLoginRefused[] = N_(" 拒绝登录：");
+inline constexpr const char kReasonAppPassword[] =
+    N_("该服务商要求邮件程序使用专用密码（授权码）：请在邮箱网页的安全设置中生成一个，用它代替平时的登录密码。");
 
 }  // namespace vox

@@ -11,6 +11,7 @@
 
 #include "base/translate.h"
 #include "delivery/mx_resolver.h"
+#include "delivery/smtp_reply.h"
 #include "delivery/smtp_session.h"
 
 namespace vox {
@@ -323,13 +324,24 @@ void DeliveryJob::RunRelay() {
     } else {
         failed();
     }
+    // A relay that could not be reached keeps the mail waiting for a later try (decided before the
+    // reason names the relay).
+    const bool unreachable = !cancelled && !connected && reason == Tr(kReasonCannotConnect);
+    const std::string server = relay.host + ":" + std::to_string(relay.port);
+    if (!cancelled && reason == Tr(kReasonCannotConnect)) {
+        reason = std::string(Tr(kReasonCannotConnectRelay)) + " " + server;
+    } else if (!cancelled && session->LoginRefused()) {
+        std::string answer = std::move(reason);
+        reason = std::string(Tr(kReasonRelayLogin)) + " " + server + Tr(kReasonLoginRefused) + answer;
+        if (AsksForAppPassword(answer)) reason += Tr(kReasonAppPassword);
+    }
     // In the order of the list: the recipients the relay refused with its own words; those it had
     // accepted when the transaction broke, and those never named to it, with why it broke.
     const std::string why = cancelled ? Tr(kReasonCancelled) : reason;
     // A relay that could not be reached, or that answered 4xx, keeps the mail waiting for a later try.
-    const FailureKind whyKind = cancelled ? FailureKind::Final
-                                : !connected && why == Tr(kReasonCannotConnect) ? FailureKind::Temporary
-                                                                            : KindOfReply(why);
+    const FailureKind whyKind = cancelled     ? FailureKind::Final
+                                : unreachable ? FailureKind::Temporary
+                                              : KindOfReply(why);
     for (std::size_t i = 0; i < recipients.size(); ++i) {
         const bool wasAccepted = std::find(accepted.begin(), accepted.end(), recipients[i]) != accepted.end();
         if (!refusals[i].empty())

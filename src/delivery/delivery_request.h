@@ -17,6 +17,9 @@ struct DeliveryRequest {
     std::vector<std::string> recipients;         // To, then Cc, then Bcc
     std::string envelopeSender;                  // MAIL FROM: the sender's own address
     std::optional<RelaySettings> relay;          // none: straight to each recipient's exchangers
+    // Where a later try of a recipient left waiting reads the relay password again (OutboxRoute's
+    // passwordSource); empty: relay.conf.
+    std::string relayPasswordSource{};
 };
 
 // The step bar's range for a message of this many bytes: one step per 2048 bytes plus 8.

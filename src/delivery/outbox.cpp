@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -64,13 +65,30 @@ private:
 };
 
 // The relay of a waiting mail, with its password read again from where the first send had it.
-std::optional<RelaySettings> RelayOf(const OutboxRoute& route, std::string* why) {
-    RelaySettings relay{route.relayHost, route.relayPort, route.relayUser, ""};
+std::optional<RelaySettings> RelayOf(const OutboxRoute& route, const std::string& sender,
+                                     const KeyringPasswordReader& keyring, std::string* why) {
+    RelaySettings relay{route.relayHost, route.relayPort, route.relayUser, "", route.tlsMode};
     if (route.passwordSource == "config") {
         std::optional<RelaySettings> config = LoadRelayConfig(RelayConfigPath(), why);
         if (!config || config->host != relay.host || config->port != relay.port || config->user != relay.user)
             return std::nullopt;
         relay.password = config->password;
+    } else if (route.passwordSource.rfind(kPasswordFromKeyring, 0) == 0) {
+        // The account's item is named by the sender address as the account has it.
+        std::string address = route.passwordSource.substr(std::strlen(kPasswordFromKeyring));
+        if (address.empty()) address = sender;
+        std::string problem;
+        std::optional<std::string> password =
+            keyring ? keyring(address, relay.host, relay.port, &problem) : std::nullopt;
+        if (!keyring) problem = Tr("本程序此时无法读取钥匙环");
+        if (!password) {
+            const std::string server = relay.host + ":" + std::to_string(relay.port);
+            *why = problem.empty() ? Format(Tr("无法从钥匙环取得发件账户 %s（%s）的密码"), address.c_str(), server.c_str())
+                                   : Format(Tr("无法从钥匙环取得发件账户 %s（%s）的密码：%s"), address.c_str(),
+                                            server.c_str(), problem.c_str());
+            return std::nullopt;
+        }
+        relay.password = std::move(*password);
     } else if (route.passwordSource.rfind("file:", 0) == 0) {
         if (!ReadPasswordFile(route.passwordSource.substr(5), relay.password, why)) return std::nullopt;
     } else if (const char* password = std::getenv(kRelayPasswordVariable)) {
@@ -80,6 +98,9 @@ std::optional<RelaySettings> RelayOf(const OutboxRoute& route, std::string* why)
     }
     return relay;
 }
+
+// The state file's names for the TLS modes a relay may be given.
+const char* TlsName(TlsMode mode) { return mode == TlsMode::Implicit ? "tls" : "starttls"; }
 
 // Passes the progress on, and hands each verdict to the outbox as soon as it is known.
 class VerdictObserver : public DeliveryObserver {
@@ -134,6 +155,7 @@ std::string Outbox::WriteState(const WaitingRecipient& w) const {
                           {"port", w.route.relayPort},
                           {"user", w.route.relayUser},
                           {"password-from", w.route.passwordSource}};
+    if (!w.route.relayHost.empty() && w.route.tlsMode) state["relay"]["tls"] = TlsName(*w.route.tlsMode);
     // Reasons are a stranger server's bytes: invalid UTF-8 is replaced rather than refused.
     return WriteWholeFile(m_folder / w.stateFile, state.dump(1, ' ', false, json::error_handler_t::replace) + "\n");
 }
@@ -194,6 +216,9 @@ std::vector<WaitingRecipient> Outbox::List() const {
             w.route.relayPort = relay.value("port", 0);
             w.route.relayUser = relay.value("user", "");
             w.route.passwordSource = relay.value("password-from", "");
+            const std::string tls = relay.value("tls", "");
+            if (tls == "tls") w.route.tlsMode = TlsMode::Implicit;
+            else if (tls == "starttls") w.route.tlsMode = TlsMode::Required;
         }
         if (w.mailId.empty() || w.address.empty()) continue;
         list.push_back(std::move(w));
@@ -276,7 +301,7 @@ RetryOutcome Outbox::Retry(std::int64_t now, bool onlyDue, DeliveryObserver& obs
         std::optional<RelaySettings> relay;
         std::string why;
         const bool haveMail = ReadFile(m_folder / (first.mailId + ".eml"), message);
-        if (haveMail && !first.route.relayHost.empty()) relay = RelayOf(first.route, &why);
+        if (haveMail && !first.route.relayHost.empty()) relay = RelayOf(first.route, first.sender, m_keyring, &why);
         if (!haveMail || (!first.route.relayHost.empty() && !relay)) {
             // Nothing to send, or no way to log in at the relay: counts as a try that could not be made.
             for (WaitingRecipient& w : waiting) {

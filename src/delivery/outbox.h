@@ -8,11 +8,14 @@
 //   .lock             held (flock) by whoever is retrying, so two programs never deliver the same mail
 // Every file is written whole (temporary *.tmp beside it, fsync, rename); a mail file goes once no state
 // file names it any more. A relay password is never stored: the state says where it came from (the relay
-// settings file, a password file, or the environment) and a retry reads it there again.
+// settings file, a password file, the environment, or the keyring item of a sending account) and a retry
+// reads it there again.
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,9 +30,21 @@ struct OutboxRoute {
     std::string relayHost;  // empty: direct delivery
     int relayPort = 0;
     std::string relayUser;
-    // Where the relay password is read again: "config" (relay.conf), "file:PATH" or "environment".
+    // Where the relay password is read again: "config" (relay.conf), "file:PATH", "environment", or
+    // "keyring:ADDRESS" (the keyring item of the sending account of ADDRESS on this host and port).
     std::string passwordSource;
+    // How the relay is spoken to when its account said so; otherwise the port's habit.
+    std::optional<TlsMode> tlsMode{};
 };
+
+inline constexpr char kPasswordFromKeyring[] = "keyring:";
+
+// Reads the password of the sending account of address on host:port from the desktop's keyring; nothing,
+// with *why saying so, when the keyring cannot give it. The outbox knows no keyring of its own: the
+// programs that retry hand it this.
+using KeyringPasswordReader =
+    std::function<std::optional<std::string>(const std::string& address, const std::string& host, int port,
+                                             std::string* why)>;
 
 struct WaitingRecipient {
     std::string stateFile;  // file name of its state, "MAIL.N.json"
@@ -84,11 +99,16 @@ public:
 
     const std::filesystem::path& Folder() const { return m_folder; }
 
+    // Where Retry reads the passwords of mails that went through a sending account. Without one such a
+    // recipient keeps waiting, its reason saying that the password could not be had.
+    void SetKeyringReader(KeyringPasswordReader reader) { m_keyring = std::move(reader); }
+
 private:
     std::string WriteState(const WaitingRecipient& w) const;
     void RemoveMailIfUnused(const std::string& mailId) const;
 
     std::filesystem::path m_folder;
+    KeyringPasswordReader m_keyring;
 };
 
 }  // namespace vox

@@ -17,8 +17,13 @@ struct RelaySettings {
     int port = kSubmissionPort;
     std::string user;
     std::string password;
+    // An account says how its server is spoken to; a relay given by name follows the port's habit.
+    std::optional<TlsMode> tlsMode;
 
-    TlsMode Tls() const { return port == kImplicitTlsPort ? TlsMode::Implicit : TlsMode::Required; }
+    TlsMode Tls() const {
+        if (tlsMode) return *tlsMode;
+        return port == kImplicitTlsPort ? TlsMode::Implicit : TlsMode::Required;
+    }
 };
 
 // The environment variable that may hold the relay password.

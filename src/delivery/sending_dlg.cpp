@@ -22,9 +22,13 @@ CSendingDlg::CSendingDlg(DeliveryRequest request, QWidget* parent)
     const int recipientCount = static_cast<int>(request.recipients.size());
     m_work = [this, request = std::move(request)](DeliveryObserver& observer, const std::atomic<bool>& cancel,
                                                   FailureList& failures) mutable {
-        // The relay of the composer is always the settings file's: a retry reads its password there again.
+        // A retry reads the password again where this send had it: the account's keyring item, or the
+        // relay settings file.
         OutboxRoute route;
-        if (request.relay) route = {request.relay->host, request.relay->port, request.relay->user, "config"};
+        if (request.relay)
+            route = {request.relay->host, request.relay->port, request.relay->user,
+                     request.relayPasswordSource.empty() ? std::string("config") : request.relayPasswordSource,
+                     request.relay->tlsMode};
         const std::shared_ptr<const std::string> message = request.message;
         const std::string sender = request.envelopeSender;
         DeliveryJob job(std::move(request), observer, cancel);

@@ -42,6 +42,8 @@ public:
     const FailureList& Failures() const { return m_failures; }
     // No exchanger of any recipient could be connected to (the report then says so).
     bool PortBlocked() const { return m_portBlocked; }
+    // For work given to the second constructor: what it found out about port 25, set before it returns.
+    void SetPortBlocked(bool blocked) { m_portBlocked = blocked; }
 
     bool IsWorkerRunning() const { return m_running; }
     int StepRange() const { return m_nSteps; }

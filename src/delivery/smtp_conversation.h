@@ -55,6 +55,8 @@ public:
     virtual bool Encrypted() const { return false; }
     // The TLS handshake failed: the same server may still take the mail in plain text.
     virtual bool TlsFailed() const { return false; }
+    // The server refused the login (its words are the error text): the user name or password is wrong.
+    virtual bool LoginRefused() const { return false; }
     // Connect failed because an address let its wait run out rather than refusing.
     virtual bool ConnectTimedOut() const { return false; }
     // The SIZE limit the server announced; 0 when it announced none.

@@ -108,4 +108,8 @@ EhloExtensions ParseEhlo(const SmtpReply& reply) {
     return ext;
 }
 
+bool AsksForAppPassword(const std::string& answer) {
+    return answer.rfind("534", 0) == 0 || answer.find("5.7.9") != std::string::npos;
+}
+
 }  // namespace vox

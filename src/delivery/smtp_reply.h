@@ -58,4 +58,8 @@ struct EhloExtensions {
 
 EhloExtensions ParseEhlo(const SmtpReply& reply);
 
+// A refused login that asks for an app-specific password, as big providers answer mail programs that
+// log in with the account's usual password: "534 5.7.9 Application-specific password required".
+bool AsksForAppPassword(const std::string& answer);
+
 }  // namespace vox

@@ -181,14 +181,20 @@ bool CSmtpSession::StartTls() {
 
 bool CSmtpSession::Authenticate() {
     if (!Sendable(m_options.user) || !Sendable(m_options.password)) return false;
+    // A refusal is a reply that came (its code first); a broken connection is no verdict on the password.
+    auto refused = [this] {
+        m_loginRefused = !m_strError.empty() && m_strError[0] >= '0' && m_strError[0] <= '9';
+        return false;
+    };
     if (m_ext.authPlain) {
         const std::string credentials =
             std::string(1, '\0') + m_options.user + std::string(1, '\0') + m_options.password;
-        return Command("AUTH PLAIN " + Base64(credentials) + "\r\n", 235);
+        return Command("AUTH PLAIN " + Base64(credentials) + "\r\n", 235) || refused();
     }
     if (m_ext.authLogin) {
-        return Command("AUTH LOGIN\r\n", 334) && Command(Base64(m_options.user) + "\r\n", 334) &&
-               Command(Base64(m_options.password) + "\r\n", 235);
+        return (Command("AUTH LOGIN\r\n", 334) && Command(Base64(m_options.user) + "\r\n", 334) &&
+                Command(Base64(m_options.password) + "\r\n", 235)) ||
+               refused();
     }
     m_strError = Tr(kReasonNoAuth);
     return false;

@@ -46,6 +46,7 @@ public:
     std::string LastReply() const override { return m_lastReply; }
     bool Encrypted() const override { return m_tls != nullptr && !m_tlsFailed; }
     bool TlsFailed() const override { return m_tlsFailed; }
+    bool LoginRefused() const override { return m_loginRefused; }
     std::uint64_t SizeLimit() const override { return m_ext.sizeLimit; }
     bool ConnectTimedOut() const override { return m_sock.ConnectTimedOut(); }
     const EhloExtensions& Extensions() const { return m_ext; }
@@ -78,6 +79,7 @@ private:
     EhloExtensions m_ext;
     bool m_ehlo = false;
     bool m_tlsFailed = false;
+    bool m_loginRefused = false;  // the server answered the login with a refusal
     bool m_atLineStart = true;  // the next message byte begins a line (dot-stuffing)
     CBlockingSocket m_sock;
     std::unique_ptr<CTlsStream> m_tls;

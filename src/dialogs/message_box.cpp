@@ -10,9 +10,9 @@
 #include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <QVariant>
 
 #include <utility>
-#include <vector>
 
 namespace vox {
 namespace {
@@ -32,6 +32,9 @@ QuestionFunction& QuestionReplacement() {
     return replacement;
 }
 
+// The index in the choices of the button that carries it.
+const char kChoiceProperty[] = "voxChoice";
+
 QMessageBox::Icon ToQt(MessageIcon icon) {
     switch (icon) {
     case MessageIcon::Information:
@@ -49,7 +52,7 @@ QMessageBox::Icon ToQt(MessageIcon icon) {
 }  // namespace
 
 std::unique_ptr<QDialog> MakeMessageWindow(QWidget* parent, const QString& text, const QString& caption,
-                                           MessageIcon icon) {
+                                           MessageIcon icon, const QStringList& choices) {
     // The texts carry Windows-style line ends from the logic; the windows want plain "\n" and no markup.
     const QString plain = QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     const QScreen* screen = parent != nullptr && parent->screen() != nullptr ? parent->screen()
@@ -58,9 +61,19 @@ std::unique_ptr<QDialog> MakeMessageWindow(QWidget* parent, const QString& text,
     const int lineHeight = QFontMetrics(QApplication::font()).lineSpacing();
     const int lines = static_cast<int>(plain.count(QLatin1Char('\n'))) + 1;
     if (lines * lineHeight <= available.height() / 3) {
-        auto box = std::make_unique<QMessageBox>(ToQt(icon), caption, plain, QMessageBox::Ok, parent);
+        auto box = std::make_unique<QMessageBox>(ToQt(icon), caption, plain,
+                                                 choices.isEmpty() ? QMessageBox::Ok : QMessageBox::NoButton, parent);
         box->setTextFormat(Qt::PlainText);
-        box->button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+        if (choices.isEmpty()) {
+            box->button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+            return box;
+        }
+        for (int i = 0; i < choices.size(); ++i) {
+            QPushButton* button = box->addButton(choices[i], QMessageBox::AcceptRole);
+            button->setProperty(kChoiceProperty, i);
+            if (i == 0) box->setDefaultButton(button);
+            if (i == choices.size() - 1) box->setEscapeButton(button);
+        }
         return box;
     }
     // Too tall for a box: the text scrolls inside a window no taller than two thirds of the screen, with
@@ -85,9 +98,19 @@ std::unique_ptr<QDialog> MakeMessageWindow(QWidget* parent, const QString& text,
     textView->setLineWrapMode(QPlainTextEdit::NoWrap);
     row->addWidget(textView, 1);
     layout->addLayout(row, 1);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, window.get());
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-    QObject::connect(buttons, &QDialogButtonBox::accepted, window.get(), &QDialog::accept);
+    auto* buttons = new QDialogButtonBox(window.get());
+    if (choices.isEmpty()) {
+        buttons->addButton(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+        QObject::connect(buttons, &QDialogButtonBox::accepted, window.get(), &QDialog::accept);
+    }
+    // Button i ends the window with the result i + 1; closing it gives 0, which AskMessage takes as the last.
+    for (int i = 0; i < choices.size(); ++i) {
+        QPushButton* button = buttons->addButton(choices[i], QDialogButtonBox::ActionRole);
+        button->setProperty(kChoiceProperty, i);
+        button->setDefault(i == 0);
+        QDialog* dialog = window.get();
+        QObject::connect(button, &QPushButton::clicked, dialog, [dialog, i] { dialog->done(i + 1); });
+    }
     layout->addWidget(buttons);
     window->resize(std::min(available.width() * 2 / 3, 640), available.height() * 2 / 3);
     window->setMaximumHeight(available.height());
@@ -110,21 +133,20 @@ int AskMessage(QWidget* parent, const QString& text, const QString& caption, Mes
         replacement(parent, text, caption, icon);
         return Answer() ? Answer()(text, choices) : last;
     }
+    if (choices.isEmpty()) {
+        ShowMessage(parent, text, caption, icon);
+        return last;
+    }
     if (!parent) parent = QApplication::activeWindow();
-    QMessageBox box(ToQt(icon), caption, QString(), QMessageBox::NoButton, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    std::vector<QAbstractButton*> buttons;
-    for (const QString& choice : choices) buttons.push_back(box.addButton(choice, QMessageBox::AcceptRole));
-    if (!buttons.empty()) {
-        box.setDefaultButton(static_cast<QPushButton*>(buttons.front()));
-        box.setEscapeButton(buttons.back());
+    // A box, or for a tall text the window that scrolls it, with the choices as its buttons.
+    const std::unique_ptr<QDialog> window = MakeMessageWindow(parent, text, caption, icon, choices);
+    const int result = window->exec();
+    if (const auto* box = qobject_cast<QMessageBox*>(window.get())) {
+        const QAbstractButton* clicked = box->clickedButton();
+        const QVariant choice = clicked != nullptr ? clicked->property(kChoiceProperty) : QVariant();
+        return choice.isValid() ? choice.toInt() : last;
     }
-    box.exec();
-    for (std::size_t i = 0; i < buttons.size(); ++i) {
-        if (box.clickedButton() == buttons[i]) return static_cast<int>(i);
-    }
-    return last;
+    return result >= 1 && result <= last + 1 ? result - 1 : last;
 }
 
 ChoiceAnswerFunction SetChoiceAnswerFunction(ChoiceAnswerFunction answer) {

@@ -21,9 +21,10 @@ void ShowMessage(QWidget* parent, const QString& text, const QString& caption, M
 
 // The window ShowMessage runs, not yet shown: a plain message box, or, for a text taller than a third of
 // the screen (a report of hundreds of addresses), a window whose text scrolls while its OK button stays on
-// screen. Tests look at it without running it.
+// screen. With choices (AskMessage's), one button per choice takes the OK button's place, the first the
+// default. Tests look at it without running it.
 std::unique_ptr<QDialog> MakeMessageWindow(QWidget* parent, const QString& text, const QString& caption,
-                                           MessageIcon icon);
+                                           MessageIcon icon, const QStringList& choices = {});
 
 // A box with one button per choice (the first is the default); returns the index of the one pressed, or
 // the last (which should be the cautious one) when the box is closed. With a replacement in place the

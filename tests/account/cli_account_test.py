@@ -65,6 +65,11 @@ def inside_session(log, home):
 
         r = run(env, "test", "me@srv.test")
         check(r.returncode == 0 and r.stdout.startswith(b"235 "), f"test: {r.returncode} {r.stdout!r} {r.stderr!r}")
+        # The next send from that address goes through the account, its password from the keyring.
+        r = subprocess.run([CLI, "send", "--from", "me@srv.test", "--to", "x@rcpt.test"], stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=60, env=env)
+        check(r.returncode == 0 and "通过中继mail.srv.test:465发送".encode() in r.stderr,
+              f"send through the account: {r.returncode} {r.stdout!r} {r.stderr[-300:]!r}")
 
         # A wrong password replaces the right one (same server: one item); the login fails with 535.
         run(env, "set", "me@srv.test", "--host", "mail.srv.test", "--port", "465", "--user", "sender",

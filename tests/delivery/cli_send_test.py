@@ -118,8 +118,8 @@ with tempfile.TemporaryDirectory() as tmp:
         cases = [
             ("password file", relay + ["--relay-password-file", pw], env, 0, "发送完毕\r\n".encode(), "x@one.test: 已投递（加密传输）"),
             ("wrong password from the environment", relay, wrong, 1,
-             ("以下邮件地址不能正确投递\r\n\r\nx@one.test\r\n失败原因：535 5.7.8 Authentication credentials invalid\r\n\r\n\r\n"
-              "y@two.test\r\n失败原因：535 5.7.8 Authentication credentials invalid\r\n\r\n\r\n").encode(), ""),
+             ("以下邮件地址不能正确投递\r\n\r\nx@one.test\r\n失败原因：发件服务器 relay.test:465 拒绝登录：535 5.7.8 Authentication credentials invalid\r\n\r\n\r\n"
+              "y@two.test\r\n失败原因：发件服务器 relay.test:465 拒绝登录：535 5.7.8 Authentication credentials invalid\r\n\r\n\r\n").encode(), ""),
             ("password on the command line", relay + ["--relay-password", "x"], env, 2, b"", "--relay-password-file"),
             ("no password at all", relay, env, 2, b"", "VOXLETTER_RELAY_PASSWORD"),
             ("settings file", [], dict(env, XDG_CONFIG_HOME=config), 0, "发送完毕\r\n".encode(), "通过中继relay.test:587发送"),
@@ -214,6 +214,8 @@ with tempfile.TemporaryDirectory() as tmp:
               f"blocked report {out!r}")
         advice = out.split(sentence, 1)[-1]
         check("--relay" in advice and "relay.conf" in advice, f"blocked advice {advice!r}")
+        check("voxletter-cli account discover me@here.test\n" in advice and
+              "voxletter-cli account set me@here.test --host HOST --port PORT" in advice, f"blocked advice {advice!r}")
         r = subprocess.run([CLI, "outbox", "drop", "z@refused.test"], capture_output=True, timeout=60)
         check(r.returncode == 0, f"drop: {r.returncode} {r.stderr!r}")
         r = subprocess.run([CLI, "outbox", "drop", "z@refused.test"], capture_output=True, timeout=60)

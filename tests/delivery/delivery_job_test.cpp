@@ -258,7 +258,7 @@ TEST(DeliveryJob, RelayTakesEveryRecipientInOneTransaction) {
         RecordingObserver observer;
         std::atomic<bool> cancel{false};
         DeliveryRequest request = Request("m", {"a@b.test", "c@d.test", "e@f.test"});
-        request.relay = RelaySettings{"relay.test", 465, "me", "pw"};
+        request.relay = RelaySettings{"relay.test", 465, "me", "pw", {}};
         DeliveryJob job(std::move(request), observer, cancel, route);
         job.RunDelivery();
         EXPECT_EQ(Calls(world.log, "Connect"), std::vector<std::string>{"Connect relay.test"});

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -502,7 +503,7 @@ TEST_F(NetDelivery, RelayWithTlsAndLogin) {
     } cases[] = {
         {"STARTTLS on 587", 587, "right horse", true, "delivered"},
         {"TLS from the start on 465", 465, "right horse", true, "delivered"},
-        {"wrong password", 587, "wrong horse", true, "535 5.7.8 Authentication credentials invalid\r\n"},
+        {"wrong password", 587, "wrong horse", true, "发件服务器 relay.test:587 拒绝登录：535 5.7.8 Authentication credentials invalid\r\n"},
         {"certificate nobody vouches for", 587, "right horse", false, "服务器证书未通过验证："},
         {"same on 465", 465, "right horse", false, "服务器证书未通过验证："},
     };
@@ -517,7 +518,7 @@ TEST_F(NetDelivery, RelayWithTlsAndLogin) {
         DeliveryRequest request{std::make_shared<const std::string>(kSmallMessage),
                                 {"x@one.test", "y@two.test"},
                                 kSender,
-                                RelaySettings{"relay.test", c.port, "sender", c.password}};
+                                RelaySettings{"relay.test", c.port, "sender", c.password, {}}};
         DeliveryRoute route;
         route.openSession = [](const SessionOptions& options) {
             return std::make_unique<CSmtpSession>(kShortWait, options);
@@ -573,6 +574,68 @@ TEST_F(NetDelivery, TheOutboxRetriesThroughTheRelayTheMailFirstWent) {
     EXPECT_EQ(second.delivered, 1u);
     EXPECT_TRUE(outbox.List().empty());
     EXPECT_FALSE(world->Exists("127.0.0.16/2.env"));
+}
+
+// A mail sent through a sending account waits with the account's keyring item named, never its password;
+// a retry asks the keyring again. While the keyring cannot give the password the recipient keeps waiting,
+// its reason saying why; once it can, the same server with the account's TLS mode takes the mail.
+TEST_F(NetDelivery, TheOutboxReadsAnAccountsPasswordFromTheKeyringAgain) {
+    const struct {
+        const char* what;
+        bool haveReader;
+        std::optional<std::string> password;  // what the keyring gives
+        std::string reason;                   // empty: delivered
+    } cases[] = {
+        {"no keyring reader", false, std::nullopt,
+         "无法从钥匙环取得发件账户 me@account.test（relay.test:465）的密码：本程序此时无法读取钥匙环"},
+        {"nothing stored", true, std::nullopt,
+         "无法从钥匙环取得发件账户 me@account.test（relay.test:465）的密码：no item"},
+        {"stored", true, std::string("right horse"), ""},
+    };
+    ::setenv("SSL_CERT_FILE", world->Path("relay-ca.pem").c_str(), 1);
+    DeliveryRoute route;
+    route.openSession = [](const SessionOptions& options) {
+        return std::make_unique<CSmtpSession>(kShortWait, options);
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        Outbox outbox(world->Path("outbox-" + std::to_string(++n)));
+        const OutboxRoute account{"relay.test", 465, "sender", "keyring:me@account.test", TlsMode::Implicit};
+        ASSERT_EQ(outbox.Keep(kSmallMessage, kSender, account,
+                              {{"x@one.test", "无法连接发件服务器 relay.test:465", FailureKind::Temporary}}, 1000),
+                  "")
+            << c.what;
+        ASSERT_EQ(outbox.List().size(), 1u);
+        EXPECT_EQ(outbox.List()[0].route.passwordSource, "keyring:me@account.test") << c.what;
+        EXPECT_EQ(outbox.List()[0].route.tlsMode, std::optional<TlsMode>(TlsMode::Implicit)) << c.what;
+        std::vector<std::string> asked;
+        if (c.haveReader)
+            outbox.SetKeyringReader([&](const std::string& address, const std::string& host, int port, std::string* why) {
+                asked.push_back(address + " " + host + ":" + std::to_string(port));
+                if (!c.password) *why = "no item";
+                return c.password;
+            });
+        RecordingObserver observer;
+        std::atomic<bool> cancel{false};
+        const RetryOutcome outcome = outbox.Retry(2000, true, observer, cancel, route);
+        EXPECT_EQ(outcome.tried, 1u) << c.what;
+        if (c.haveReader) {
+            EXPECT_EQ(asked, std::vector<std::string>{"me@account.test relay.test:465"}) << c.what;
+        }
+        if (c.reason.empty()) {
+            EXPECT_EQ(outcome.delivered, 1u) << c.what;
+            EXPECT_TRUE(outbox.List().empty()) << c.what;
+            ASSERT_TRUE(world->WaitForFile("127.0.0.16/1.env")) << c.what;
+            continue;
+        }
+        EXPECT_EQ(outcome.delivered, 0u) << c.what;
+        ASSERT_EQ(outcome.failures.size(), 1u) << c.what;
+        EXPECT_EQ(outcome.failures[0].kind, FailureKind::Temporary) << c.what;
+        ASSERT_EQ(outbox.List().size(), 1u) << c.what;
+        EXPECT_EQ(outbox.List()[0].tries, 2) << c.what;
+        EXPECT_EQ(outbox.List()[0].lastReason, c.reason) << c.what;
+    }
+    ::unsetenv("SSL_CERT_FILE");
 }
 
 TEST_F(NetDelivery, WithoutAnyNameServerTheLookupIsMadeTwiceAndAsksNobody) {

@@ -1,6 +1,6 @@
-// Every window as assistive technology and a small, scaled screen see it. Runs at scale factor 2 on a
-// 1280 by 800 screen (a 640 by 400 area of logical pixels), the case in which the composer's template
-// does not fit: every window must lie inside the screen with nothing of its text cut, every control a
+// Every window as assistive technology and a small, scaled screen see it. Runs at scale factors 2 and 1.5
+// on a 1280 by 800 screen (640 by 400 or 853 by 533 logical pixels), where the composer's template does
+// not fit: every window must lie inside the screen with nothing of its text cut, every control a
 // screen reader can act on must have a name and a role, and the hand-painted parts must come out on whole
 // device pixels.
 
@@ -103,7 +103,8 @@ class AccessScreenTest : public QObject {
 private slots:
     void initTestCase() {
         QApplication::setFont(DialogFont());
-        QVERIFY2(QApplication::primaryScreen()->devicePixelRatio() == 2.0, "run with QT_SCALE_FACTOR=2");
+        const qreal ratio = QApplication::primaryScreen()->devicePixelRatio();
+        QVERIFY2(ratio == 2.0 || ratio == 1.5, "run with QT_SCALE_FACTOR=2 or 1.5");
     }
 
     // Each window opens inside the screen's available area, and no caption or label of it is cut.
@@ -248,23 +249,29 @@ private slots:
         QCOMPARE(composer.Body()->toPlainText(), QString());
     }
 
-    // At scale factor 2 the hover button's frame, ring and face come out as whole 2 by 2 squares of
-    // device pixels, nothing half-covered or blurred, away from the caption.
+    // The hover button's frame, ring and face are drawn on whole device-pixel squares (2 by 2 at scale
+    // 2, 1 by 1 at 1.5): each square one colour, the frame's top line one square thick, nothing
+    // half-covered or blurred, away from the caption.
     void hoverButtonOnWholeDevicePixels() {
         CHoverButton button(QString(), nullptr);
         button.resize(60, 18);
         const QImage image = button.grab().toImage();
-        QCOMPARE(image.size(), QSize(120, 36));
-        for (int y = 0; y < image.height(); y += 2)
-            for (int x = 0; x < image.width(); x += 2) {
+        const qreal ratio = button.devicePixelRatioF();
+        const int unit = std::max(1, static_cast<int>(ratio + 1e-6));
+        QCOMPARE(image.size(), QSize(qRound(60 * ratio), qRound(18 * ratio)));
+        for (int y = 0; y + unit <= image.height(); y += unit)
+            for (int x = 0; x + unit <= image.width(); x += unit) {
                 const QRgb c = image.pixel(x, y);
-                QVERIFY2(image.pixel(x + 1, y) == c && image.pixel(x, y + 1) == c && image.pixel(x + 1, y + 1) == c,
-                         qPrintable(QStringLiteral("square at %1,%2 is not one colour").arg(x).arg(y)));
+                for (int dy = 0; dy < unit; ++dy)
+                    for (int dx = 0; dx < unit; ++dx)
+                        QVERIFY2(image.pixel(x + dx, y + dy) == c,
+                                 qPrintable(QStringLiteral("square at %1,%2 is not one colour").arg(x).arg(y)));
             }
-        // The frame's top line is the frame colour and two device pixels thick.
-        QCOMPARE(QColor(image.pixel(60, 0)), QColor(0x00, 0x3C, 0x74));
-        QCOMPARE(QColor(image.pixel(60, 1)), QColor(0x00, 0x3C, 0x74));
-        QVERIFY(QColor(image.pixel(60, 2)) != QColor(0x00, 0x3C, 0x74));
+        const QColor frame(0x00, 0x3C, 0x74);
+        for (int x = image.width() / 4; x < image.width() * 3 / 4; ++x)  // the corners are rounded
+            QVERIFY2(QColor(image.pixel(x, 0)) == frame, qPrintable(QStringLiteral("frame gap at %1").arg(x)));
+        QCOMPARE(QColor(image.pixel(image.width() / 2, unit - 1)), frame);
+        QVERIFY(QColor(image.pixel(image.width() / 2, unit)) != frame);
     }
 };
 

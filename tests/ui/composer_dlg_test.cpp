@@ -9,16 +9,19 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <sys/stat.h>
 
 #include <QDir>
+#include <QFile>
 #include <ctime>
 #include <cstdlib>
 #include <fstream>
@@ -33,6 +36,7 @@
 #include "delivery/sending_dlg.h"
 #include "dialogs/message_box.h"
 #include "dialogs/font_dlg.h"
+#include "memory_keyring.h"
 #include "ui_test_support.h"
 
 using namespace vox;
@@ -49,8 +53,11 @@ struct ScriptedDelivery {
     std::string message;
     std::string sender;
     std::string relay;  // "host:port" of the relay the send was given, empty for direct delivery
+    std::string password;  // the relay's
+    std::string passwordSource;  // where a retry of a waiting recipient reads it again
     int progressAtDelivery = -1;
     FailureList failures;
+    bool portBlocked = false;  // what the delivery says of port 25
 
     CComposerDlg::SendingDlgFactory Factory(CComposerDlg* composer) {
         return [this, composer](const DeliveryRequest& request, QWidget* parent) {
@@ -60,11 +67,21 @@ struct ScriptedDelivery {
             message = *request.message;
             sender = request.envelopeSender;
             relay = request.relay ? request.relay->host + ":" + std::to_string(request.relay->port) : "";
+            password = request.relay ? request.relay->password : "";
+            passwordSource = request.relayPasswordSource;
             progressAtDelivery = composer->Progress()->value();
             FailureList result = failures;
-            return std::make_unique<CSendingDlg>(
+            // The work runs once the window shows, by which time it knows its window.
+            auto window = std::make_shared<CSendingDlg*>(nullptr);
+            auto sending = std::make_unique<CSendingDlg>(
                 static_cast<int>(rcpts.size()), 8,
-                [result](DeliveryObserver&, const std::atomic<bool>&, FailureList& out) { out = result; }, parent);
+                [result, window, blocked = portBlocked](DeliveryObserver&, const std::atomic<bool>&, FailureList& out) {
+                    out = result;
+                    (*window)->SetPortBlocked(blocked);
+                },
+                parent);
+            *window = sending.get();
+            return sending;
         };
     }
 };
@@ -101,6 +118,8 @@ private slots:
     void stepCount();
     void reportListsFailures();
     void longFieldsAreNotCut();
+    void routeOfTheSender();
+    void blockedPortOffersTheAccountWindow();
     void editsDuringSendDoNotReachIt();
     void destroyedDuringSend();
     void closing_data();
@@ -652,10 +671,139 @@ void ComposerDlgTest::relaySettingsFile() {
     QCOMPARE(boxes.messages[0].caption, mode == 0644 ? QStringLiteral("错误") : QStringLiteral("信息"));
 }
 
+// The route link and the send follow 发件人: its account (the password asked when the keyring has none),
+// else direct, with the DMARC warning of a reject domain said once per address.
+void ComposerDlgTest::routeOfTheSender() {
+    QTemporaryDir config;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QDir().mkpath(config.path() + "/voxletter");
+    QFile conf(config.path() + "/voxletter/accounts.conf");
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("[acct@example.cn]\nhost = smtp.example.cn\nport = 465\nsecurity = TLS\nuser = acct@example.cn\n");
+    conf.close();
+    std::vector<std::string> looked;
+    SetDmarcLookupFunction([&](const std::string& domain) {
+        looked.push_back(domain);
+        return domain == "reject.example" ? std::optional<DmarcPolicy>(DmarcPolicy::Reject) : std::nullopt;
+    });
+    QStringList asked;
+    int answer = 2;
+    const ChoiceAnswerFunction previousChoice = SetChoiceAnswerFunction([&](const QString& text, const QStringList&) {
+        asked << text;
+        return answer;
+    });
+    MessageRecorder boxes;
+    CComposerDlg dlg;
+    ScriptedDelivery delivery;
+    dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+    auto keyring = std::make_shared<vox::test::MemoryKeyring>();
+    keyring->unavailable = true;
+    dlg.SetKeyring(keyring);
+    int prompts = 0;
+    dlg.SetPasswordPrompt([&](QWidget*, const QString&) {
+        ++prompts;
+        return std::optional<QString>(QStringLiteral("typed"));
+    });
+    FillValid(dlg);
+    auto send = [&](const char* from) {
+        dlg.Field(1000)->setText(QString::fromUtf8(from));
+        dlg.OnSend();
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled(), 20000);
+    };
+
+    send("acct@example.cn");
+    QVERIFY(dlg.RouteLink()->text().contains(QStringLiteral("smtp.example.cn")));
+    QCOMPARE(delivery.windows, 1);
+    QCOMPARE(delivery.relay, std::string("smtp.example.cn:465"));
+    QCOMPARE(delivery.password, std::string("typed"));
+    QCOMPARE(delivery.passwordSource, std::string("keyring:acct@example.cn"));
+    QCOMPARE(prompts, 1);
+    QVERIFY(looked.empty());
+
+    send("me@reject.example");  // 停止
+    QVERIFY(dlg.RouteLink()->text().contains(QStringLiteral("直接投递")));
+    QCOMPARE(delivery.windows, 1);
+    QCOMPARE(asked.size(), 1);
+    QVERIFY(asked[0].contains(QStringLiteral("“reject”")) && asked[0].contains(QStringLiteral("拒收")));
+    send("me@reject.example");  // said once: sent
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(delivery.windows, 2);
+    QCOMPARE(delivery.relay, std::string());
+    answer = 1;  // 仍然发送
+    send("other@reject.example");
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(delivery.windows, 3);
+    send("me@fine.example");
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(delivery.windows, 4);
+    QCOMPARE(looked, (std::vector<std::string>{"reject.example", "reject.example", "fine.example"}));
+
+    SetChoiceAnswerFunction(previousChoice);
+    SetDmarcLookupFunction([](const std::string&) { return std::optional<DmarcPolicy>(); });
+    qputenv("XDG_CONFIG_HOME", previous);
+}
+
+// A report that says port 25 seems blocked offers the window 发件账户 beside 确定 (through the one message
+// box function); choosing it opens the window for 发件人, 确定 does not. Any other report is a plain box.
+void ComposerDlgTest::blockedPortOffersTheAccountWindow() {
+    QTemporaryDir config;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    const struct {
+        bool portBlocked;
+        int answer;  // the index of the button pressed
+        bool opens;
+    } cases[] = {{true, 0, true}, {true, 1, false}, {false, 0, false}};
+    for (const auto& c : cases) {
+        MessageRecorder boxes;
+        QStringList offered;
+        const ChoiceAnswerFunction before = SetChoiceAnswerFunction([&](const QString&, const QStringList& choices) {
+            offered = choices;
+            return c.answer;
+        });
+        CComposerDlg dlg;
+        ScriptedDelivery delivery;
+        delivery.failures = {{"a@one.example", "无法连接对方服务器", FailureKind::Temporary},
+                             {"b@two.example", "无法连接对方服务器", FailureKind::Temporary}};
+        delivery.portBlocked = c.portBlocked;
+        dlg.SetSendingDlgFactory(delivery.Factory(&dlg));
+        AccountServices services;
+        services.keyring = std::make_shared<vox::test::MemoryKeyring>();
+        services.accountsFile = (config.path() + "/accounts.conf").toStdString();
+        dlg.SetAccountServices(services);
+        FillValid(dlg);
+        // The account window is modal: it is noted and closed as soon as it is up.
+        QStringList opened;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* account = qobject_cast<CAccountDlg*>(QApplication::activeModalWidget());
+            if (account == nullptr) return;
+            for (const QLabel* label : account->findChildren<QLabel*>())
+                if (label->text().startsWith(QStringLiteral("发件人："))) opened << label->text();
+            account->reject();
+        });
+        poll.start(20);
+        dlg.OnSend();
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.SendButton()->isEnabled() && delivery.windows == 1, 20000);
+        if (c.opens) QTRY_VERIFY_WITH_TIMEOUT(!opened.isEmpty(), 5000);
+        QTest::qWait(200);  // time for a window that should not open
+        SetChoiceAnswerFunction(before);
+        QCOMPARE(opened, c.opens ? QStringList{QStringLiteral("发件人：我@example.cn")} : QStringList{});
+        QCOMPARE(offered, c.portBlocked ? (QStringList{QStringLiteral("发件账户…"), QStringLiteral("确定")}) : QStringList{});
+        QCOMPARE(boxes.messages.size(), std::size_t{1});
+        QCOMPARE(boxes.messages[0].text.endsWith(QString::fromUtf8(kReportPortBlocked)), c.portBlocked);
+        QVERIFY(boxes.messages[0].icon == MessageIcon::Exclamation);
+    }
+    qputenv("XDG_CONFIG_HOME", previous);
+}
+
 void ComposerDlgTest::initTestCase() {
     // The composer tries its outbox from the start: this test's own, never the user's.
     static QTemporaryDir state;
     qputenv("XDG_STATE_HOME", state.path().toUtf8());
+    // The sends here go nowhere: the sender domain's DMARC policy is not asked of the network.
+    vox::SetDmarcLookupFunction([](const std::string&) { return std::optional<vox::DmarcPolicy>(); });
 }
 
 void ComposerDlgTest::outboxRoundAtStart() {
@@ -706,6 +854,21 @@ void ComposerDlgTest::longReportScrollsWithOkOnScreen() {
     // A short text stays an ordinary box.
     QVERIFY(qobject_cast<QMessageBox*>(
         MakeMessageWindow(nullptr, QStringLiteral("发送完毕"), QStringLiteral("信息"), MessageIcon::Information).get()));
+    // A question as tall scrolls too, its choices in place of OK: each ends the window with its own result
+    // (index + 1; closing gives 0, which AskMessage takes as the last choice).
+    const QStringList choices{QStringLiteral("发件账户…"), QStringLiteral("确定")};
+    for (int i = 0; i < choices.size(); ++i) {
+        const std::unique_ptr<QDialog> asking =
+            MakeMessageWindow(nullptr, text, QStringLiteral("信息"), MessageIcon::Exclamation, choices);
+        QVERIFY(qobject_cast<QMessageBox*>(asking.get()) == nullptr);
+        const QList<QAbstractButton*> buttons = asking->findChild<QDialogButtonBox*>()->buttons();
+        QCOMPARE(buttons.size(), choices.size());
+        QCOMPARE(buttons[i]->text(), choices[i]);
+        QVERIFY(static_cast<QPushButton*>(buttons[0])->isDefault());
+        asking->show();
+        buttons[i]->click();
+        QCOMPARE(asking->result(), i + 1);
+    }
 }
 
 // A mail over 20 MB is announced before it goes: stop sends nothing, "send as is" sends the WAV, and

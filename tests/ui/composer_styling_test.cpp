@@ -74,6 +74,10 @@ class ComposerStylingTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The sends here go nowhere: the sender domain's DMARC policy is not asked of the network.
+    void initTestCase() {
+        vox::SetDmarcLookupFunction([](const std::string&) { return std::optional<vox::DmarcPolicy>(); });
+    }
     void hoverButtonRings_data();
     void hoverButtonRings();
     void formatAlignsEveryParagraph_data();

@@ -4,7 +4,10 @@ with the assistive-technology bus (AT-SPI): every window met on the way is walke
 acts on must have a role and a name; then a voice mail is written, given its sound and sent with keys
 alone (xdotool), and it must arrive at an exchanger of the mail world in this test's network namespace.
 
-usage: keyboard_send_test.py VOXLETTER NET_WORLD_PY WORLD_CONF
+Without a window manager the windows place themselves and take the keyboard; with --window-manager
+(openbox) the manager places, frames and focuses them. Either way every window must lie on the screen.
+
+usage: keyboard_send_test.py VOXLETTER NET_WORLD_PY WORLD_CONF [--window-manager]
        (run through run_in_netns.sh and dbus-run-session, which gives the assistive-technology bus)
 """
 
@@ -21,6 +24,8 @@ import time
 import wave
 
 PROGRAM, NET_WORLD, WORLD = (os.path.abspath(p) for p in sys.argv[1:4])
+WINDOW_MANAGER = "--window-manager" in sys.argv[4:]
+SCREEN = (1280, 800)
 
 if not os.environ.get("VOX_NETNS"):
     print("SKIPPED: must run inside the namespace made by run_in_netns.sh")
@@ -30,7 +35,7 @@ if not os.environ.get("VOX_NETNS"):
 if re.search(rb"lib[at]san", subprocess.run(["ldd", PROGRAM], capture_output=True).stdout):
     print("SKIPPED: the program is built with a sanitizer")
     sys.exit(77)
-for tool in ("Xvfb", "xdotool"):
+for tool in ("Xvfb", "xdotool") + (("openbox",) if WINDOW_MANAGER else ()):
     if not shutil.which(tool):
         print(f"SKIPPED: {tool} is not installed (scripts/install-deps.sh installs it for the tests)")
         sys.exit(77)
@@ -109,6 +114,9 @@ def check_window(window, title):
 
     walk(window, visit)
     check(seen, f"{title}: no controls found")
+    box = window.get_extents(Atspi.CoordType.SCREEN)
+    check(box.x >= 0 and box.y >= 0 and box.x + box.width <= SCREEN[0] and box.y + box.height <= SCREEN[1],
+          f"{title}: at {box.x},{box.y} {box.width}x{box.height}, not inside the {SCREEN[0]}x{SCREEN[1]} screen")
     return seen
 
 
@@ -159,17 +167,25 @@ with tempfile.TemporaryDirectory() as tmp:
         if world.stdout.readline() != b"ready\n":
             raise SystemExit("FAIL: the mail world did not come up")
 
-        # 1280 by 800 at 96 dpi; no window manager, so the windows place themselves. The first display
-        # number without a lock file or socket; the server is up once a client gets through.
+        # 1280 by 800 at 96 dpi. The first display number without a lock file or socket; the server is up
+        # once a client gets through.
         number = next(n for n in range(91, 200)
                       if not os.path.exists(f"/tmp/.X{n}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{n}"))
         display = f":{number}"
-        xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x800x24", "-dpi", "96", "-nolisten", "tcp"])
+        xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24", "-dpi", "96",
+                                 "-nolisten", "tcp"])
         procs.append(xvfb)
         end = time.time() + 30  # a busy machine starts Xvfb slowly
         while time.time() < end and subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True,
                                                    env=dict(os.environ, DISPLAY=display)).returncode != 0:
             time.sleep(0.1)
+        if WINDOW_MANAGER:
+            manager = subprocess.Popen(["openbox", "--sm-disable"], env=dict(os.environ, DISPLAY=display, HOME=tmp))
+            procs.append(manager)
+            end = time.time() + 30  # the manager is up once the root window names it
+            while time.time() < end and b"_NET_SUPPORTING_WM_CHECK(WINDOW)" not in subprocess.run(
+                    ["xprop", "-root", "-display", display, "_NET_SUPPORTING_WM_CHECK"], capture_output=True).stdout:
+                time.sleep(0.1)
         env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                    QT_ACCESSIBILITY="1", HOME=tmp, XDG_DATA_HOME=os.path.join(tmp, "data"))
         os.environ["DISPLAY"] = display

@@ -1,10 +1,14 @@
 // Writes pictures of the windows with sample contents, for the README and for looking at the layout:
 // composer.png (styled: hover buttons, a tiled picture behind centred text), body-wmf.png (the body over
 // a metafile tile), sending.png, about.png, font.png, record.png (a recording under way) and
-// record_advanced.png, and sound.png (the sound window with the voice as Opus) in the folder given as the only argument.
+// record_advanced.png, sound.png (the sound window with the voice as Opus) and account.png in the folder
+// given as the only argument.
 // Run under a real X server (scripts/screenshot.sh uses Xvfb), not in a test.
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QSpinBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEnterEvent>
@@ -24,6 +28,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "account/account_dlg.h"
 #include "app/about_dlg.h"
 #include "app/app_resources.h"
 #include "app/composer_dlg.h"
@@ -177,6 +182,22 @@ int main(int argc, char* argv[]) {
         about.show();
         Settle(200);
         ok = Save(about, folder, "about.png") && ok;
+    }
+
+    {
+        // The account window after 查找, as a person sees it before typing the password.
+        QTemporaryDir config;
+        AccountServices services = RealAccountServices();
+        services.accountsFile = (config.path() + "/accounts.conf").toStdString();
+        CAccountDlg account(QStringLiteral("xiaoming@example.com"), services);
+        account.ProviderChoice()->setChecked(true);
+        account.Host()->setText(QStringLiteral("smtp.example.com"));
+        account.Port()->setValue(465);
+        account.SecurityChoice()->setCurrentIndex(0);
+        account.Status()->setText(QStringLiteral("找到 smtp.example.com:465 TLS，来自 SRV _submissions._tcp.example.com"));
+        account.show();
+        Settle(200);
+        ok = Save(account, folder, "account.png") && ok;
     }
 
     {
