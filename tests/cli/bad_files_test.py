@@ -89,12 +89,13 @@ with tempfile.TemporaryDirectory() as tmp:
          "无法写入", None if mounted else "needs root to mount a small tmpfs"),
     ]
     # No folder for the program's files: the tool's own folder is read-only and $XDG_DATA_HOME cannot be
-    # made. Recording and sending a recording say so; nothing goes to the current folder.
+    # made. Recording and sending a recording say so; nothing goes to the current folder. The folder holds
+    # a copy of the tool: room for a sanitized build of it (over 64 MB).
     ro = os.path.join(tmp, "ro")
     os.mkdir(ro)
     ro_cli = os.path.join(ro, "voxletter-cli")
     ro_mounted = False
-    if is_root and subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64m", "tmpfs", ro]).returncode == 0:
+    if is_root and subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256m", "tmpfs", ro]).returncode == 0:
         ro_mounted = True
         subprocess.run(["cp", CLI, ro_cli], check=True)
         subprocess.run(["mount", "-o", "remount,ro", ro], check=True)
