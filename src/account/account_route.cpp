@@ -41,7 +41,7 @@ KeyringPasswordReader OutboxKeyringReader(std::shared_ptr<Keyring> keyring) {
             *why = looked.error;
             return std::nullopt;
         }
-        if (!password) *why = Tr("钥匙环中没有保存它");
+        if (!password) *why = Tr("密钥环中没有保存它");
         return password;
     };
 }

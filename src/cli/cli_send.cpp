@@ -265,10 +265,10 @@ int RunOutbox(const OutboxRequest& req) {
             for (char& c : reason)
                 if (c == '\r' || c == '\n') c = ' ';
             while (!reason.empty() && reason.back() == ' ') reason.pop_back();
-            std::fputs(Format(Tr("%s\t已试%d次\t下次%s\t%s\n"), w.address.c_str(), w.tries, LocalTime(w.nextTry).c_str(),
-                              reason.c_str())
-                           .c_str(),
-                       stdout);
+            // A line for scripts: its words stay the same in every language; only the reason is the
+            // user's (it was written in the language of the program that tried).
+            std::printf("%s\ttries %d\tnext %s\t%s\n", w.address.c_str(), w.tries, LocalTime(w.nextTry).c_str(),
+                        reason.c_str());
         }
         return 0;
     }
@@ -359,7 +359,7 @@ void AddOutboxCommand(CommandLine& cli) {
         Tr("收件人的服务器回答4xx或无法连接任何邮件交换服务器时，该收件人进入等待；1、5、15和30分钟后\n"
            "再试，之后每小时一次，共两天，在写信窗口运行时或给出\"retry\"时进行。\n"
            "发件箱是$XDG_STATE_HOME/voxletter/outbox（~/.local/state/voxletter/outbox）。\n"
-           "list：每位等待的收件人一行（地址、已试次数、下次尝试、最后的原因）；没有人等待时不输出。\n"
+           "list：每位等待的收件人一行（地址、tries 已试次数、next 下次尝试、最后的原因）；没有人等待时不输出。\n"
            "retry：立即重试每位等待的收件人，并像send一样输出报告；全部投递时退出状态为0，否则为1。"));
 }
 

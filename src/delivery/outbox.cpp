@@ -80,11 +80,11 @@ std::optional<RelaySettings> RelayOf(const OutboxRoute& route, const std::string
         std::string problem;
         std::optional<std::string> password =
             keyring ? keyring(address, relay.host, relay.port, &problem) : std::nullopt;
-        if (!keyring) problem = Tr("本程序此时无法读取钥匙环");
+        if (!keyring) problem = Tr("本程序此时无法读取密钥环");
         if (!password) {
             const std::string server = relay.host + ":" + std::to_string(relay.port);
-            *why = problem.empty() ? Format(Tr("无法从钥匙环取得发件账户 %s（%s）的密码"), address.c_str(), server.c_str())
-                                   : Format(Tr("无法从钥匙环取得发件账户 %s（%s）的密码：%s"), address.c_str(),
+            *why = problem.empty() ? Format(Tr("无法从密钥环取得发件账户 %s（%s）的密码"), address.c_str(), server.c_str())
+                                   : Format(Tr("无法从密钥环取得发件账户 %s（%s）的密码：%s"), address.c_str(),
                                             server.c_str(), problem.c_str());
             return std::nullopt;
         }

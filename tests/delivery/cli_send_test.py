@@ -175,7 +175,7 @@ with tempfile.TemporaryDirectory() as tmp:
                            "\r\n\r\n").encode(), f"greylisted report {r.stdout!r}")
         r = subprocess.run([CLI, "outbox", "list"], capture_output=True, timeout=60)
         lines = r.stdout.decode().splitlines()
-        check(r.returncode == 0 and len(lines) == 1 and lines[0].startswith("g@grey.test\t已试1次\t下次")
+        check(r.returncode == 0 and len(lines) == 1 and lines[0].startswith("g@grey.test\ttries 1\tnext ")
               and lines[0].endswith("Greylisted, try again later"), f"outbox list {r.stdout!r}")
         p = subprocess.Popen([CLI, "outbox", "retry"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         p.stderr.readline()  # it has begun
