@@ -66,7 +66,12 @@ TEST_PACKAGES=(
   # the voice's formats: decoded by other programs than the encoders (opusdec, mpg123), compared with
   # numpy; opusenc and lame are also the benchmark's peers
   opus-tools mpg123 lame python3-numpy
+  # tests only: the locales the language tests run the programs in (generated below)
+  locales
 )
+
+# The locales the language tests use; a fresh Debian has only C. Generated when `locale -a` lacks one.
+TEST_LOCALES=(en_US.UTF-8 zh_CN.UTF-8 de_DE.UTF-8)
 
 # Servers that test packages enable and start on installation (each a package with a service of its
 # name). The tests start their own instances (Postfix with its own configuration in a network namespace),
@@ -87,13 +92,32 @@ for p in "${wanted[@]}"; do
   fi
 done
 
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# locale -a spells them en_US.utf8; /etc/locale.gen has "# en_US.UTF-8 UTF-8" commented out.
+generate_test_locales() {
+  [ "$GROUP" = test ] || return 0
+  local absent=()
+  for name in "${TEST_LOCALES[@]}"; do
+    local short="${name%%.*}.utf8"
+    locale -a 2>/dev/null | grep -qix "$short" || absent+=("$name")
+  done
+  [ ${#absent[@]} -eq 0 ] && return 0
+  echo "Generating locales: ${absent[*]}"
+  for name in "${absent[@]}"; do
+    $SUDO sed -i "s/^# *\(${name//./\\.} UTF-8\)/\1/" /etc/locale.gen
+    grep -qx "$name UTF-8" /etc/locale.gen || echo "$name UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+  done
+  $SUDO locale-gen
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+  generate_test_locales
   exit 0
 fi
 
 echo "Installing: ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
 # While installing, no service may start: Debian starts a server as soon as its package is unpacked
@@ -126,3 +150,5 @@ for name in "${TEST_SERVICES_OFF[@]}"; do
     $SUDO update-rc.d "$name" disable >/dev/null 2>&1 || true
   fi
 done
+
+generate_test_locales

@@ -1,4 +1,5 @@
 #include "account/account_route.h"
+#include "base/translate.h"
 
 #include "account/accounts_file.h"
 
@@ -23,7 +24,7 @@ std::optional<AccountRoute> AccountRouteFor(const std::string& senderAddress, Ke
         route.relay.password = std::move(*password);
         route.havePassword = true;
     } else {
-        route.note = looked.ok ? "no password is stored for " + account->address + " on " + account->server.Name()
+        route.note = looked.ok ? Format(Tr("%s在%s上没有保存密码"), account->address.c_str(), account->server.Name().c_str())
                                : looked.error;
     }
     return route;
@@ -40,7 +41,7 @@ KeyringPasswordReader OutboxKeyringReader(std::shared_ptr<Keyring> keyring) {
             *why = looked.error;
             return std::nullopt;
         }
-        if (!password) *why = "钥匙环中没有保存它";
+        if (!password) *why = Tr("密钥环中没有保存它");
         return password;
     };
 }

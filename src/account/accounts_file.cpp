@@ -1,4 +1,5 @@
 #include "account/accounts_file.h"
+#include "base/translate.h"
 
 #include "base/program_folder.h"
 
@@ -41,7 +42,7 @@ bool LoadAccounts(const std::string& path, std::vector<Account>& accounts, std::
     if (::stat(path.c_str(), &st) != 0) return true;
     std::ifstream in(path);
     if (!S_ISREG(st.st_mode) || !in) {
-        *why = path + ": cannot be read";
+        *why = Format(Tr("%s：无法读取"), path.c_str());
         return false;
     }
     std::vector<Account> read;
@@ -77,13 +78,13 @@ bool LoadAccounts(const std::string& path, std::vector<Account>& accounts, std::
             }
         }
         if (!ok) {
-            *why = path + ":" + std::to_string(number) + ": not understood: " + line;
+            *why = Format(Tr("%s:%s：无法理解：%s"), path.c_str(), std::to_string(number).c_str(), line.c_str());
             return false;
         }
     }
     for (const Account& account : read) {
         if (!Complete(account)) {
-            *why = path + ": the account of " + account.address + " needs host and port";
+            *why = Format(Tr("%s：%s的账户需要主机和端口"), path.c_str(), account.address.c_str());
             return false;
         }
     }
@@ -99,9 +100,9 @@ std::string SaveAccounts(const std::string& path, const std::vector<Account>& ac
         // A line break inside a value would start a line of its own when the file is read back.
         for (const std::string* value : {&account.address, &account.server.host, &account.user}) {
             if (HasLineBreakOrNul(*value) || Trim(*value) != *value)
-                return "a value of the account of " + account.address + " cannot be written: " + *value;
+                return Format(Tr("%s的账户有一个值无法写入：%s"), account.address.c_str(), value->c_str());
         }
-        if (!Complete(account)) return "the account of " + account.address + " needs host and port";
+        if (!Complete(account)) return Format(Tr("%s的账户需要主机和端口"), account.address.c_str());
         text += "\n[" + account.address + "]\n";
         text += "host = " + account.server.host + "\n";
         text += "port = " + std::to_string(account.server.port) + "\n";

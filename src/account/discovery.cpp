@@ -1,4 +1,5 @@
 #include "account/discovery.h"
+#include "base/translate.h"
 
 #include <algorithm>
 #include <future>
@@ -98,7 +99,7 @@ std::vector<Candidate> CAccountDiscovery::ConfigFile(const std::string& domain, 
         candidate.server = std::move(entry.server);
         candidate.user = std::move(entry.user);
         candidate.foundBy = foundBy;
-        candidate.where = prefix + "configuration file " + ConfigUrl(location);
+        candidate.where = prefix + Format(Tr("配置文件%s"), ConfigUrl(location).c_str());
         found.push_back(std::move(candidate));
     }
     return found;
@@ -117,11 +118,11 @@ void CAccountDiscovery::MailHost(const std::string& domain, const std::string& a
     }
     std::vector<Candidate> known;
     for (SubmissionServer& server : LookupProvider(m_options.providerTable, hostDomain)) {
-        known.push_back({std::move(server), "", FoundBy::KnownProvider, "known provider " + hostDomain + ", the mail host"});
+        known.push_back({std::move(server), "", FoundBy::KnownProvider, Format(Tr("已知服务商%s，邮件主机"), hostDomain.c_str())});
     }
     Finish(kProviderMailHost, std::move(known));
 
-    const std::string prefix = "mail host " + hostDomain + ", ";
+    const std::string prefix = Format(Tr("邮件主机%s，"), hostDomain.c_str());
     auto autoconfig = std::async(std::launch::async, [&] {
         return ConfigFile(hostDomain, address, 0, FoundBy::MailHostConfigFile, prefix);
     });
@@ -141,7 +142,7 @@ std::vector<Candidate> CAccountDiscovery::Guess(const std::string& host, const S
     probe.timeoutSeconds = SecondsLeft();
     probe.cancel = &m_stop;
     if (!ProbeSubmission(server, a.records[0], probe)) return {};
-    return {{server, "", FoundBy::Guess, "guessed, offers login"}};
+    return {{server, "", FoundBy::Guess, Tr("推测，提供登录")}};
 }
 
 std::vector<Candidate> CAccountDiscovery::Run(const std::string& address) {
@@ -162,7 +163,7 @@ std::vector<Candidate> CAccountDiscovery::Run(const std::string& address) {
     m_threads.emplace_back([this, domain, address] { MailHost(domain, address); });
     std::vector<Candidate> known;
     for (SubmissionServer& server : LookupProvider(m_options.providerTable, domain))
-        known.push_back({std::move(server), "", FoundBy::KnownProvider, "known provider " + domain});
+        known.push_back({std::move(server), "", FoundBy::KnownProvider, Format(Tr("已知服务商%s"), domain.c_str())});
     Finish(kProviderDomain, std::move(known));
     int slot = kGuess0;
     for (const char* prefix : {"smtp.", "mail.", ""}) {

@@ -39,7 +39,7 @@ KeyringResult Outcome(GError* error) {
         return result;
     }
     result.unavailable = ServiceMissing(error);
-    result.error = result.unavailable ? std::string(kNoKeyring) + " (" + error->message + ")" : error->message;
+    result.error = result.unavailable ? Format(Tr("%s（%s）"), Tr(kNoKeyring), error->message) : error->message;
     g_error_free(error);
     return result;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "account/account.h"
+#include "base/translate.h"
 
 namespace vox {
 
@@ -40,6 +41,6 @@ public:
 
 // What the user is told when no Secret Service answers.
 inline constexpr const char kNoKeyring[] =
-    "no keyring (Secret Service) is running on this desktop, so the password cannot be kept";
+    N_("这个桌面上没有运行密钥环（Secret Service），无法保存密码");
 
 }  // namespace vox

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "account/account.h"
+#include "base/translate.h"
 #include "delivery/smtp_reply.h"  // AsksForAppPassword
 
 namespace vox {
@@ -32,7 +33,6 @@ LoginResult TestLogin(const Account& account, const std::string& password, const
 
 // What the user is told when the provider asks for an app-specific password.
 inline constexpr const char kAppPasswordHint[] =
-    "The provider wants an app-specific password for mail programs: create one in the security settings "
-    "of your mailbox and use it instead of your usual password.";
+    N_("服务商要求邮件程序使用专用密码：请在邮箱的安全设置中创建一个，并用它代替平常的密码。");
 
 }  // namespace vox

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "base/translate.h"
 #include "base/version.h"
 
 namespace vox {
@@ -70,24 +71,24 @@ bool HasDisplay(const DisplayEnvironment& env) {
     return false;
 }
 
-const char* ComposerHelpText() {
-    return "Usage: voxletter [OPTIONS]\n"
-           "Opens the VoxLetter composer: a mail with a recorded voice as its background sound, delivered\n"
-           "to every recipient's mail exchangers.\n"
-           "\n"
-           "Options:\n"
-           "  -h,--help                   Print this help message and exit\n"
-           "  --version                   Print the version and exit\n"
-           "\n"
-           "Qt's own options (-platform NAME, -display NAME, -style NAME ...) are passed to Qt. The composer\n"
-           "needs a graphical display (X11 or Wayland); voxletter-cli composes, sends and records without one.\n"
-           "Exit status: 0 when the composer was closed; 1 when no display could be opened.\n";
+std::string ComposerHelpText() {
+    // "Usage:" stays as it is in every language: scripts and help2man look for it at the very start.
+    return std::string("Usage: voxletter [OPTIONS]\n") +
+           Tr("打开VoxLetter写信窗口：写一封以录制的语音为背景声音的邮件，并投递到每位收件人的邮件交换服务器。\n"
+              "\n"
+              "选项：\n"
+              "  -h,--help                   显示本帮助并退出\n"
+              "  --version                   显示版本并退出\n"
+              "\n"
+              "Qt自身的选项（-platform NAME、-display NAME、-style NAME……）交给Qt处理。写信窗口需要图形显示\n"
+              "（X11或Wayland）；voxletter-cli不需要图形显示即可撰写、发送邮件和录音。\n"
+              "退出状态：0 写信窗口已关闭；1 无法打开图形显示。\n");
 }
 
 std::string ComposerVersionLine() { return std::string("voxletter ") + kVersion + "\n"; }
 
 const char* NoDisplayText() {
-    return "voxletter: 没有可用的图形显示，无法打开窗口（DISPLAY 和 WAYLAND_DISPLAY 未设置或无法连接）\n";
+    return Tr("voxletter: 没有可用的图形显示，无法打开窗口（DISPLAY 和 WAYLAND_DISPLAY 未设置或无法连接）\n");
 }
 
 }  // namespace vox

@@ -31,7 +31,7 @@ bool HasDisplay(const DisplayEnvironment& env);
 
 // The texts of the start: the help (standard output), the version line, and the one line on standard
 // error when there is no display.
-const char* ComposerHelpText();
+std::string ComposerHelpText();
 std::string ComposerVersionLine();
 const char* NoDisplayText();
 

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "base/translate.h"
+
 namespace vox {
 
 // Created if missing. Never throws. Empty when neither folder can be written: the recording then has no
@@ -23,6 +25,6 @@ std::filesystem::path XdgProgramFolder(const char* variable, const char* underHo
 
 // What recording and sending a recording say when ProgramFolder() is empty.
 inline constexpr char kNoProgramFolderText[] =
-    "无法保存录音：程序所在的文件夹和$XDG_DATA_HOME/voxletter都无法写入";
+    N_("无法保存录音：程序所在的文件夹和$XDG_DATA_HOME/voxletter都无法写入");
 
 }  // namespace vox

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -79,5 +81,22 @@ const char* Tr(const char* text) {
 }
 
 std::string TrString(const std::string& text) { return Tr(text.c_str()); }
+
+std::string Format(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    const int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text;
+    if (size > 0) {
+        text.resize(static_cast<std::size_t>(size) + 1);
+        std::vsnprintf(text.data(), text.size(), format, again);
+        text.pop_back();
+    }
+    va_end(again);
+    return text;
+}
 
 }  // namespace vox

@@ -31,6 +31,10 @@ UiLanguage CurrentLanguage();
 const char* Tr(const char* text);
 std::string TrString(const std::string& text);
 
+// printf into a std::string, for a translated text with values in it: Format(Tr("…%s…"), value). The
+// catalog keeps each translation's directives those of the source text (msgfmt --check).
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 }  // namespace vox
 
 // A text to translate later, where it is kept: gettext's usual name.

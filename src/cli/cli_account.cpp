@@ -40,7 +40,7 @@ bool Load(std::vector<Account>& accounts) {
 const Account* LoadOne(std::vector<Account>& accounts, const std::string& address) {
     if (!Load(accounts)) return nullptr;
     const Account* account = FindAccount(accounts, address);
-    if (account == nullptr) std::fprintf(stderr, "%s has no sending account\n", address.c_str());
+    if (account == nullptr) std::fputs(Format(Tr("%s没有发信账户\n"), address.c_str()).c_str(), stderr);
     return account;
 }
 
@@ -52,7 +52,7 @@ int Discover(const AccountRequest& req) {
     for (const Candidate& candidate : found) std::printf("%s\n", CandidateLine(candidate).c_str());
     // Printed before the sources that still run are waited for.
     std::fflush(stdout);
-    if (found.empty()) std::fprintf(stderr, "no submission server found for %s\n", req.address.c_str());
+    if (found.empty()) std::fputs(Format(Tr("没有找到%s的发信服务器\n"), req.address.c_str()).c_str(), stderr);
     return found.empty() ? 1 : 0;
 }
 
@@ -65,7 +65,7 @@ bool ReadPassword(std::string& password) {
 
 int Set(const AccountRequest& req) {
     if (req.host.empty() || req.port == 0) {
-        Complain("account", "set needs --host and --port (--help lists the options)");
+        Complain("account", Tr("set需要--host和--port（--help列出选项）"));
         return kExitRefused;
     }
     Account account;
@@ -74,13 +74,13 @@ int Set(const AccountRequest& req) {
     account.server.port = static_cast<int>(req.port);
     account.server.security = req.port == 465 ? Security::Tls : Security::StartTls;
     if (!req.security.empty() && !ParseSecurity(req.security, account.server.security)) {
-        Complain("account", "option --security needs TLS or STARTTLS, not \"" + req.security + "\"");
+        Complain("account", Format(Tr("选项%s需要%s，而不是\"%s\""), "--security", Tr("TLS或STARTTLS"), req.security.c_str()));
         return kExitRefused;
     }
     account.user = req.user.empty() ? req.address : req.user;
     std::string password;
     if (!ReadPassword(password)) {
-        Complain("account", "set reads the password from standard input (one line); none came");
+        Complain("account", Tr("set从标准输入读取密码（一行），但没有读到"));
         return kExitRefused;
     }
     std::vector<Account> accounts;
@@ -106,8 +106,10 @@ int Set(const AccountRequest& req) {
     }
     // The old server's password would otherwise stay in the keyring for nothing.
     if (oldServer && !(*oldServer == account.server)) keyring.Forget(account.address, *oldServer);
-    std::printf("%s: %s %s, user %s, password kept in the keyring\n", account.address.c_str(),
-                account.server.Name().c_str(), SecurityName(account.server.security), account.user.c_str());
+    std::fputs(Format(Tr("%s：%s %s，用户%s，密码已保存在密钥环中\n"), account.address.c_str(),
+                      account.server.Name().c_str(), SecurityName(account.server.security), account.user.c_str())
+                   .c_str(),
+               stdout);
     return 0;
 }
 
@@ -120,13 +122,15 @@ int Show(const AccountRequest& req) {
         if (!req.address.empty() && FindAccount({account}, req.address) == nullptr) continue;
         std::optional<std::string> password;
         const KeyringResult looked = keyring.Lookup(account.address, account.server, password);
-        const char* kept = !looked.ok ? "keyring not reachable" : password ? "password in the keyring" : "no password stored";
-        std::printf("%s: %s %s, user %s, %s\n", account.address.c_str(), account.server.Name().c_str(),
-                    SecurityName(account.server.security), account.user.c_str(), kept);
+        const char* kept = !looked.ok ? Tr("无法访问密钥环") : password ? Tr("密码在密钥环中") : Tr("没有保存密码");
+        std::fputs(Format(Tr("%s：%s %s，用户%s，%s\n"), account.address.c_str(), account.server.Name().c_str(),
+                          SecurityName(account.server.security), account.user.c_str(), kept)
+                       .c_str(),
+                   stdout);
         ++shown;
     }
     if (shown == 0 && !req.address.empty()) {
-        std::fprintf(stderr, "%s has no sending account\n", req.address.c_str());
+        std::fputs(Format(Tr("%s没有发信账户\n"), req.address.c_str()).c_str(), stderr);
         return 1;
     }
     return 0;
@@ -142,8 +146,8 @@ int Test(const AccountRequest& req) {
     std::string typed;
     if (!password) {
         // Without a keyring (or nothing in it) the password may come on standard input, used once.
-        std::fprintf(stderr, "%s; reading the password from standard input\n",
-                     looked.ok ? "no password in the keyring" : looked.error.c_str());
+        std::fputs(Format(Tr("%s；从标准输入读取密码\n"), looked.ok ? Tr("密钥环中没有密码") : looked.error.c_str()).c_str(),
+                   stderr);
         if (!ReadPassword(typed)) return 1;
         password = typed;
     }
@@ -152,7 +156,7 @@ int Test(const AccountRequest& req) {
     options.timeoutSeconds = 10;
     const LoginResult result = TestLogin(*account, *password, options);
     std::printf("%s\n", result.answer.c_str());
-    if (result.wantsAppPassword) std::printf("%s\n", kAppPasswordHint);
+    if (result.wantsAppPassword) std::printf("%s\n", Tr(kAppPasswordHint));
     return result.ok ? 0 : 1;
 }
 
@@ -162,7 +166,7 @@ int Forget(const AccountRequest& req) {
     if (account == nullptr) return 1;
     SecretServiceKeyring keyring;
     const KeyringResult forgot = keyring.Forget(account->address, account->server);
-    if (!forgot.ok) std::fprintf(stderr, "the password could not be removed: %s\n", forgot.error.c_str());
+    if (!forgot.ok) std::fputs(Format(Tr("无法删除密码：%s\n"), forgot.error.c_str()).c_str(), stderr);
     RemoveAccount(accounts, req.address);
     const std::string error = SaveAccounts(AccountsFilePath(), accounts);
     if (!error.empty()) {
@@ -177,19 +181,19 @@ int Forget(const AccountRequest& req) {
 void AddAccountCommand(CommandLine& cli) {
     auto req = std::make_shared<AccountRequest>();
     CLI::App& app = cli.AddCommand(
-        "account", "The sending account of a sender address: its provider's server, its password in the keyring.",
+        "account", N_("发件人地址的发信账户：服务商的服务器，以及密钥环中的密码。"),
         [req]() -> int {
             if (req->action != "show" && req->address.empty()) {
-                Complain("account", req->action + " needs an ADDRESS (--help lists the options)");
+                Complain("account", Format(Tr("%s需要ADDRESS（--help列出选项）"), req->action.c_str()));
                 return kExitRefused;
             }
             if (!req->address.empty() && AddressDomain(req->address).empty()) {
-                Complain("account", "\"" + req->address + "\" is not a mail address (--help lists the options)");
+                Complain("account", Format(Tr("\"%s\"不是邮件地址（--help列出选项）"), req->address.c_str()));
                 return kExitRefused;
             }
             if (req->action != "set" && (!req->host.empty() || req->port != 0 || !req->user.empty() ||
                                          !req->security.empty())) {
-                Complain("account", "--host, --port, --user and --security belong to \"account set\"");
+                Complain("account", Tr("--host、--port、--user和--security只用于\"account set\""));
                 return kExitRefused;
             }
             if (req->action == "discover") return Discover(*req);
@@ -199,21 +203,21 @@ void AddAccountCommand(CommandLine& cli) {
             return Forget(*req);
         });
     app.footer(
-        "  account discover ADDRESS    find the server; one line per candidate, best first\n"
-        "  account set ADDRESS --host HOST --port PORT [--user NAME] [--security TLS|STARTTLS]\n"
-        "                              the password from standard input, kept in the desktop's keyring\n"
-        "  account show [ADDRESS]      the settings (never the password)\n"
-        "  account test ADDRESS        log in without sending; prints the server's answer\n"
-        "  account forget ADDRESS      remove the settings and the password");
-    app.add_option("action", req->action, "discover, set, show, test or forget")
+        Tr("  account discover ADDRESS    查找服务器；每个候选一行，最合适的在前\n"
+           "  account set ADDRESS --host HOST --port PORT [--user NAME] [--security TLS|STARTTLS]\n"
+           "                              从标准输入读取密码，保存在桌面的密钥环中\n"
+           "  account show [ADDRESS]      显示设置（从不显示密码）\n"
+           "  account test ADDRESS        登录但不发送；输出服务器的回答\n"
+           "  account forget ADDRESS      删除设置和密码"));
+    app.add_option("action", req->action, Tr("discover、set、show、test或forget"))
         ->required()
         ->check(CLI::IsMember({"discover", "set", "show", "test", "forget"}));
-    app.add_option("address", req->address, "the sender address");
-    app.add_option("--host", req->host, "the submission server (set)");
-    app.add_option("--port", req->port, "its port: 465 (TLS) or 587 (STARTTLS) (set)")
-        ->transform(WholeNumber(1, 65535, "a port number from 1 to 65535"));
-    app.add_option("--user", req->user, "the login name (set; default: the address)");
-    app.add_option("--security", req->security, "TLS or STARTTLS (set; default: TLS on 465, else STARTTLS)");
+    app.add_option("address", req->address, Tr("发件人地址"));
+    app.add_option("--host", req->host, Tr("发信服务器（set）"));
+    app.add_option("--port", req->port, Tr("它的端口：465（TLS）或587（STARTTLS）（set）"))
+        ->transform(WholeNumber(1, 65535, Tr("1至65535的端口号")));
+    app.add_option("--user", req->user, Tr("登录名（set；默认为该地址）"));
+    app.add_option("--security", req->security, Tr("TLS或STARTTLS（set；默认：465端口用TLS，否则用STARTTLS）"));
 }
 
 }  // namespace vox::cli

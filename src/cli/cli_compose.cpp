@@ -22,8 +22,7 @@ int RunCompose(DraftRequest& req) {
     const std::string& outputPath = req.outputPath;
     if (outputPath.empty()) {
         if (!WriteAll(stdout, draft.m_strMime)) {
-            std::fprintf(stderr, "voxletter-cli compose: cannot write to standard output: %s\n",
-                         std::strerror(errno));
+            Complain("compose", Format(Tr("无法写入标准输出：%s"), std::strerror(errno)));
             return kExitFailed;
         }
         return 0;
@@ -31,7 +30,7 @@ int RunCompose(DraftRequest& req) {
     // Whole or not at all: a full disk leaves the old file (or none), never a truncated mail.
     const std::string error = WriteWholeFile(outputPath, draft.m_strMime);
     if (!error.empty()) {
-        std::fprintf(stderr, "voxletter-cli compose: cannot write \"%s\": %s\n", outputPath.c_str(), error.c_str());
+        Complain("compose", Format(Tr("无法写入\"%s\"：%s"), outputPath.c_str(), error.c_str()));
         return kExitFailed;
     }
     return 0;
@@ -41,15 +40,14 @@ int RunCompose(DraftRequest& req) {
 
 void AddComposeCommand(CommandLine& cli) {
     auto req = std::make_shared<DraftRequest>();
-    CLI::App& command = cli.AddCommand("compose", "Build the mail the composer sends and write it out.",
+    CLI::App& command = cli.AddCommand("compose", N_("生成写信窗口所发送的邮件并把它写出。"),
                                        [req] { return RunCompose(*req); });
     AddDraftOptions(command, *req, true);
     command.footer(
-        std::string(kDraftRulesNote) +
-        "Writes the mail (MIME, CR LF line ends) to FILE or to standard output.\n"
-        "Exit status: 0 written; 1 the mail could not be built whole (a file went away meanwhile, too little\n"
-        "memory) or not written; 2 an option or the field check refused the input (the reason is on\n"
-        "standard error).");
+        std::string(Tr(kDraftRulesNote)) +
+        Tr("把邮件（MIME，CR LF行尾）写入FILE或标准输出。\n"
+           "退出状态：0 已写出；1 无法完整生成邮件（其间有文件不见了，或内存不足）或无法写出；\n"
+           "2 选项或字段检查拒绝了输入（原因见标准错误）。"));
 }
 
 }  // namespace vox::cli

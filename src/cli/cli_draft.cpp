@@ -19,14 +19,13 @@ namespace vox::cli {
 namespace fs = std::filesystem;
 
 const char kDraftRulesNote[] =
-    "Every option but --attach may be given once. A value may also be written --option=VALUE, which is the\n"
-    "way to give a value that begins with \"-\".\n";
+    N_("除--attach外，每个选项只能给出一次。值也可以写成--option=VALUE，以\"-\"开头的值要这样写。\n");
 
 namespace {
 
-constexpr char kFieldsGroup[] = "Fields";
-constexpr char kFormatGroup[] = "Body format";
-constexpr char kExtrasGroup[] = "Background, sound and attachments";
+constexpr char kFieldsGroup[] = N_("字段");
+constexpr char kFormatGroup[] = N_("正文格式");
+constexpr char kExtrasGroup[] = N_("背景、声音和附件");
 
 // The composer's editor separates lines with CR LF; a file or argument from a Unix shell has bare LFs.
 std::string WithCrLf(std::string_view text) {
@@ -80,7 +79,7 @@ bool ParsePoints(const std::string& text, int& twips) {
 }
 
 void RequireFile(const std::string& option, const std::string& value) {
-    if (value.empty()) throw Refusal("option " + option + " needs a file");
+    if (value.empty()) throw Refusal(Format(Tr("选项%s需要一个文件"), option.c_str()));
 }
 
 class StderrSink : public AssemblySink {
@@ -109,66 +108,65 @@ private:
 void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
     MailDraft& d = req.draft;
     const auto text = [&](const char* name, std::string& field, const char* type, const char* help) {
-        command.add_option(name, field, help)->type_name(type)->group(kFieldsGroup);
+        command.add_option(name, field, Tr(help))->type_name(type)->group(Tr(kFieldsGroup));
     };
     const auto value = [&](const char* name, const char* type, const char* group, const std::string& help,
                            std::function<void(const std::string&)> take) {
         return command.add_option_function<std::string>(name, std::move(take), help)
             ->type_name(type)
-            ->group(group);
+            ->group(Tr(group));
     };
     const auto flag = [&](const char* name, const char* group, const char* help, std::function<void()> take) {
-        return command.add_flag_callback(name, std::move(take), help)
-            ->group(group)
+        return command.add_flag_callback(name, std::move(take), Tr(help))
+            ->group(Tr(group))
             ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
     };
 
-    text("--from", d.m_strFrom, "ADDR", "the sender");
-    text("--to", d.m_strTo, "LIST", "recipients; LIST: addresses separated by \";\"");
-    text("--cc", d.m_strCc, "LIST", "copies");
-    text("--bcc", d.m_strBcc, "LIST", "blind copies");
-    text("--subject", d.m_strSubject, "TEXT", "the subject");
+    text("--from", d.m_strFrom, "ADDR", N_("发件人"));
+    text("--to", d.m_strTo, "LIST", N_("收件人；LIST：以\";\"分隔的地址"));
+    text("--cc", d.m_strCc, "LIST", N_("抄送"));
+    text("--bcc", d.m_strBcc, "LIST", N_("暗送"));
+    text("--subject", d.m_strSubject, "TEXT", N_("主题"));
     CLI::Option* body =
-        value("--body", "TEXT", kFieldsGroup, "the body text, or --body-file; LF line ends become CR LF",
+        value("--body", "TEXT", kFieldsGroup, Tr("正文文本，或用--body-file；LF行尾变为CR LF"),
               [&d](const std::string& v) { d.m_strBody = WithCrLf(v); });
     CLI::Option* bodyFile =
-        value("--body-file", "FILE", kFieldsGroup, "the body text from a file", [&d](const std::string& v) {
+        value("--body-file", "FILE", kFieldsGroup, Tr("从文件读取的正文文本"), [&d](const std::string& v) {
             std::string read;
             switch (v.empty() ? ReadResult::CannotOpen : ReadRegularFile(v, kMaxMailSize, read)) {
             case ReadResult::Ok:
                 break;
             case ReadResult::TooLarge:
-                throw Refusal(kMailTooLargeText);
+                throw Refusal(Tr(kMailTooLargeText));
             case ReadResult::CannotOpen:
-                throw Refusal("cannot read the body file \"" + v + "\": not a readable regular file");
+                throw Refusal(Format(Tr("无法读取正文文件\"%s\"：不是可读的普通文件"), v.c_str()));
             case ReadResult::ReadError:
-                throw Refusal("cannot read the body file \"" + v + "\": read error");
+                throw Refusal(Format(Tr("无法读取正文文件\"%s\"：读取出错"), v.c_str()));
             }
             d.m_strBody = WithCrLf(read);
         });
     body->excludes(bodyFile);
 
     // The defaults are the draft's own, the ones the composer's body starts with.
-    const std::string fontHelp = std::string("the face (default ") + kDefaultFaceName + ")";
-    const std::string sizeHelp =
-        "the size, 1 to 1638, halves allowed (default " + std::to_string(kDefaultHeight / 20) + ")";
+    const std::string fontHelp = Format(Tr("字体（默认%s）"), kDefaultFaceName);
+    const std::string sizeHelp = Format(Tr("字号，1至1638，可带半磅（默认%d）"), kDefaultHeight / 20);
     value("--font", "FACE", kFormatGroup, fontHelp, [&d](const std::string& v) {
-        if (v.empty()) throw Refusal("option --font needs a face name");
+        if (v.empty()) throw Refusal(Format(Tr("选项%s需要一个字体名"), "--font"));
         d.m_charFormat.szFaceName = v;
     });
     value("--size", "POINTS", kFormatGroup, sizeHelp,
           [&d](const std::string& v) {
               if (!ParsePoints(v, d.m_charFormat.yHeight))
-                  RefuseValue("--size", "a point size from 1 to 1638", v);
+                  RefuseValue("--size", Tr("1至1638的磅值"), v);
           });
-    value("--color", "RRGGBB", kFormatGroup, "the text colour (default 000000)", [&d](const std::string& v) {
-        if (!ParseColor(v, d.m_charFormat.crTextColor)) RefuseValue("--color", "RRGGBB in hexadecimal", v);
+    value("--color", "RRGGBB", kFormatGroup, Tr("文字颜色（默认000000）"), [&d](const std::string& v) {
+        if (!ParseColor(v, d.m_charFormat.crTextColor)) RefuseValue("--color", Tr("十六进制的RRGGBB"), v);
     });
-    flag("--bold", kFormatGroup, "bold", [&d] { d.m_charFormat.dwEffects |= CFE_BOLD; });
-    flag("--italic", kFormatGroup, "italic", [&d] { d.m_charFormat.dwEffects |= CFE_ITALIC; });
-    flag("--underline", kFormatGroup, "underlined", [&d] { d.m_charFormat.dwEffects |= CFE_UNDERLINE; });
-    flag("--strikeout", kFormatGroup, "struck out", [&d] { d.m_charFormat.dwEffects |= CFE_STRIKEOUT; });
-    value("--align", "left|center|right", kFormatGroup, "the alignment (default left)",
+    flag("--bold", kFormatGroup, N_("粗体"), [&d] { d.m_charFormat.dwEffects |= CFE_BOLD; });
+    flag("--italic", kFormatGroup, N_("斜体"), [&d] { d.m_charFormat.dwEffects |= CFE_ITALIC; });
+    flag("--underline", kFormatGroup, N_("下划线"), [&d] { d.m_charFormat.dwEffects |= CFE_UNDERLINE; });
+    flag("--strikeout", kFormatGroup, N_("删除线"), [&d] { d.m_charFormat.dwEffects |= CFE_STRIKEOUT; });
+    value("--align", "left|center|right", kFormatGroup, Tr("对齐方式（默认left）"),
           [&d](const std::string& v) {
               if (v == "left")
                   d.m_paraFormat.wAlignment = PFA_LEFT;
@@ -177,46 +175,47 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
               else if (v == "right")
                   d.m_paraFormat.wAlignment = PFA_RIGHT;
               else
-                  RefuseValue("--align", "left, center or right", v);
+                  RefuseValue("--align", Tr("left、center或right"), v);
           });
 
     CLI::Option* backgroundColor =
-        value("--background-color", "RRGGBB", kExtrasGroup, "the page colour, or --background-picture",
+        value("--background-color", "RRGGBB", kExtrasGroup, Tr("页面颜色，或用--background-picture"),
               [&d](const std::string& v) {
                   if (!ParseColor(v, d.m_crBackground))
-                      RefuseValue("--background-color", "RRGGBB in hexadecimal", v);
+                      RefuseValue("--background-color", Tr("十六进制的RRGGBB"), v);
                   d.m_nBackgroundMode = 0;
               });
     CLI::Option* backgroundPicture = value("--background-picture", "FILE", kExtrasGroup,
-                                           "a picture tiled behind the page", [&d](const std::string& v) {
+                                           Tr("平铺在页面背后的图片"), [&d](const std::string& v) {
                                                RequireFile("--background-picture", v);
                                                d.m_nBackgroundMode = 1;
                                                d.m_strPicture = FullPath(v);
                                            });
     backgroundColor->excludes(backgroundPicture);
-    CLI::Option* sound = value("--sound", "FILE", kExtrasGroup, "the sound the page plays, or --recording",
+    CLI::Option* sound = value("--sound", "FILE", kExtrasGroup, Tr("页面播放的声音，或用--recording"),
                                [&d](const std::string& v) {
                                    RequireFile("--sound", v);
                                    d.m_strSound = FullPath(v);
                                });
     CLI::Option* recording =
-        flag("--recording", kExtrasGroup, "the recording, \"Sound.wav\" in the program folder",
+        flag("--recording", kExtrasGroup, N_("录音，即程序文件夹中的\"Sound.wav\""),
              [&d] { d.m_strSound = kRecordingMarker; });
     sound->excludes(recording);
     value("--voice-format", "wav|opus|mp3", kExtrasGroup,
-          "the sound's form in the mail (default wav: the file as it is); Ogg and MP3 go as they are",
+          Tr("声音在邮件中的格式（默认wav：文件原样）；Ogg和MP3原样附上"),
           [&d](const std::string& v) {
               const std::optional<VoiceFormat> format = ParseVoiceFormat(v);
-              if (!format) throw Refusal("option --voice-format: \"" + v + "\" is not wav, opus or mp3");
+              if (!format)
+                  throw Refusal(Format(Tr("选项%s：\"%s\"不是wav、opus或mp3"), "--voice-format", v.c_str()));
               d.m_voice.format = *format;
           });
-    flag("--normalize-voice", kExtrasGroup, "bring the sound's copy in the mail to -16 LUFS (EBU R128)",
+    flag("--normalize-voice", kExtrasGroup, N_("把邮件中声音副本的响度调到-16 LUFS（EBU R128）"),
          [&d] { d.m_voice.normalize = true; });
     command
-        .add_option("--loops", d.m_nSoundLoops, "how often the sound plays; 0 (the default) plays endlessly")
+        .add_option("--loops", d.m_nSoundLoops, Tr("声音播放的次数；0（默认）为无限循环"))
         ->type_name("N")
-        ->group(kExtrasGroup)
-        ->transform(WholeNumber(0, INT_MAX, "a whole number from 0 up"));
+        ->group(Tr(kExtrasGroup))
+        ->transform(WholeNumber(0, INT_MAX, Tr("从0起的整数")));
     command
         .add_option_function<std::vector<std::string>>(
             "--attach",
@@ -229,9 +228,9 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
                     if (at == d.m_attachments.end() || *at != path) d.m_attachments.insert(at, path);
                 }
             },
-            "a file to attach; repeatable, kept sorted and unique")
+            Tr("要附加的文件；可以重复给出，排序并去掉重复"))
         ->type_name("FILE")
-        ->group(kExtrasGroup)
+        ->group(Tr(kExtrasGroup))
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 
@@ -243,7 +242,7 @@ void AddDraftOptions(CLI::App& command, DraftRequest& req, bool allowOutput) {
                     RequireFile("-o", v);
                     req.outputPath = v;
                 },
-                "write the mail to FILE instead of standard output")
+                Tr("把邮件写入FILE，而不是标准输出"))
             ->type_name("FILE");
     }
 }
@@ -266,15 +265,15 @@ bool CheckDraft(MailDraft& draft, std::string_view command) {
                                       : check.focusField == kFieldCc ? draft.m_strCc
                                                                      : draft.m_strBcc;
             const std::string entry = text.substr(check.selStart, check.selEnd - check.selStart);
-            std::fprintf(stderr, "  the entry \"%s\" at byte %zu is not an address\n", entry.c_str(),
-                         check.selStart);
+            std::fputs(Format(Tr("  条目\"%s\"（第%zu字节）不是邮件地址\n"), entry.c_str(), check.selStart).c_str(),
+                       stderr);
         }
         return false;
     }
     // The window's subject field is one line; here it is an argument, and a line break would end the
     // Subject header and start another.
     if (HasLineBreakOrNul(draft.m_strSubject)) {
-        Complain(command, "the subject must not contain a line break");
+        Complain(command, Tr("主题不能含有换行"));
         return false;
     }
     draft.m_nExpectedSteps = static_cast<int>(draft.m_attachments.size()) + 6;
@@ -288,7 +287,7 @@ bool AssembleDraft(MailDraft& draft, std::string_view command, const std::functi
     } catch (const std::bad_alloc&) {
         // Whatever was built is gone with the exception; the process goes on with its memory back.
         std::string().swap(draft.m_strMime);
-        Complain(command, kMailTooLargeText);
+        Complain(command, Tr(kMailTooLargeText));
         return false;
     }
     return !sink.Failed();

@@ -19,7 +19,7 @@ struct DraftRequest {
     std::string outputPath;  // -o FILE (only where allowed); empty: standard output
 };
 
-// What the help of a command with FIELDS says about them.
+// What the help of a command with FIELDS says about them (the source text: pass it through Tr).
 extern const char kDraftRulesNote[];
 
 // Declares FIELDS on a command (and "-o FILE" when allowOutput); the parse fills req, which must outlive

@@ -37,10 +37,11 @@ int RunPicture(const PictureRequest& req) {
         return 1;
     }
     const QImage tile = picture.TakeBitmap();
+    // The two size lines are for scripts and stay as they are in every language.
     std::printf("HIMETRIC %d x %d\n", picture.HimetricWidth(), picture.HimetricHeight());
     std::printf("pixels %d x %d at %u dpi\n", tile.width(), tile.height(), req.dpi);
     if (!req.out.empty() && !tile.save(QString::fromLocal8Bit(req.out.c_str()), "PNG")) {
-        std::fprintf(stderr, "voxletter-cli picture: cannot write %s\n", req.out.c_str());
+        Complain("picture", Format(Tr("无法写入%s"), req.out.c_str()));
         return 1;
     }
     return 0;
@@ -51,17 +52,17 @@ int RunPicture(const PictureRequest& req) {
 void AddPictureCommand(CommandLine& cli) {
     auto req = std::make_shared<PictureRequest>();
     CLI::App& command = cli.AddCommand(
-        "picture", "Render a background picture (JPEG, GIF, BMP or WMF) as the composer tiles it behind the body.",
+        "picture", N_("按写信窗口在正文背后平铺的样子渲染背景图片（JPEG、GIF、BMP或WMF）。"),
         [req] { return RunPicture(*req); });
-    command.add_option("FILE", req->path, "the picture")->required()->type_name("FILE");
-    command.add_option("--dpi", req->dpi, "screen resolution in pixels per inch, 1 to 2400 (default 96)")
+    command.add_option("FILE", req->path, Tr("图片"))->required()->type_name("FILE");
+    command.add_option("--dpi", req->dpi, Tr("屏幕分辨率，每英寸像素数，1至2400（默认96）"))
         ->type_name("N")
-        ->transform(WholeNumber(1, 2400, "a whole number from 1 to 2400"));
-    command.add_option("-o", req->out, "write the tile to this PNG file")->type_name("OUT.png");
+        ->transform(WholeNumber(1, 2400, Tr("1至2400的整数")));
+    command.add_option("-o", req->out, Tr("把平铺单元写入这个PNG文件"))->type_name("OUT.png");
     command.footer(
-        "Prints the picture's size in HIMETRIC (0.01 mm) and the tile's size in pixels.\n"
-        "Exit status: 0 rendered; 1 the picture was refused (\"无法打开文件\" or \"不支持的文件格式\" on standard\n"
-        "error) or the PNG could not be written; 2 an option was refused.");
+        Tr("输出图片以HIMETRIC（0.01毫米）为单位的大小和平铺单元以像素为单位的大小。\n"
+           "退出状态：0 已渲染；1 图片被拒绝（标准错误上为\"无法打开文件\"或\"不支持的文件格式\"）或无法写入PNG；\n"
+           "2 选项被拒绝。"));
 }
 
 }  // namespace vox::cli

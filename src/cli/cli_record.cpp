@@ -72,15 +72,13 @@ int RunRecord(const RecordRequest& req) {
     const uint32_t r = req.rate, b = req.bits, c = req.channels;
     const std::optional<int32_t> limit = RecordLimitBytes(req.seconds, r, b, c);
     if (!limit) {
-        Complain("record", std::to_string(req.seconds) + " seconds is too long; at " + std::to_string(r) +
-                               " Hz, " + std::to_string(b) + " bits, " + std::to_string(c) +
-                               " channel(s) a recording can last at most " +
-                               std::to_string(MaxRecordSeconds(r, b, c)) + " seconds");
+        Complain("record", Format(Tr("%u秒太长；以%u Hz、%u位、%u声道录音，最长只能录%u秒"), req.seconds, r, b, c,
+                                  static_cast<unsigned>(MaxRecordSeconds(r, b, c))));
         return kExitRefused;
     }
     // Said before the device is opened: there would be nowhere to put what is recorded.
     if (RecordingPath().empty()) {
-        Complain("record", kNoProgramFolderText);
+        Complain("record", Tr(kNoProgramFolderText));
         return kExitFailed;
     }
     NotifyQueue notify;
@@ -130,7 +128,7 @@ int RunRecord(const RecordRequest& req) {
     const int saved = recorder.SaveWave(path, &why);
     recorder.Close();
     if (saved != 0) {
-        std::fprintf(stderr, "voxletter-cli record: could not write %s: %s\n", path.c_str(), why.c_str());
+        Complain("record", Format(Tr("无法写入%s：%s"), path.c_str(), why.c_str()));
         return 1;
     }
     std::printf("%s\n", path.c_str());
@@ -143,28 +141,27 @@ int RunRecord(const RecordRequest& req) {
 void AddRecordCommand(CommandLine& cli) {
     auto req = std::make_shared<RecordRequest>();
     CLI::App& command =
-        cli.AddCommand("record", "Record from the default input device into Sound.wav in the program folder.",
+        cli.AddCommand("record", N_("从默认输入设备录音，保存为程序文件夹中的Sound.wav。"),
                        [req] { return RunRecord(*req); });
     command
         .add_option("--seconds", req->seconds,
-                    "record length, 0 or more (default 10; 0 records one twentieth of a second)")
+                    Tr("录音秒数，0或以上（默认10；0录二十分之一秒）"))
         ->type_name("N")
-        ->transform(WholeNumber(0, UINT32_MAX, "a whole number from 0 up"));
-    command.add_option("--rate", req->rate, "samples per second: 8000 (the default), 11025, 22050 or 44100")
+        ->transform(WholeNumber(0, UINT32_MAX, Tr("从0起的整数")));
+    command.add_option("--rate", req->rate, Tr("每秒采样数：8000（默认）、11025、22050或44100"))
         ->type_name("HZ")
-        ->transform(OneOf({8000, 11025, 22050, 44100}, "8000, 11025, 22050 or 44100"));
-    command.add_option("--bits", req->bits, "bits per sample: 8 (the default) or 16")
+        ->transform(OneOf({8000, 11025, 22050, 44100}, Tr("8000、11025、22050或44100")));
+    command.add_option("--bits", req->bits, Tr("每个采样的位数：8（默认）或16"))
         ->type_name("N")
-        ->transform(OneOf({8, 16}, "8 or 16"));
-    command.add_option("--channels", req->channels, "1 (mono, the default) or 2 (stereo)")
+        ->transform(OneOf({8, 16}, Tr("8或16")));
+    command.add_option("--channels", req->channels, Tr("1（单声道，默认）或2（立体声）"))
         ->type_name("N")
-        ->transform(OneOf({1, 2}, "1 or 2"));
+        ->transform(OneOf({1, 2}, Tr("1或2")));
     command.footer(
-        "Echoes to the default output device while recording, until the length is reached or Ctrl+C; then\n"
-        "writes Sound.wav in the program folder and prints its path.\n"
-        "Exit status: 0 written; 1 no recording device, the file could not be written, or the recording\n"
-        "ended early (the device failed, or tempRecord could not be written: what was recorded is saved\n"
-        "and its path printed); 2 an option was refused (the reason is on standard error).");
+        Tr("录音时在默认输出设备上同时回放，直到录满时长或按下Ctrl+C；然后写入程序文件夹中的\n"
+           "Sound.wav并输出它的路径。\n"
+           "退出状态：0 已写入；1 没有录音设备、无法写入文件，或录音提前结束（设备出错，或无法写入\n"
+           "tempRecord：已录下的内容照样保存并输出路径）；2 选项被拒绝（原因见标准错误）。"));
 }
 
 }  // namespace vox::cli

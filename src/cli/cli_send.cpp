@@ -27,7 +27,8 @@
 namespace vox::cli {
 namespace {
 
-const char kRelayGroup[] = "RELAY (instead of each recipient's exchangers on port 25)";
+const char kCancellingText[] = N_("正在取消（再按Ctrl+C立即停止）");
+const char kRelayGroup[] = N_("中继（代替各收件人邮件交换服务器的25端口）");
 
 // One line per status change: "recipient: status".
 class StderrProgress : public DeliveryObserver {
@@ -42,8 +43,9 @@ public:
     void Delivered(const std::string& address, bool encrypted, const std::string& reply) override {
         std::string said = reply;
         while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
-        std::fprintf(stderr, "%s: %s：%s\n", address.c_str(),
-                     encrypted ? "已投递（加密传输）" : "已投递（未加密）", said.c_str());
+        const std::string status =
+            encrypted ? Format(Tr("已投递（加密传输）：%s"), said.c_str()) : Format(Tr("已投递（未加密）：%s"), said.c_str());
+        std::fprintf(stderr, "%s: %s\n", address.c_str(), status.c_str());
     }
 
 private:
@@ -73,8 +75,8 @@ bool AskAccountPassword(const AccountRoute& route, RelaySettings& settings) {
             }
         }
     }
-    Complain("send", "no password for the account " + route.account.address + " on " + server + " (" + route.note +
-                         "): store it with \"voxletter-cli account set\" or give it as one line on standard input");
+    Complain("send", Format(Tr("%s在%s上的账户没有密码（%s）：请用\"voxletter-cli account set\"保存，或在标准输入上给出一行密码"),
+                            route.account.address.c_str(), server.c_str(), route.note.c_str()));
     return false;
 }
 
@@ -85,12 +87,13 @@ void WarnOfDmarc(const std::string& sender) {
     if (domain.empty()) return;
     const std::optional<DmarcPolicy> policy = LookupDmarc(domain);
     if (!policy || (*policy != DmarcPolicy::Reject && *policy != DmarcPolicy::Quarantine)) return;
-    std::fprintf(stderr,
-                 "voxletter-cli send: warning: %s publishes the DMARC policy \"%s\": most receivers will %s mail "
-                 "sent from this machine under %s; set up a sending account (voxletter-cli account set) to send "
-                 "through your provider\n",
-                 domain.c_str(), DmarcPolicyName(*policy),
-                 *policy == DmarcPolicy::Reject ? "refuse" : "file as spam", sender.c_str());
+    const char* text =
+        *policy == DmarcPolicy::Reject
+            ? Tr("警告：%s公布了DMARC策略\"%s\"：大多数收件方会拒收从本机以%s名义发出的邮件；请设置发信账户"
+                 "（voxletter-cli account set），通过你的服务商发送")
+            : Tr("警告：%s公布了DMARC策略\"%s\"：大多数收件方会把从本机以%s名义发出的邮件当作垃圾邮件；请设置"
+                 "发信账户（voxletter-cli account set），通过你的服务商发送");
+    Complain("send", Format(text, domain.c_str(), DmarcPolicyName(*policy), sender.c_str()));
 }
 
 // The route of this send, first that applies: --relay, the sending account of the From address,
@@ -103,21 +106,21 @@ bool ChooseRelay(const SendRequest& req, const std::string& sender, std::optiona
         SecretServiceKeyring keyring;
         std::optional<AccountRoute> account = AccountRouteFor(sender, keyring, &why);
         if (!why.empty()) {
-            Complain("send", "sending accounts not usable: " + why);
+            Complain("send", Tr("发信账户设置无法使用：") + why);
             return false;
         }
         if (account) {
             RelaySettings settings = account->relay;
             settings.tlsMode = account->tls;
             if (!account->havePassword && !AskAccountPassword(*account, settings)) return false;
-            std::fprintf(stderr, "voxletter-cli send: through the account of %s\n", account->account.address.c_str());
+            Complain("send", Format(Tr("通过%s的账户发送"), account->account.address.c_str()));
             // Never the password itself: a retry asks the keyring again for this account's item.
             passwordSource = std::string(kPasswordFromKeyring) + account->account.address;
             relay = std::move(settings);
             return true;
         }
         relay = LoadRelayConfig(RelayConfigPath(), &why);
-        if (!why.empty()) Complain("send", "relay settings not usable: " + why);
+        if (!why.empty()) Complain("send", Tr("中继设置无法使用：") + why);
         passwordSource = "config";
         return why.empty();
     }
@@ -138,8 +141,7 @@ bool ChooseRelay(const SendRequest& req, const std::string& sender, std::optiona
         settings.password = password;
         passwordSource = "environment";
     } else {
-        Complain("send", std::string("no relay password: give --relay-password-file FILE or set $") +
-                             kRelayPasswordVariable);
+        Complain("send", Format(Tr("没有中继的密码：请给出--relay-password-file FILE或设置$%s"), kRelayPasswordVariable));
         return false;
     }
     relay = std::move(settings);
@@ -157,18 +159,19 @@ int PrintReport(const FailureList& failures, bool portBlocked, const std::string
     std::fwrite(report.text.data(), 1, report.text.size(), stdout);
     if (report.portBlocked) {
         const char* address = sender.empty() ? "ADDRESS" : sender.c_str();
-        std::printf(
-            "\nTo send through your mail provider's server instead, set up the sending account of your address:\n"
-            "  voxletter-cli account discover %s\n"
-            "finds the provider's server; then\n"
-            "  voxletter-cli account set %s --host HOST --port PORT [--user NAME]\n"
-            "reads the password from standard input into the keyring, and every later send from that address,\n"
-            "here and in the composer, goes through that server.\n"
-            "Or name a server with --relay:\n"
-            "  voxletter-cli send --relay smtp.example.com:587 --relay-user NAME --relay-password-file FILE ...\n"
-            "or put it in %s (lines \"host = HOST:PORT\", \"user = NAME\", \"password-file = FILE\";\n"
-            "chmod 600), which every later send and the composer then use.\n",
-            address, address, RelayConfigPath().c_str());
+        std::fputs(Format(Tr("\n要改为通过你的邮箱服务商的服务器发送，请设置你的地址的发信账户：\n"
+                             "  voxletter-cli account discover %s\n"
+                             "查找服务商的服务器；然后\n"
+                             "  voxletter-cli account set %s --host HOST --port PORT [--user NAME]\n"
+                             "从标准输入读取密码存入密钥环；此后从该地址发出的每封邮件，无论在这里还是在写信窗口，\n"
+                             "都通过那台服务器发送。\n"
+                             "或者用--relay指定一台服务器：\n"
+                             "  voxletter-cli send --relay smtp.example.com:587 --relay-user NAME --relay-password-file FILE ...\n"
+                             "或者写入%s（\"host = HOST:PORT\"、\"user = NAME\"、\"password-file = FILE\"各一行；\n"
+                             "chmod 600），此后每次发送和写信窗口都会使用它。\n"),
+                          address, address, RelayConfigPath().c_str())
+                       .c_str(),
+                   stdout);
     }
     std::fflush(stdout);
     return report.allDelivered ? 0 : 1;
@@ -182,13 +185,13 @@ int RunSend(SendRequest& req) {
     // The account belongs to the address as the user wrote it (as "account set" took it).
     if (!ChooseRelay(req, draft.m_fromAddress.address, relay, passwordSource)) return kExitRefused;
     if (!AssembleDraft(draft, "send")) {
-        Complain("send", "the mail is incomplete; nothing was sent");
+        Complain("send", Tr("邮件不完整，没有发送"));
         return kExitFailed;
     }
     // Said, not asked: a script gets the mail it asked for.
     if (const MailSizeCheck size = CheckMailSize(draft); size.tooBig) Complain("send", MailSizeWarningLine(size));
     if (relay)
-        std::fprintf(stderr, "voxletter-cli send: through the relay %s:%d\n", relay->host.c_str(), relay->port);
+        Complain("send", Format(Tr("通过中继%s:%d发送"), relay->host.c_str(), relay->port));
     else
         WarnOfDmarc(draft.m_fromAddress.envelope);
 
@@ -200,7 +203,9 @@ int RunSend(SendRequest& req) {
     {
         // Ctrl+C plays the Cancel button; the next one ends the process, for a lookup or connect that the
         // cancel request cannot reach.
-        InterruptWatch interrupt({SIGINT}, "voxletter-cli send: cancelling (Ctrl+C again to stop at once)\n");
+        // Kept until the watch ends: the signal handler writes it.
+        const std::string note = std::string("voxletter-cli send: ") + Tr(kCancellingText) + "\n";
+        InterruptWatch interrupt({SIGINT}, note.c_str());
         DeliveryRequest request;
         request.recipients = std::move(draft.m_recipients);
         request.envelopeSender = draft.m_fromAddress.envelope;
@@ -218,7 +223,7 @@ int RunSend(SendRequest& req) {
         Outbox outbox;
         if (const std::string why = outbox.Keep(*mail, sender, route, failures, std::time(nullptr)); !why.empty()) {
             // Nowhere to wait: those recipients are simply not delivered.
-            Complain("send", "cannot keep the waiting recipients in " + outbox.Folder().string() + ": " + why);
+            Complain("send", Format(Tr("无法把等待的收件人保存在%s：%s"), outbox.Folder().c_str(), why.c_str()));
             for (DeliveryFailure& f : failures) f.kind = FailureKind::Final;
         }
     }
@@ -226,7 +231,7 @@ int RunSend(SendRequest& req) {
     if (!req.noSentCopy && failures.size() < recipients) {
         const SentCopy copy = KeepSentCopy(DefaultSentFolder(), *mail);
         if (copy.error.empty())
-            std::fprintf(stderr, "voxletter-cli send: sent copy: %s\n", copy.path.c_str());
+            Complain("send", Format(Tr("已发邮件的副本：%s"), copy.path.c_str()));
         else
             Complain("send", SentCopyLine(copy));
     }
@@ -249,7 +254,7 @@ std::string LocalTime(std::int64_t when) {
 
 int RunOutbox(const OutboxRequest& req) {
     if (req.action != "drop" && !req.address.empty()) {
-        Complain("outbox", req.action + " takes no ADDRESS (only drop does)");
+        Complain("outbox", Format(Tr("%s不带ADDRESS（只有drop带）"), req.action.c_str()));
         return kExitRefused;
     }
     Outbox outbox;
@@ -260,6 +265,8 @@ int RunOutbox(const OutboxRequest& req) {
             for (char& c : reason)
                 if (c == '\r' || c == '\n') c = ' ';
             while (!reason.empty() && reason.back() == ' ') reason.pop_back();
+            // A line for scripts: its words stay the same in every language; only the reason is the
+            // user's (it was written in the language of the program that tried).
             std::printf("%s\ttries %d\tnext %s\t%s\n", w.address.c_str(), w.tries, LocalTime(w.nextTry).c_str(),
                         reason.c_str());
         }
@@ -267,20 +274,21 @@ int RunOutbox(const OutboxRequest& req) {
     }
     if (req.action == "drop") {
         if (req.address.empty()) {
-            Complain("outbox", "drop needs the ADDRESS to remove");
+            Complain("outbox", Tr("drop需要给出要删除的ADDRESS"));
             return kExitRefused;
         }
         if (outbox.Drop(req.address) == 0) {
-            Complain("outbox", req.address + " does not wait in the outbox");
+            Complain("outbox", Format(Tr("%s不在发件箱中等待"), req.address.c_str()));
             return 1;
         }
         return 0;
     }
     StderrProgress progress;
-    InterruptWatch interrupt({SIGINT}, "voxletter-cli outbox: cancelling (Ctrl+C again to stop at once)\n");
+    const std::string note = std::string("voxletter-cli outbox: ") + Tr(kCancellingText) + "\n";
+    InterruptWatch interrupt({SIGINT}, note.c_str());
     const RetryOutcome outcome = outbox.Retry(std::time(nullptr), false, progress, interrupt.Flag());
     if (outcome.busy) {
-        Complain("outbox", "another program is retrying the outbox just now");
+        Complain("outbox", Tr("另一个程序正在重试发件箱"));
         return 1;
     }
     if (outcome.tried == 0) return 0;
@@ -293,71 +301,66 @@ int RunOutbox(const OutboxRequest& req) {
 void AddSendCommand(CommandLine& cli) {
     auto req = std::make_shared<SendRequest>();
     CLI::App& command =
-        cli.AddCommand("send", "Build the mail and deliver it to every recipient's mail exchangers.",
+        cli.AddCommand("send", N_("生成邮件并投递到每位收件人的邮件交换服务器。"),
                        [req] { return RunSend(*req); });
     AddDraftOptions(command, req->draft, false);
     CLI::Option* relay =
         command
             .add_option("--relay", req->relay,
-                        "your provider's server: 587 (default) STARTTLS, 465 TLS")
+                        Tr("你的服务商的服务器：587（默认）STARTTLS，465 TLS"))
             ->type_name("HOST[:PORT]")
-            ->group(kRelayGroup);
-    command.add_option("--relay-user", req->relayUser, "login name at the relay (AUTH PLAIN or LOGIN)")
+            ->group(Tr(kRelayGroup));
+    command.add_option("--relay-user", req->relayUser, Tr("在中继的登录名（AUTH PLAIN或LOGIN）"))
         ->type_name("NAME")
-        ->group(kRelayGroup)
+        ->group(Tr(kRelayGroup))
         ->needs(relay);
     relay->needs(command.get_option("--relay-user"));
     command
         .add_option("--relay-password-file", req->relayPasswordFile,
-                    "first line: the password; chmod 600. Else $VOXLETTER_RELAY_PASSWORD")
+                    Tr("第一行为密码；chmod 600。否则用$VOXLETTER_RELAY_PASSWORD"))
         ->type_name("FILE")
-        ->group(kRelayGroup)
+        ->group(Tr(kRelayGroup))
         ->needs(relay);
     command.add_flag("--no-sent-copy", req->noSentCopy,
-                     "keep no copy in $XDG_DATA_HOME/voxletter/Sent (a Maildir)");
+                     Tr("不在$XDG_DATA_HOME/voxletter/Sent（Maildir）中保留副本"));
     // Anything on a command line can be read by every user of the machine.
     command
         .add_option_function<std::string>(
             "--relay-password",
             [](const std::string&) {
-                throw Refusal(std::string("a password on the command line is visible to every user; use "
-                                          "--relay-password-file or $") +
-                              kRelayPasswordVariable);
+                throw Refusal(Format(Tr("命令行上的密码每个用户都看得到；请用--relay-password-file或$%s"),
+                                     kRelayPasswordVariable));
             },
-            "refused: use --relay-password-file or $VOXLETTER_RELAY_PASSWORD")
+            Tr("不接受：请用--relay-password-file或$VOXLETTER_RELAY_PASSWORD"))
         ->group("");
     command.footer(
-        std::string(kDraftRulesNote) +
-        "Progress goes to standard error, one line per status change; then the report to standard output.\n"
-        "Routes, first that applies: --relay; the sending account of the --from address (voxletter-cli\n"
-        "account; a password the keyring lacks is read as one line from standard input when that is not a\n"
-        "terminal); $XDG_CONFIG_HOME/voxletter/relay.conf; else each recipient's exchangers, after a warning\n"
-        "on standard error when the sender's domain publishes a DMARC policy of reject or quarantine.\n"
-        "Ctrl+C cancels like the Cancel button; a second Ctrl+C stops at once.\n"
-        "A mail delivered to at least one recipient is kept, byte for byte, in the Maildir\n"
-        "$XDG_DATA_HOME/voxletter/Sent (~/.local/share/voxletter/Sent) unless --no-sent-copy; the copy's path\n"
-        "is printed on standard error.\n"
-        "Exit status: 0 every recipient delivered; 1 some recipient was not, or the mail could not be built\n"
-        "whole; 2 an option or the field check\n"
-        "refused the input (the reason is on standard error).");
+        std::string(Tr(kDraftRulesNote)) +
+        Tr("进度输出到标准错误，每次状态变化一行；然后报告输出到标准输出。\n"
+           "发送途径，取第一个适用的：--relay；--from地址的发信账户（voxletter-cli account；密钥环中没有的\n"
+           "密码在标准输入不是终端时从中读取一行）；$XDG_CONFIG_HOME/voxletter/relay.conf；否则直接投递到\n"
+           "每位收件人的邮件交换服务器，若发件人的域名公布了reject或quarantine的DMARC策略，先在标准错误上警告。\n"
+           "Ctrl+C像取消按钮一样取消发送；再按一次Ctrl+C立即停止。\n"
+           "至少投递给一位收件人的邮件会逐字节保存在Maildir $XDG_DATA_HOME/voxletter/Sent\n"
+           "（~/.local/share/voxletter/Sent）中，除非给出--no-sent-copy；副本的路径输出到标准错误。\n"
+           "退出状态：0 每位收件人都已投递；1 有收件人未投递，或无法完整生成邮件；\n"
+           "2 选项或字段检查拒绝了输入（原因见标准错误）。"));
 }
 
 void AddOutboxCommand(CommandLine& cli) {
     auto req = std::make_shared<OutboxRequest>();
     CLI::App& command = cli.AddCommand(
-        "outbox", "The recipients that wait for another try: list them, retry them now, or drop one.",
+        "outbox", N_("等待重试的收件人：列出他们、立即重试，或删除其中一位。"),
         [req] { return RunOutbox(*req); });
-    command.add_option("action", req->action, "list, retry or drop")
+    command.add_option("action", req->action, Tr("list、retry或drop"))
         ->required()
         ->check(CLI::IsMember({"list", "retry", "drop"}));
-    command.add_option("address", req->address, "drop: the recipient to remove")->type_name("ADDRESS");
+    command.add_option("address", req->address, Tr("drop：要删除的收件人"))->type_name("ADDRESS");
     command.footer(
-        "A recipient waits when its server answered 4xx or no exchanger could be reached; it is tried after\n"
-        "1, 5, 15 and 30 minutes, then hourly, for two days, whenever the composer runs or \"retry\" is given.\n"
-        "The outbox is $XDG_STATE_HOME/voxletter/outbox (~/.local/state/voxletter/outbox).\n"
-        "list: one line per waiting recipient (address, tries, next try, last reason); nothing when none waits.\n"
-        "retry: tries every waiting recipient now and prints the report as send does; exit status 0 when every\n"
-        "one was delivered, 1 otherwise.");
+        Tr("收件人的服务器回答4xx或无法连接任何邮件交换服务器时，该收件人进入等待；1、5、15和30分钟后\n"
+           "再试，之后每小时一次，共两天，在写信窗口运行时或给出\"retry\"时进行。\n"
+           "发件箱是$XDG_STATE_HOME/voxletter/outbox（~/.local/state/voxletter/outbox）。\n"
+           "list：每位等待的收件人一行（地址、tries 已试次数、next 下次尝试、最后的原因）；没有人等待时不输出。\n"
+           "retry：立即重试每位等待的收件人，并像send一样输出报告；全部投递时退出状态为0，否则为1。"));
 }
 
 }  // namespace vox::cli

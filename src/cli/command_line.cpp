@@ -11,7 +11,7 @@
 namespace vox::cli {
 namespace {
 
-constexpr char kHelpHint[] = " (--help lists the options)";
+constexpr char kHelpHint[] = N_("（--help列出选项）");
 
 // As CLI11 tells options from values: "-" followed by anything but a digit ("-1" is a value, a negative
 // number, which the number checks then refuse in their own words).
@@ -74,7 +74,7 @@ Prepared Prepare(CLI::App& app, const Args& args, bool isProgram) {
         out.args.push_back(arg);
         if (i + 1 < args.size()) {
             if (LooksLikeOption(args[i + 1])) {
-                out.refusal = "option " + name + " needs a value";
+                out.refusal = Format(Tr("选项%s需要一个值"), name.c_str());
                 return out;
             }
             out.args.push_back(args[++i]);
@@ -106,31 +106,42 @@ std::string RefusalText(const CLI::ParseError& error, const CLI::App& command) {
         if (what.find(" was given a disallowed flag override") != std::string::npos) {
             std::string name = NameBefore(what, " ");
             if (name.compare(0, 1, "-") != 0) name.insert(0, name.size() == 1 ? "-" : "--");
-            return "option " + name + " takes no value";
+            return Format(Tr("选项%s不带值"), name.c_str());
         }
         const std::string name = NameBefore(what, ": ");
         if (what.size() > 8 && what.compare(what.size() - 8, 8, " missing") == 0)
-            return "option " + name + " needs a value";
-        if (what.find(": At Most ") != std::string::npos) return "option " + name + " given more than once";
+            return Format(Tr("选项%s需要一个值"), name.c_str());
+        if (what.find(": At Most ") != std::string::npos)
+            return Format(Tr("选项%s只能给出一次"), name.c_str());
     }
     if (dynamic_cast<const CLI::ExcludesError*>(&error) != nullptr) {
         std::string first = NameBefore(what, " excludes ");
         std::string second = what.substr(std::min(what.size(), first.size() + 10));
         if (DeclarationIndex(command, second) < DeclarationIndex(command, first)) std::swap(first, second);
-        return "options " + first + " and " + second + " exclude each other";
+        return Format(Tr("选项%s和%s不能同时给出"), first.c_str(), second.c_str());
+    }
+    if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+        const std::size_t at = what.find(" is required");
+        if (at != std::string::npos) return Format(Tr("缺少%s"), what.substr(0, at).c_str());
     }
     if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr) {
+        // CLI::IsMember: "action: lisst not in {list,retry,drop}".
+        const std::size_t notIn = what.find(" not in {");
+        const std::size_t nameEnd = what.find(": ");
+        if (notIn != std::string::npos && nameEnd != std::string::npos && nameEnd < notIn)
+            return Format(Tr("%s\"%s\"不是%s之一"), what.substr(0, nameEnd).c_str(),
+                          what.substr(nameEnd + 2, notIn - nameEnd - 2).c_str(), what.substr(notIn + 8).c_str());
         const std::size_t colon = what.find(": ");
         if (colon != std::string::npos)
-            return "option " + what.substr(0, colon) + " " + what.substr(colon + 2);
+            return Format(Tr("选项%s%s"), what.substr(0, colon).c_str(), what.substr(colon + 2).c_str());
     }
     return what;
 }
 
 // What the parse left over: an option the command does not know, or an argument it takes none of.
 std::string LeftOverText(const std::string& arg) {
-    if (LooksLikeOption(arg)) return "unknown option \"" + arg.substr(0, arg.find('=')) + "\"";
-    return "unexpected argument \"" + arg + "\"";
+    if (LooksLikeOption(arg)) return Format(Tr("未知的选项\"%s\""), arg.substr(0, arg.find('=')).c_str());
+    return Format(Tr("多余的参数\"%s\""), arg.c_str());
 }
 
 // The command the parse chose: the App itself for a command parsed on its own.
@@ -142,7 +153,7 @@ const CLI::App& Chosen(const CLI::App& app) {
 std::optional<int> Parse(CLI::App& app, const Args& args, bool isProgram) {
     const Prepared prepared = Prepare(app, args, isProgram);
     if (!prepared.refusal.empty()) {
-        Complain(prepared.command, prepared.refusal + kHelpHint);
+        Complain(prepared.command, prepared.refusal + Tr(kHelpHint));
         return kExitRefused;
     }
     try {
@@ -156,10 +167,10 @@ std::optional<int> Parse(CLI::App& app, const Args& args, bool isProgram) {
         return 0;
     } catch (const CLI::ParseError& error) {
         const CLI::App& command = Chosen(app);
-        Complain(command.get_name(), RefusalText(error, command) + kHelpHint);
+        Complain(command.get_name(), RefusalText(error, command) + Tr(kHelpHint));
         return kExitRefused;
     } catch (const Refusal& refusal) {
-        Complain(Chosen(app).get_name(), refusal.what() + std::string(kHelpHint));
+        Complain(Chosen(app).get_name(), refusal.what() + std::string(Tr(kHelpHint)));
         return kExitRefused;
     }
 
@@ -169,13 +180,13 @@ std::optional<int> Parse(CLI::App& app, const Args& args, bool isProgram) {
         if (rest.empty()) {
             std::cerr << app.help() << std::flush;
         } else {
-            Complain("", "unknown command \"" + rest.front() + "\" (--help lists the commands)");
+            Complain("", Format(Tr("未知的命令\"%s\"（--help列出命令）"), rest.front().c_str()));
         }
         return kExitRefused;
     }
     const std::vector<std::string> rest = command.remaining();
     if (!rest.empty()) {
-        Complain(command.get_name(), LeftOverText(rest.front()) + kHelpHint);
+        Complain(command.get_name(), LeftOverText(rest.front()) + Tr(kHelpHint));
         return kExitRefused;
     }
     return std::nullopt;
@@ -185,7 +196,11 @@ std::optional<int> Parse(CLI::App& app, const Args& args, bool isProgram) {
 // their descriptions, which read better than CLI11's "Excludes:" lists.
 class HelpFormatter : public CLI::Formatter {
 public:
-    HelpFormatter() { label("SUBCOMMAND", "COMMAND"); }
+    // "Usage:" and the names of values (OPTIONS, COMMAND, FILE ...) stay as they are in every language.
+    HelpFormatter() {
+        label("SUBCOMMAND", "COMMAND");
+        label("Positionals", Tr("参数"));
+    }
 
     // The usage line first, as a program's help begins; then what the command does.
     std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
@@ -204,15 +219,20 @@ public:
 
 }  // namespace
 
+// What a validator says after the option's name: "needs WHAT, not "VALUE"".
+std::string NeedsText(const std::string& needs, const std::string& value) {
+    return Format(Tr("需要%s，而不是\"%s\""), needs.c_str(), value.c_str());
+}
+
 void RefuseValue(const std::string& option, const std::string& needs, const std::string& value) {
-    throw Refusal("option " + option + " needs " + needs + ", not \"" + value + "\"");
+    throw Refusal(Format(Tr("选项%s需要%s，而不是\"%s\""), option.c_str(), needs.c_str(), value.c_str()));
 }
 
 CLI::Validator WholeNumber(uint32_t min, uint32_t max, std::string needs) {
     return CLI::Validator(
         [=](std::string& text) -> std::string {
             const std::optional<uint32_t> value = ParseUnsignedDecimal(text);
-            if (!value || *value < min || *value > max) return "needs " + needs + ", not \"" + text + "\"";
+            if (!value || *value < min || *value > max) return NeedsText(needs, text);
             text = std::to_string(*value);
             return {};
         },
@@ -224,7 +244,7 @@ CLI::Validator OneOf(std::vector<uint32_t> allowed, std::string needs) {
         [=](std::string& text) -> std::string {
             const std::optional<uint32_t> value = ParseUnsignedDecimal(text);
             if (!value || std::find(allowed.begin(), allowed.end(), *value) == allowed.end())
-                return "needs " + needs + ", not \"" + text + "\"";
+                return NeedsText(needs, text);
             text = std::to_string(*value);
             return {};
         },
@@ -240,7 +260,15 @@ void Complain(std::string_view command, const std::string& text) {
     }
 }
 
+// CLI11's own words in the help, in the user's language: the -h,--help line and the group of options
+// that have none of their own.
+void SpeakUserLanguage(CLI::App& app) {
+    app.option_defaults()->group(Tr("选项"));
+    app.set_help_flag("-h,--help", Tr("显示本帮助并退出"));
+}
+
 void ApplyRules(CLI::App& app) {
+    SpeakUserLanguage(app);
     // Left-over arguments are refused after the parse, in the words of the other refusals.
     app.allow_extras();
     app.formatter(std::make_shared<HelpFormatter>());
@@ -251,17 +279,18 @@ std::optional<int> ParseCommand(CLI::App& command, const Args& args) {
     return Parse(command, args, false);
 }
 
-CommandLine::CommandLine(std::string description) : m_app(std::move(description), "voxletter-cli") {
+CommandLine::CommandLine(const char* description) : m_app(Tr(description), "voxletter-cli") {
+    SpeakUserLanguage(m_app);
     m_app.allow_extras();
     m_app.formatter(std::make_shared<HelpFormatter>());
-    m_app.set_version_flag("--version", std::string("voxletter-cli ") + kVersion, "Print the version and exit");
+    m_app.set_version_flag("--version", std::string("voxletter-cli ") + kVersion, Tr("显示版本并退出"));
     m_app.require_subcommand(0, 1);  // a second command name is an argument of the first, and refused
-    m_app.footer("voxletter-cli COMMAND --help lists the options of one command.");
+    m_app.footer(Tr("voxletter-cli COMMAND --help 列出一个命令的选项。"));
 }
 
-CLI::App& CommandLine::AddCommand(const std::string& name, const std::string& description, Action action) {
-    CLI::App* command = m_app.add_subcommand(name, description);
-    command->group("Commands");
+CLI::App& CommandLine::AddCommand(const std::string& name, const char* description, Action action) {
+    CLI::App* command = m_app.add_subcommand(name, Tr(description));
+    command->group(Tr("命令"));
     ApplyRules(*command);
     m_actions.emplace_back(command, std::move(action));
     return *command;

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/translate.h"
+
 namespace vox::cli {
 
 // The arguments after the command's name.
@@ -36,11 +38,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Throws the usual refusal of a value: option NAME needs WHAT, not "VALUE".
+// Throws the usual refusal of a value: option NAME needs WHAT, not "VALUE". WHAT is in the user's
+// language already (Tr).
 [[noreturn]] void RefuseValue(const std::string& option, const std::string& needs, const std::string& value);
 
 // A whole decimal number from min to max, read with ParseUnsignedDecimal; the option's text is rewritten
-// to plain digits, so the number CLI11 stores is the one checked. needs: "a whole number from 0 up".
+// to plain digits, so the number CLI11 stores is the one checked. needs, translated: "a whole number from
+// 0 up".
 CLI::Validator WholeNumber(uint32_t min, uint32_t max, std::string needs);
 // The same for a number from a short list. needs: "8 or 16".
 CLI::Validator OneOf(std::vector<uint32_t> allowed, std::string needs);
@@ -62,10 +66,12 @@ public:
     // Runs once the command line has been parsed without refusal; returns the exit status.
     using Action = std::function<int()>;
 
-    explicit CommandLine(std::string description);
+    // description: the source text, translated here (mark it with N_).
+    explicit CommandLine(const char* description);
 
-    // A new command; add its options to the App returned.
-    CLI::App& AddCommand(const std::string& name, const std::string& description, Action action);
+    // A new command; add its options to the App returned. description: the source text, translated here
+    // (mark it with N_).
+    CLI::App& AddCommand(const std::string& name, const char* description, Action action);
 
     // Parses argv and runs the chosen command: the process exit status.
     int Run(int argc, const char* const* argv);

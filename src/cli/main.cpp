@@ -9,7 +9,7 @@
 int main(int argc, char** argv) {
     vox::SetUpLanguage();
     vox::cli::CommandLine cli(
-        "The composer's mail, its sending and its recording, without a window.");
+        N_("不开窗口完成写信窗口的工作：撰写邮件、发送邮件和录音。"));
     vox::cli::AddComposeCommand(cli);
     vox::cli::AddSendCommand(cli);
     vox::cli::AddOutboxCommand(cli);

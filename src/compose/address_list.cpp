@@ -1,4 +1,5 @@
 #include "compose/address_list.h"
+#include "base/translate.h"
 
 #include <unordered_set>
 
@@ -10,13 +11,13 @@
 namespace vox {
 namespace {
 
-constexpr const char kBadFrom[] = "请正确填写发件人";
-constexpr const char kBadTo[] = "请正确填写收件人";
-constexpr const char kBadCc[] = "请正确填写抄送";
-constexpr const char kBadBcc[] = "请正确填写暗送";
-constexpr const char kBadSound[] = "无法访问到声音文件";
-constexpr const char kBadPicture[] = "无法访问到背景图片文件";
-constexpr const char kBadRecording[] = "无法访问到录音文件";
+constexpr const char kBadFrom[] = N_("请正确填写发件人");
+constexpr const char kBadTo[] = N_("请正确填写收件人");
+constexpr const char kBadCc[] = N_("请正确填写抄送");
+constexpr const char kBadBcc[] = N_("请正确填写暗送");
+constexpr const char kBadSound[] = N_("无法访问到声音文件");
+constexpr const char kBadPicture[] = N_("无法访问到背景图片文件");
+constexpr const char kBadRecording[] = N_("无法访问到录音文件");
 
 DraftCheck Refuse(std::string message, int field) {
     DraftCheck check;
@@ -24,6 +25,9 @@ DraftCheck Refuse(std::string message, int field) {
     check.focusField = field;
     return check;
 }
+// A refusal kept as a constant goes out in the user's language: the windows and the command line show
+// the message as it stands.
+DraftCheck Refuse(const char* message, int field) { return Refuse(std::string(Tr(message)), field); }
 
 struct ListField {
     const std::string& text;
@@ -117,7 +121,7 @@ DraftCheck ParseRecipients(MailDraft& draft) {
     return ok;
 }
 
-std::string AttachmentUnreachableText(const std::string& path) { return "无法访问到附件文件" + path; }
+std::string AttachmentUnreachableText(const std::string& path) { return Format(Tr("无法访问到附件文件%s"), path.c_str()); }
 
 DraftCheck CheckFiles(const MailDraft& draft, const std::filesystem::path& recording) {
     // The recording is a file like the others: a send that announces a voice must carry it.

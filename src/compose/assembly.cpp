@@ -1,4 +1,5 @@
 #include "compose/assembly.h"
+#include "base/translate.h"
 
 #include "base/regular_file.h"
 #include "compose/base64.h"
@@ -9,8 +10,8 @@
 namespace vox {
 namespace {
 
-constexpr const char kPictureFailed[] = "添加背景失败";
-constexpr const char kSoundFailed[] = "添加声音失败";
+constexpr const char kPictureFailed[] = N_("添加背景失败");
+constexpr const char kSoundFailed[] = N_("添加声音失败");
 
 // Only files that will be attached count: those that open as regular files.
 std::size_t FileSizeOrZero(const std::string& path) {
@@ -42,7 +43,7 @@ void WriteSoundPart(CMimeWriter& writer, const MailDraft& draft, AssemblySink& s
         return;
     }
     if (!voice.error.empty()) sink.ShowNotice(VoiceEncodeFailedText(voice.error));
-    if (!writer.WriteFilePart(draft.m_strSound, kSoundContentId)) sink.ShowError(kSoundFailed);
+    if (!writer.WriteFilePart(draft.m_strSound, kSoundContentId)) sink.ShowError(Tr(kSoundFailed));
 }
 
 }  // namespace
@@ -55,7 +56,7 @@ std::uint64_t EstimatedMailSize(const MailDraft& draft, const std::filesystem::p
 }
 
 std::string AttachFailedText(const std::string& path) {
-    return "文件" + path + "附加失败";
+    return Format(Tr("文件%s附加失败"), path.c_str());
 }
 
 void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolder, AssemblySink& sink) {
@@ -93,7 +94,7 @@ void AssembleMessage(MailDraft& draft, const std::filesystem::path& programFolde
     // the page still offer it to be played.
     if (draft.m_nBackgroundMode == 1 &&
         !writer.WriteFilePart(draft.m_strPicture, kPictureContentId, PartDisposition::Inline)) {
-        sink.ShowError(kPictureFailed);
+        sink.ShowError(Tr(kPictureFailed));
     }
     sink.Step();
 

@@ -10,6 +10,7 @@
 
 #include "base/translate.h"
 #include "compose/mail_draft.h"
+#include "base/translate.h"
 
 namespace vox {
 

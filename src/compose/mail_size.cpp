@@ -1,4 +1,5 @@
 #include "compose/mail_size.h"
+#include "base/translate.h"
 
 #include <cstdio>
 
@@ -38,15 +39,18 @@ MailSizeCheck CheckMailSize(const MailDraft& draft) {
 }
 
 std::string MailSizeWarningText(const MailSizeCheck& check) {
-    std::string text = "邮件大小为" + Megabytes(check.bytes) + "，很多邮件服务商拒收超过25 MB的邮件。";
-    if (check.voiceIsWav) text += "声音改为Opus格式后约为" + Megabytes(check.opusBytes) + "。";
+    std::string text = Format(Tr("邮件大小为%s，很多邮件服务商拒收超过25 MB的邮件。"), Megabytes(check.bytes).c_str());
+    if (check.voiceIsWav) text += Format(Tr("声音改为Opus格式后约为%s。"), Megabytes(check.opusBytes).c_str());
     return text;
 }
 
 std::string MailSizeWarningLine(const MailSizeCheck& check) {
-    std::string text = "the mail is " + Megabytes(check.bytes) +
-                       " (1 MB = 1,000,000 bytes); many providers refuse mails over 25 MB";
-    if (check.voiceIsWav) text += "; with the voice as Opus (--voice-format opus) it would be about " + Megabytes(check.opusBytes);
+    std::string text =
+        Format(Tr("邮件大小为%s（1 MB = 1,000,000字节）；很多服务商拒收超过25 MB的邮件"),
+               Megabytes(check.bytes).c_str());
+    if (check.voiceIsWav)
+        text += Format(Tr("；声音改为Opus（--voice-format opus）后约为%s"),
+                       Megabytes(check.opusBytes).c_str());
     return text;
 }
 

@@ -37,24 +37,27 @@ using DeliveryResult = std::optional<DeliveryFailure>;
 using ExchangerAttempt =
     std::function<DeliveryResult(const std::string& exchangerHost, const std::string& address)>;
 
-// Texts of the delivery reasons that do not come from a server.
-inline constexpr const char kReasonNoMailServer[] = "无法获得邮件服务器";
-inline constexpr const char kReasonCannotConnect[] = "无法连接对方服务器";
-inline constexpr const char kReasonConnectionBroken[] = "服务器意外中断连接";
-inline constexpr const char kReasonReplyTimedOut[] = "等待服务器响应超时";
-inline constexpr const char kReasonNullMx[] = "该域名不接收邮件";
-inline constexpr const char kReasonCancelled[] = "发送已取消";
-inline constexpr const char kReasonBadArgument[] = "命令参数含有回车、换行或空字符，未发送";
-inline constexpr const char kReasonCommandTooLong[] = "命令行超过12288字节，未发送";
-inline constexpr const char kReasonNoStartTls[] = "服务器不提供加密连接（STARTTLS），未发送";
-inline constexpr const char kReasonTlsFailed[] = "加密连接失败：";            // followed by the cause
-inline constexpr const char kReasonCertificate[] = "服务器证书未通过验证：";  // followed by the cause
+// Texts of the delivery reasons that do not come from a server. They are stored translated (Tr) where a
+// reason is produced, and compared translated too: a process keeps its one language.
+inline constexpr const char kReasonNoMailServer[] = N_("无法获得邮件服务器");
+inline constexpr const char kReasonCannotConnect[] = N_("无法连接对方服务器");
+inline constexpr const char kReasonConnectionBroken[] = N_("服务器意外中断连接");
+inline constexpr const char kReasonReplyTimedOut[] = N_("等待服务器响应超时");
+inline constexpr const char kReasonNullMx[] = N_("该域名不接收邮件");
+inline constexpr const char kReasonCancelled[] = N_("发送已取消");
+inline constexpr const char kReasonBadArgument[] = N_("命令参数含有回车、换行或空字符，未发送");
+inline constexpr const char kReasonCommandTooLong[] = N_("命令行超过12288字节，未发送");
+inline constexpr const char kReasonNoStartTls[] = N_("服务器不提供加密连接（STARTTLS），未发送");
+inline constexpr const char kReasonTlsFailed[] = N_("加密连接失败：");            // followed by the cause
+inline constexpr const char kReasonCertificate[] = N_("服务器证书未通过验证：");  // followed by the cause
 inline constexpr const char kReasonSenderNotAscii[] =
-    "发件人地址含有非ASCII字符，对方服务器不支持SMTPUTF8，未发送";
-inline constexpr const char kReasonNoAuth[] = "服务器不提供PLAIN或LOGIN登录方式，未发送";
+    N_("发件人地址含有非ASCII字符，对方服务器不支持SMTPUTF8，未发送");
+inline constexpr const char kReasonNoAuth[] = N_("服务器不提供PLAIN或LOGIN登录方式，未发送");
 // Through the user's own server: the failure is theirs to mend, so the report names that server.
-inline constexpr const char kReasonCannotConnectRelay[] = "无法连接发件服务器";  // followed by " HOST:PORT"
-inline constexpr const char kReasonRelayLogin[] = "发件服务器";  // " HOST:PORT 拒绝登录：" and its answer
+inline constexpr const char kReasonCannotConnectRelay[] = N_("无法连接发件服务器");  // followed by " HOST:PORT"
+inline constexpr const char kReasonRelayLogin[] = N_("发件服务器");  // " HOST:PORT", kReasonLoginRefused, the answer
+// TRANSLATORS: follows the name of the outgoing server, and is followed by the server's answer.
+inline constexpr const char kReasonLoginRefused[] = N_(" 拒绝登录：");
 inline constexpr const char kReasonAppPassword[] =
     N_("该服务商要求邮件程序使用专用密码（授权码）：请在邮箱网页的安全设置中生成一个，用它代替平时的登录密码。");
 

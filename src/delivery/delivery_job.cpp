@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 
+#include "base/translate.h"
 #include "delivery/mx_resolver.h"
 #include "delivery/smtp_reply.h"
 #include "delivery/smtp_session.h"
@@ -18,16 +19,12 @@ namespace vox {
 namespace {
 
 std::string TransferLine(std::size_t sent, std::size_t total) {
-    char line[96];
-    std::snprintf(line, sizeof line, "已经传输数据%zu字节，共%zu字节", sent, total);
-    return line;
+    return Format(Tr("已经传输数据%zu字节，共%zu字节"), sent, total);
 }
 
 std::string TooLargeReason(std::size_t size, std::uint64_t limit) {
-    char text[160];
-    std::snprintf(text, sizeof text, "邮件大小%zu字节，超过服务器接受的上限%llu字节，未发送", size,
+    return Format(Tr("邮件大小%zu字节，超过服务器接受的上限%llu字节，未发送"), size,
                   static_cast<unsigned long long>(limit));
-    return text;
 }
 
 bool IsFqdn(const std::string& name) {
@@ -94,7 +91,7 @@ void DeliveryJob::RunDelivery() {
     }
     const ExchangerAttempt attempt = [this](const std::string& host, const std::string& address) {
         // No new exchanger is begun once the user has cancelled.
-        if (m_cancel) return DeliveryResult(DeliveryFailure{address, kReasonCancelled});
+        if (m_cancel) return DeliveryResult(DeliveryFailure{address, Tr(kReasonCancelled)});
         return DeliverViaExchanger(host, address);
     };
 
@@ -106,14 +103,14 @@ void DeliveryJob::RunDelivery() {
         m_observer.StepRecipientBar();
         m_observer.SetStepBar(0);
         if (DeliveryResult failure = deliver(address, attempt)) {
-            if (failure->szReason == kReasonCancelled) failure->kind = FailureKind::Final;
+            if (failure->szReason == Tr(kReasonCancelled)) failure->kind = FailureKind::Final;
             Record(std::move(*failure));
         } else {
             Record(address);
         }
     }
     // The user must learn who never got the mail, not only who was refused.
-    for (; i < recipients.size(); ++i) Record({recipients[i], kReasonCancelled});
+    for (; i < recipients.size(); ++i) Record({recipients[i], Tr(kReasonCancelled)});
 }
 
 void DeliveryJob::Record(DeliveryFailure failure) {
@@ -134,7 +131,7 @@ bool DeliveryJob::PortBlocked() const {
     for (const DeliveryFailure& f : m_failures) {
         if (f.unreachable)
             anyUnreachable = true;
-        else if (f.szReason != kReasonNoMailServer)
+        else if (f.szReason != Tr(kReasonNoMailServer))
             return false;
     }
     return anyUnreachable;
@@ -149,19 +146,19 @@ bool DeliveryJob::FitsSizeLimit(const SmtpConversation& session, std::string* re
 }
 
 bool DeliveryJob::OpenTransaction(SmtpConversation& session, std::string* sizeRefusal) {
-    Step("正在标示自己...");
+    Step(Tr("正在标示自己..."));
     if (!session.Greet(HelloName())) return false;
     if (!FitsSizeLimit(session, sizeRefusal)) return false;
-    Step("正在指定发件人...");
+    Step(Tr("正在指定发件人..."));
     return session.MailFrom(m_request.envelopeSender, m_request.message->size());
 }
 
 bool DeliveryJob::SendMessageData(SmtpConversation& session, bool* cut) {
-    Step("开始传输数据...");
+    Step(Tr("开始传输数据..."));
     if (!session.Data()) return false;
     const bool transferred = Transfer(session, cut);
     m_observer.SetStepBar(m_nSteps - 1);
-    m_observer.SetStepLine("结束数据传输...");
+    m_observer.SetStepLine(Tr("结束数据传输..."));
     // A transfer cut short never gets its end-of-data line, so the server cannot take the partial text
     // for a message.
     return transferred && session.EndData();
@@ -169,7 +166,7 @@ bool DeliveryJob::SendMessageData(SmtpConversation& session, bool* cut) {
 
 void DeliveryJob::CloseConversation(SmtpConversation& session) {
     m_observer.SetStepBar(m_nSteps);
-    m_observer.SetStepLine("正在断开连接...");
+    m_observer.SetStepLine(Tr("正在断开连接..."));
     if (!m_cancel) session.Quit();
 }
 
@@ -229,12 +226,12 @@ DeliveryJob::Outcome DeliveryJob::Attempt(const std::string& host, const std::st
         return false;
     };
 
-    Step("正在建立连接...");
+    Step(Tr("正在建立连接..."));
     if (session->Connect(host)) {
         connected = true;
         [&] {
             if (!OpenTransaction(*session, &ownReason)) return ownReason.empty() ? failed() : false;
-            Step("正在指定收件人...");
+            Step(Tr("正在指定收件人..."));
             if (!session->RcptTo(address)) return failed();
             if (!SendMessageData(*session, &cutByCancel)) return cutByCancel ? false : failed();
             delivered = true;
@@ -247,14 +244,14 @@ DeliveryJob::Outcome DeliveryJob::Attempt(const std::string& host, const std::st
     }
 
     if (delivered) return {};
-    const std::string reason = cutByCancel          ? kReasonCancelled
+    const std::string reason = cutByCancel          ? Tr(kReasonCancelled)
                                : !ownReason.empty() ? ownReason
                                                     : session->GetErrorText();
     DeliveryFailure failure{address, reason};
     if (!cutByCancel) {
         failure.kind = KindOfReply(reason);
         // A greeting that refused is an answer; only a connection never made counts as unreachable.
-        failure.unreachable = !connected && reason == kReasonCannotConnect;
+        failure.unreachable = !connected && reason == Tr(kReasonCannotConnect);
         if (session->ConnectTimedOut()) {
             const std::size_t at = address.rfind('@');
             m_timedOutDomains.insert(at == std::string::npos ? address : address.substr(at + 1));
@@ -298,7 +295,7 @@ void DeliveryJob::RunRelay() {
     };
     m_observer.SetRecipientText(recipients[0]);
     m_observer.SetStepBar(0);
-    Step("正在建立连接...");
+    Step(Tr("正在建立连接..."));
     const bool connected = session->Connect(relay.host);
     if (connected) {
         [&] {
@@ -307,7 +304,7 @@ void DeliveryJob::RunRelay() {
                 const std::string& address = recipients[begun];
                 m_observer.SetRecipientText(address);
                 m_observer.StepRecipientBar();
-                Step("正在指定收件人...");
+                Step(Tr("正在指定收件人..."));
                 if (session->RcptTo(address))
                     accepted.push_back(address);
                 else if (m_cancel)
@@ -329,18 +326,18 @@ void DeliveryJob::RunRelay() {
     }
     // A relay that could not be reached keeps the mail waiting for a later try (decided before the
     // reason names the relay).
-    const bool unreachable = !cancelled && !connected && reason == kReasonCannotConnect;
+    const bool unreachable = !cancelled && !connected && reason == Tr(kReasonCannotConnect);
     const std::string server = relay.host + ":" + std::to_string(relay.port);
-    if (!cancelled && reason == kReasonCannotConnect) {
-        reason = std::string(kReasonCannotConnectRelay) + " " + server;
+    if (!cancelled && reason == Tr(kReasonCannotConnect)) {
+        reason = std::string(Tr(kReasonCannotConnectRelay)) + " " + server;
     } else if (!cancelled && session->LoginRefused()) {
         std::string answer = std::move(reason);
-        reason = std::string(kReasonRelayLogin) + " " + server + " 拒绝登录：" + answer;
-        if (AsksForAppPassword(answer)) reason += kReasonAppPassword;
+        reason = std::string(Tr(kReasonRelayLogin)) + " " + server + Tr(kReasonLoginRefused) + answer;
+        if (AsksForAppPassword(answer)) reason += Tr(kReasonAppPassword);
     }
     // In the order of the list: the recipients the relay refused with its own words; those it had
     // accepted when the transaction broke, and those never named to it, with why it broke.
-    const std::string why = cancelled ? kReasonCancelled : reason;
+    const std::string why = cancelled ? Tr(kReasonCancelled) : reason;
     // A relay that could not be reached, or that answered 4xx, keeps the mail waiting for a later try.
     const FailureKind whyKind = cancelled     ? FailureKind::Final
                                 : unreachable ? FailureKind::Temporary
@@ -357,17 +354,17 @@ void DeliveryJob::RunRelay() {
 }
 
 DeliveryReport BuildReport(const FailureList& failures, bool portBlocked) {
-    if (failures.empty()) return {true, "发送完毕"};
+    if (failures.empty()) return {true, Tr("发送完毕")};
     DeliveryReport report;
     auto section = [&](FailureKind kind, const char* heading) {
         bool any = false;
         for (const DeliveryFailure& f : failures) {
             if (f.kind != kind) continue;
-            if (!any) report.text += heading;
+            if (!any) report.text += Tr(heading) + std::string("\r\n\r\n");
             any = true;
             report.text += f.szAddress;
             report.text += "\r\n";
-            report.text += "失败原因：";
+            report.text += Tr("失败原因：");
             report.text += f.szReason;  // a server's reply keeps its own line end
             report.text += "\r\n\r\n";
         }
@@ -377,7 +374,7 @@ DeliveryReport BuildReport(const FailureList& failures, bool portBlocked) {
     report.someWait = section(FailureKind::Temporary, kReportWaitingHeading);
     if (portBlocked) {
         report.portBlocked = true;
-        report.text += kReportPortBlocked;
+        report.text += Tr(kReportPortBlocked);
     }
     return report;
 }

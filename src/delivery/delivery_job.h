@@ -111,10 +111,11 @@ private:
     std::set<std::string> m_timedOutDomains;  // domains whose exchanger let a connect time out
 };
 
-inline constexpr const char kReportFailedHeading[] = "以下邮件地址不能正确投递\r\n\r\n";
-inline constexpr const char kReportWaitingHeading[] = "以下邮件地址暂时未能投递，将自动重试：\r\n\r\n";
+// The headings of the report's sections, each followed by an empty line.
+inline constexpr const char kReportFailedHeading[] = N_("以下邮件地址不能正确投递");
+inline constexpr const char kReportWaitingHeading[] = N_("以下邮件地址暂时未能投递，将自动重试：");
 inline constexpr const char kReportPortBlocked[] =
-    "无法连接任何邮件服务器的25端口，你的网络可能封锁了该端口。可以改为通过你的邮箱服务商的发信服务器发送。";
+    N_("无法连接任何邮件服务器的25端口，你的网络可能封锁了该端口。可以改为通过你的邮箱服务商的发信服务器发送。");
 
 // The final report as the user reads it.
 struct DeliveryReport {

@@ -20,7 +20,7 @@ namespace {
 
 const char kResolvConf[] = "/etc/resolv.conf";
 
-DeliveryFailure NoMailServer(const std::string& address) { return {address, kReasonNoMailServer}; }
+DeliveryFailure NoMailServer(const std::string& address) { return {address, Tr(kReasonNoMailServer)}; }
 
 bool HasAddressRecord(const std::string& name) {
     addrinfo hints{};
@@ -234,7 +234,7 @@ DeliveryResult CMxResolver::DeliverToRecipient(const std::string& address, const
         answer = m_lookup(domain);
     }
     if (answer.status != MxStatus::Ok) return NoMailServer(address);
-    if (answer.nullMx) return DeliveryFailure{address, kReasonNullMx};
+    if (answer.nullMx) return DeliveryFailure{address, Tr(kReasonNullMx)};
     // No MX at all: the domain itself takes the mail when it has an address (RFC 5321 5.1).
     if (answer.exchangers.empty() && m_hasAddress(domain)) answer.exchangers.push_back(domain);
     if (answer.exchangers.empty()) return NoMailServer(address);

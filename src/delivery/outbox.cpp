@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr int kStateVersion = 1;
-const char kNoRelayPassword[] = "无法取得发信中继的密码";
+const char kNoRelayPassword[] = N_("无法取得发信中继的密码");
 
 std::string NewMailId(std::int64_t now) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
@@ -80,10 +80,12 @@ std::optional<RelaySettings> RelayOf(const OutboxRoute& route, const std::string
         std::string problem;
         std::optional<std::string> password =
             keyring ? keyring(address, relay.host, relay.port, &problem) : std::nullopt;
-        if (!keyring) problem = "本程序此时无法读取钥匙环";
+        if (!keyring) problem = Tr("本程序此时无法读取密钥环");
         if (!password) {
-            *why = "无法从钥匙环取得发件账户 " + address + "（" + relay.host + ":" + std::to_string(relay.port) +
-                   "）的密码" + (problem.empty() ? std::string() : "：" + problem);
+            const std::string server = relay.host + ":" + std::to_string(relay.port);
+            *why = problem.empty() ? Format(Tr("无法从密钥环取得发件账户 %s（%s）的密码"), address.c_str(), server.c_str())
+                                   : Format(Tr("无法从密钥环取得发件账户 %s（%s）的密码：%s"), address.c_str(),
+                                            server.c_str(), problem.c_str());
             return std::nullopt;
         }
         relay.password = std::move(*password);
@@ -277,11 +279,11 @@ RetryOutcome Outbox::Retry(std::int64_t now, bool onlyDue, DeliveryObserver& obs
             }
             DeliveryFailure report = *failure;
             if (report.unreachable) anyUnreachable = true;
-            else if (report.szReason != kReasonNoMailServer) anyAnswered = true;
-            if (report.szReason == kReasonCancelled) return;  // not a try: it waits as it was
+            else if (report.szReason != Tr(kReasonNoMailServer)) anyAnswered = true;
+            if (report.szReason == Tr(kReasonCancelled)) return;  // not a try: it waits as it was
             // A recipient that already waits is not given up because DNS failed once: a machine offline
             // has no name server either.
-            if (report.szReason == kReasonNoMailServer) report.kind = FailureKind::Temporary;
+            if (report.szReason == Tr(kReasonNoMailServer)) report.kind = FailureKind::Temporary;
             w.tries += 1;
             w.lastReason = report.szReason;
             w.nextTry = report.kind == FailureKind::Temporary ? NextTry(w.tries, w.firstTry, now) : 0;
@@ -290,7 +292,7 @@ RetryOutcome Outbox::Retry(std::int64_t now, bool onlyDue, DeliveryObserver& obs
                 report.kind = FailureKind::Final;
                 fs::remove(m_folder / w.stateFile, ec);
             } else if (std::string why = WriteState(w); !why.empty()) {
-                report.szReason += "（" + why + "）";
+                report.szReason += Format(Tr("（%s）"), why.c_str());
             }
             outcome.failures.push_back(std::move(report));
         };
@@ -303,7 +305,7 @@ RetryOutcome Outbox::Retry(std::int64_t now, bool onlyDue, DeliveryObserver& obs
         if (!haveMail || (!first.route.relayHost.empty() && !relay)) {
             // Nothing to send, or no way to log in at the relay: counts as a try that could not be made.
             for (WaitingRecipient& w : waiting) {
-                DeliveryFailure f{w.address, haveMail ? (why.empty() ? kNoRelayPassword : why) : "发件箱中的邮件已丢失",
+                DeliveryFailure f{w.address, haveMail ? (why.empty() ? Tr(kNoRelayPassword) : why) : Tr("发件箱中的邮件已丢失"),
                                   haveMail ? FailureKind::Temporary : FailureKind::Final};
                 settle(w, &f);
             }

@@ -1,4 +1,5 @@
 #include "delivery/relay_settings.h"
+#include "base/translate.h"
 
 #include "base/program_folder.h"
 
@@ -20,11 +21,11 @@ std::string Trim(const std::string& text) { return TrimBlanks(text, " \t\r"); }
 bool PrivateFile(const std::string& path, std::string* why) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        *why = path + ": cannot be read";
+        *why = Format(Tr("%s：无法读取"), path.c_str());
         return false;
     }
     if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        *why = path + ": other users can read or change it; make it private (chmod 600)";
+        *why = Format(Tr("%s：其他用户可以读取或修改它；请设为私有（chmod 600）"), path.c_str());
         return false;
     }
     return true;
@@ -43,11 +44,11 @@ bool ParseRelayAddress(const std::string& text, RelaySettings& settings, std::st
     const std::size_t colon = text.rfind(':');
     std::string host = text.substr(0, colon);
     if (colon != std::string::npos && !ParsePort(text.substr(colon + 1), settings.port)) {
-        *why = "relay port must be a number from 1 to 65535: " + text;
+        *why = Tr("中继端口必须是1至65535的数字：") + text;
         return false;
     }
     if (host.empty() || host.find_first_of(" \t\r\n") != std::string::npos) {
-        *why = "relay must be HOST or HOST:PORT: " + text;
+        *why = Tr("中继必须写成HOST或HOST:PORT：") + text;
         return false;
     }
     settings.host = std::move(host);
@@ -58,7 +59,7 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
     if (!PrivateFile(path, why)) return false;
     std::ifstream in(path);
     if (!in || !std::getline(in, password)) {
-        *why = path + ": cannot be read";
+        *why = Format(Tr("%s：无法读取"), path.c_str());
         return false;
     }
     if (!password.empty() && password.back() == '\r') password.pop_back();
@@ -103,12 +104,13 @@ std::optional<RelaySettings> LoadRelayConfig(const std::string& path, std::strin
             ok = false;
         }
         if (!ok) {
-            if (why->empty()) *why = path + ":" + std::to_string(number) + ": not understood: " + line;
+            if (why->empty())
+                *why = Format(Tr("%s:%s：无法理解：%s"), path.c_str(), std::to_string(number).c_str(), line.c_str());
             return std::nullopt;
         }
     }
     if (settings.host.empty() || settings.user.empty() || !havePassword) {
-        *why = path + ": needs host, user and password (or password-file)";
+        *why = Format(Tr("%s：需要host、user和password（或password-file）"), path.c_str());
         return std::nullopt;
     }
     return settings;

@@ -30,7 +30,7 @@ CSmtpSession::CSmtpSession(int timeoutSeconds, SessionOptions options)
 }
 
 int CSmtpSession::Sent(int result) {
-    if (result == kStreamTimedOut) m_strError = kReasonReplyTimedOut;
+    if (result == kStreamTimedOut) m_strError = Tr(kReasonReplyTimedOut);
     return result;
 }
 
@@ -54,7 +54,7 @@ std::optional<SmtpReply> CSmtpSession::ReadReply(int limitMs) {
         const int n = Stream().Receive(buf, sizeof buf);
         if (n <= 0) {
             // Closed, error, time-out or cancel: no reply text to keep, but a wait that ran out says so.
-            if (n == kStreamTimedOut) m_strError = kReasonReplyTimedOut;
+            if (n == kStreamTimedOut) m_strError = Tr(kReasonReplyTimedOut);
             break;
         }
         m_reader.Feed(buf, static_cast<std::size_t>(n));
@@ -71,14 +71,14 @@ bool CSmtpSession::Refused(const std::optional<SmtpReply>& reply) {
 bool CSmtpSession::Sendable(const std::string& argument) {
     // A line end inside would smuggle a second command onto the wire.
     if (!HasLineBreakOrNul(argument)) return true;
-    m_strError = kReasonBadArgument;
+    m_strError = Tr(kReasonBadArgument);
     return false;
 }
 
 std::optional<SmtpReply> CSmtpSession::Exchange(const std::string& line, int limitMs) {
     // A line too long for the server is refused rather than cut, since a cut address names someone else.
     if (line.size() > kMaxCommandLine) {
-        m_strError = kReasonCommandTooLong;
+        m_strError = Tr(kReasonCommandTooLong);
         return std::nullopt;
     }
     if (Sent(Stream().Send(line.data(), static_cast<int>(line.size()))) < 0) return std::nullopt;
@@ -98,7 +98,7 @@ bool CSmtpSession::Greeting() {
         std::string why;
         if (!m_tls->Handshake(m_host, m_options.verifyPeer, &why)) {
             m_tlsFailed = true;
-            m_strError = (m_options.verifyPeer ? kReasonCertificate : kReasonTlsFailed) + why;
+            m_strError = std::string(Tr(m_options.verifyPeer ? kReasonCertificate : kReasonTlsFailed)) + why;
             return false;
         }
     }
@@ -116,7 +116,7 @@ bool CSmtpSession::Open(int fd, const std::string& host) {
 bool CSmtpSession::Connect(const std::string& host) {
     m_host = host;
     if (!m_sock.Connect(host.c_str(), m_options.port)) {
-        m_strError = kReasonCannotConnect;
+        m_strError = Tr(kReasonCannotConnect);
         return false;
     }
     return Greeting();
@@ -156,7 +156,7 @@ bool CSmtpSession::Greet(const std::string& name) {
 bool CSmtpSession::StartTls() {
     const bool required = m_options.tls == TlsMode::Required;
     if (!m_ext.startTls) {
-        if (required) m_strError = kReasonNoStartTls;
+        if (required) m_strError = Tr(kReasonNoStartTls);
         return !required;
     }
     std::optional<SmtpReply> reply = Exchange("STARTTLS\r\n");
@@ -175,7 +175,7 @@ bool CSmtpSession::StartTls() {
     std::string why;
     if (m_tls->Handshake(m_host, m_options.verifyPeer, &why)) return true;
     m_tlsFailed = true;
-    m_strError = (m_options.verifyPeer ? kReasonCertificate : kReasonTlsFailed) + why;
+    m_strError = std::string(Tr(m_options.verifyPeer ? kReasonCertificate : kReasonTlsFailed)) + why;
     return false;
 }
 
@@ -196,7 +196,7 @@ bool CSmtpSession::Authenticate() {
                 Command(Base64(m_options.password) + "\r\n", 235)) ||
                refused();
     }
-    m_strError = kReasonNoAuth;
+    m_strError = Tr(kReasonNoAuth);
     return false;
 }
 
@@ -209,7 +209,7 @@ bool CSmtpSession::MailFrom(const std::string& sender, std::uint64_t messageSize
     const bool ascii = std::all_of(sender.begin(), sender.end(), [](char c) { return (c & 0x80) == 0; });
     if (!ascii) {
         if (!m_ext.smtpUtf8) {
-            m_strError = kReasonSenderNotAscii;
+            m_strError = Tr(kReasonSenderNotAscii);
             return false;
         }
         line += " SMTPUTF8";
@@ -268,7 +268,7 @@ bool CSmtpSession::Quit() {
 }
 
 std::string CSmtpSession::GetErrorText() {
-    if (m_strError.empty()) return kReasonConnectionBroken;
+    if (m_strError.empty()) return Tr(kReasonConnectionBroken);
     std::string text = std::move(m_strError);
     m_strError.clear();
     return text;

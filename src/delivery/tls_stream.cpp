@@ -1,4 +1,5 @@
 #include "delivery/tls_stream.h"
+#include "base/translate.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -50,7 +51,7 @@ private:
 std::string LastOpenSslError() {
     const unsigned long code = ERR_get_error();
     ERR_clear_error();
-    if (code == 0) return "the connection ended during the handshake";
+    if (code == 0) return Tr("握手期间连接中断");
     char text[256];
     ERR_error_string_n(code, text, sizeof text);
     return text;
@@ -117,7 +118,7 @@ bool CTlsStream::Handshake(const std::string& serverName, bool verify, std::stri
             *why = X509_verify_cert_error_string(SSL_get_verify_result(m_ssl));
             ERR_clear_error();
         } else if (waited == kStreamTimedOut || waited == kStreamCancelled) {
-            *why = waited == kStreamTimedOut ? "no answer during the handshake" : "cancelled";
+            *why = waited == kStreamTimedOut ? Tr("握手期间没有应答") : Tr("已取消");
         } else {
             *why = LastOpenSslError();
         }

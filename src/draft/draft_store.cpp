@@ -1,4 +1,5 @@
 #include "draft/draft_store.h"
+#include "base/translate.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,11 +57,11 @@ bool ReadPiece(int fd, std::string& piece) {
 
 std::string CopyWhole(const fs::path& from, const fs::path& to) {
     const std::optional<RegularFile> in = RegularFile::Open(from.string());
-    if (!in) return "cannot read " + from.string();
+    if (!in) return Tr("无法读取") + from.string();
     WholeFileWriter out(to);
     std::string piece;
     while (out.Ok()) {
-        if (!ReadPiece(in->Descriptor(), piece)) return "cannot read " + from.string();
+        if (!ReadPiece(in->Descriptor(), piece)) return Tr("无法读取") + from.string();
         if (piece.empty()) break;
         out.Write(piece);
     }
@@ -161,7 +162,7 @@ DraftStore::Loaded DraftStore::Load() {
     if (text) {
         draft = DraftFromJson(*text, sent, loaded.error);
     } else {
-        loaded.error = "not a readable file";
+        loaded.error = Tr("不是可读的文件");
     }
     if (!draft) {
         loaded.found = Found::Damaged;
@@ -181,7 +182,7 @@ DraftStore::Loaded DraftStore::Load() {
 }
 
 std::string DraftStore::Save(const MailDraft& draft, bool sent) {
-    if (m_folder.empty()) return "no folder for drafts ($XDG_STATE_HOME and $HOME are not set)";
+    if (m_folder.empty()) return Tr("没有存放草稿的文件夹（$XDG_STATE_HOME和$HOME都未设置）");
     std::error_code ec;
     fs::create_directories(m_folder, ec);
     if (ec) return ec.message();

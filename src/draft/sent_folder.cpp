@@ -1,4 +1,5 @@
 #include "draft/sent_folder.h"
+#include "base/translate.h"
 
 #include <sys/time.h>
 #include <unistd.h>
@@ -49,7 +50,7 @@ fs::path DefaultSentFolder() {
 SentCopy KeepSentCopy(const fs::path& folder, std::string_view mail) {
     SentCopy copy;
     if (folder.empty()) {
-        copy.error = "no folder for sent mail ($XDG_DATA_HOME and $HOME are not set)";
+        copy.error = Tr("没有存放已发邮件的文件夹（$XDG_DATA_HOME和$HOME都未设置）");
         return copy;
     }
     std::error_code ec;
@@ -76,8 +77,8 @@ SentCopy KeepSentCopy(const fs::path& folder, std::string_view mail) {
 }
 
 std::string SentCopyLine(const SentCopy& copy) {
-    if (copy.error.empty()) return "已发邮件保存在：" + copy.path.string();
-    return "已发邮件未能保存：" + copy.error;
+    if (copy.error.empty()) return Tr("已发邮件保存在：") + copy.path.string();
+    return Tr("已发邮件未能保存：") + copy.error;
 }
 
 }  // namespace vox

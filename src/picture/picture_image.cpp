@@ -54,25 +54,25 @@ bool CPictureImage::LoadFromFile(const QString& path, int dpiX, int dpiY) {
     std::string content;
     const ReadResult read = ReadRegularFile(path.toStdString(), std::uint64_t(256) << 20, content);
     if (read == ReadResult::CannotOpen || read == ReadResult::ReadError) {
-        m_errorText = QString::fromUtf8(kCannotOpenText);
+        m_errorText = QString::fromUtf8(Tr(kCannotOpenText));
         return false;
     }
     const QByteArray bytes = QByteArray::fromStdString(content);
     std::string().swap(content);
     // An empty file has nothing to decode: the same answer as a file nothing decodes.
     if (bytes.isEmpty() || !LoadFromMemory(bytes)) {
-        m_errorText = QString::fromUtf8(kUnsupportedText);
+        m_errorText = QString::fromUtf8(Tr(kUnsupportedText));
         return false;
     }
     const QSize size(MulDiv(m_hmWidth, m_dpiX, 2540), MulDiv(m_hmHeight, m_dpiY, 2540));
     if (!TileSizeAllowed(size)) {
         m_pPicture.reset();
-        m_errorText = QString::fromUtf8(kUnsupportedText);
+        m_errorText = QString::fromUtf8(Tr(kUnsupportedText));
         return false;
     }
     m_bitmap = Render(size);
     if (m_bitmap.isNull()) {
-        m_errorText = QString::fromUtf8(kUnsupportedText);
+        m_errorText = QString::fromUtf8(Tr(kUnsupportedText));
         return false;
     }
     m_pixelSize = size;

@@ -9,6 +9,8 @@
 
 #include <memory>
 
+#include "base/translate.h"
+
 namespace vox {
 
 // number * numerator / denominator, rounded to the nearest integer with halves away from zero, computed
@@ -21,8 +23,8 @@ inline constexpr int kMaxTileSide = 16384;
 inline constexpr qint64 kMaxTilePixels = qint64(128) * 1024 * 1024;
 
 // The user-visible failures of a load.
-inline constexpr char kCannotOpenText[] = "无法打开文件";
-inline constexpr char kUnsupportedText[] = "不支持的文件格式";
+inline constexpr char kCannotOpenText[] = N_("无法打开文件");
+inline constexpr char kUnsupportedText[] = N_("不支持的文件格式");
 
 class CPictureImage {
 public:

@@ -1,4 +1,5 @@
 #include "sound/port_audio_device.h"
+#include "base/translate.h"
 
 #include <alsa/asoundlib.h>
 #include <pa_linux_alsa.h>
@@ -205,7 +206,7 @@ std::string PortAudioDevice::ErrorText(int code) {
         if (info != nullptr && info->errorText != nullptr && info->errorText[0] != '\0') return info->errorText;
     }
     const char* text = Pa_GetErrorText(code);
-    return text != nullptr ? text : "Unknown sound device error";
+    return text != nullptr ? text : Tr("未知的声音设备错误");
 }
 
 // ---- real-time callbacks: bytes only ------------------------------------------------------------------
@@ -297,8 +298,8 @@ std::string PortAudioDevice::CheckStallLocked() {
     const auto why = [](PaStream* stream) -> std::string {
         const PaError active = Pa_IsStreamActive(stream);
         if (active < 0) return Pa_GetErrorText(active);
-        if (active == 0) return "the sound stream stopped";
-        return "no sound for 0.6 s: the sound server does not answer";
+        if (active == 0) return Tr("声音流已停止");
+        return Tr("0.6秒没有声音：声音服务器没有应答");
     };
     if (m_inStream != nullptr && m_inRunning && !m_inFailed) {
         const size_t pos = m_inRing.WritePos();

@@ -1,4 +1,5 @@
 #include "sound/record_values.h"
+#include "base/translate.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -40,12 +41,8 @@ uint32_t BlockPeak(const uint8_t* data, size_t bytes, uint32_t bitsPerSample) {
 }
 
 std::string RecordSizeText(uint32_t bytes) {
-    char text[64];
-    if (bytes / 1024.0 > 1024)
-        std::snprintf(text, sizeof text, "录音内容当前大小%.2fMB", bytes / 1048576.0);
-    else
-        std::snprintf(text, sizeof text, "录音内容当前大小%uKB", bytes / 1024);
-    return text;
+    if (bytes / 1024.0 > 1024) return Format(Tr("录音内容当前大小%.2fMB"), bytes / 1048576.0);
+    return Format(Tr("录音内容当前大小%uKB"), bytes / 1024);
 }
 
 }  // namespace vox

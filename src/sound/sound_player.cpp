@@ -1,4 +1,5 @@
 #include "sound/sound_player.h"
+#include "base/translate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -72,7 +73,7 @@ bool CSoundPlayer::Play(const std::string& path, std::string& error) {
         b.nLength = static_cast<uint32_t>(std::min<std::size_t>(block, m_pcm.size() - i * block));
         b.pUser = reinterpret_cast<void*>(generation);
         if (m_pDevice->PrepareOutput(&b) != 0 || m_pDevice->WriteOutput(&b) != 0) {
-            error = "the output device refused the sound";
+            error = Tr("输出设备不接受这个声音");
             Stop();
             return false;
         }

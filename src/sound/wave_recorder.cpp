@@ -1,4 +1,5 @@
 #include "sound/wave_recorder.h"
+#include "base/translate.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -101,14 +102,14 @@ void CWaveRecorder::NotifyDone() {
 int CWaveRecorder::Open() {
     if (m_bOpen) return 0;
     if (!m_pDevice->HasInputDevice()) {
-        ShowText("没有录音设备");
+        ShowText(Tr("没有录音设备"));
         return 1;
     }
 
     if (m_fileTemp >= 0) ::close(m_fileTemp);
     m_fileTemp = ::open(TempFilePath().c_str(), O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
     if (m_fileTemp < 0) {
-        ShowText("打开临时保存文件失败");
+        ShowText(Tr("打开临时保存文件失败"));
         return 1;
     }
     m_nRecorded = 0;  // the file is empty again, and its length is the recorded count
@@ -198,7 +199,7 @@ void CWaveRecorder::WaveInProc(WaveBlock* block) {
         if (error != 0) {
             // A full disk or a file that is gone: go on and the voice would be lost while the window
             // seemed to record. Stop at once; what was written stays and can be saved.
-            FailFromService(std::string("无法写入录音数据：") + std::strerror(error));
+            FailFromService(Tr("无法写入录音数据：") + std::string(std::strerror(error)));
         }
     }
 
@@ -239,7 +240,7 @@ uint32_t CWaveRecorder::AppendToTempFile(const uint8_t* data, uint32_t size, int
 
 void CWaveRecorder::OnDeviceError(const std::string& text) {
     if (!m_bOpen) return;
-    FailFromService("录音设备出错：" + text);
+    FailFromService(Tr("录音设备出错：") + text);
 }
 
 void CWaveRecorder::FailFromService(const std::string& text) {

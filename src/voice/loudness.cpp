@@ -1,4 +1,5 @@
 #include "voice/loudness.h"
+#include "base/translate.h"
 
 #include <ebur128.h>
 
@@ -64,7 +65,7 @@ void ApplyGainAndLimit(std::vector<float>& samples, int channels, double gain, d
 
 bool MeasureLoudness(const PcmSound& sound, Loudness& result, std::string& error) {
     if (sound.rate <= 0 || sound.channels <= 0) {
-        error = "no sound to measure";
+        error = Tr("没有可测量的声音");
         return false;
     }
     const std::unique_ptr<ebur128_state, void (*)(ebur128_state*)> state(
@@ -72,19 +73,19 @@ bool MeasureLoudness(const PcmSound& sound, Loudness& result, std::string& error
                      EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK),
         [](ebur128_state* s) { ebur128_destroy(&s); });
     if (!state) {
-        error = "the loudness meter refused " + std::to_string(sound.rate) + " Hz";
+        error = Format(Tr("响度计不接受%s Hz"), std::to_string(sound.rate).c_str());
         return false;
     }
     if (ebur128_add_frames_float(state.get(), sound.samples.data(), sound.Frames()) != EBUR128_SUCCESS ||
         ebur128_loudness_global(state.get(), &result.integrated) != EBUR128_SUCCESS) {
-        error = "the loudness meter failed";
+        error = Tr("响度测量失败");
         return false;
     }
     double peak = 0;
     for (int c = 0; c < sound.channels; ++c) {
         double p = 0;
         if (ebur128_true_peak(state.get(), static_cast<unsigned>(c), &p) != EBUR128_SUCCESS) {
-            error = "the loudness meter failed";
+            error = Tr("响度测量失败");
             return false;
         }
         peak = std::max(peak, p);

@@ -1,4 +1,5 @@
 #include "voice/mail_voice.h"
+#include "base/translate.h"
 
 #include "voice/loudness.h"
 #include "voice/pcm_sound.h"
@@ -7,7 +8,7 @@
 namespace vox {
 
 std::string VoiceEncodeFailedText(const std::string& reason) {
-    return "声音编码失败，邮件中附上原来的声音：" + reason;
+    return Tr("声音编码失败，邮件中附上原来的声音：") + reason;
 }
 
 MailVoice PrepareMailVoice(const std::string& path, const VoiceOptions& options) {
@@ -20,7 +21,7 @@ MailVoice PrepareMailVoice(const std::string& path, const VoiceOptions& options)
     if (!ReadSound(path, sound, error) || (options.normalize && !NormalizeLoudness(sound, error)) ||
         !EncodeVoice(options.format, sound, voice.bytes, error)) {
         voice.bytes.clear();
-        voice.error = error.empty() ? "unknown error" : error;
+        voice.error = error.empty() ? std::string(Tr("未知错误")) : error;
         return voice;
     }
     voice.encoded = true;

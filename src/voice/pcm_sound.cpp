@@ -1,4 +1,5 @@
 #include "voice/pcm_sound.h"
+#include "base/translate.h"
 
 #include <sndfile.h>
 
@@ -92,7 +93,7 @@ bool ReadSound(const std::string& path, PcmSound& sound, std::string& error) {
     errno = 0;
     std::optional<RegularFile> file = RegularFile::Open(path);
     if (!file) {
-        error = errno != 0 ? std::strerror(errno) : "not a regular file";
+        error = errno != 0 ? std::strerror(errno) : Tr("不是普通文件");
         return false;
     }
     SF_INFO info{};

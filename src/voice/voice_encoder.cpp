@@ -1,4 +1,5 @@
 #include "voice/voice_encoder.h"
+#include "base/translate.h"
 
 #include <lame/lame.h>
 #include <opusenc.h>
@@ -19,8 +20,8 @@ int ClosePages(void*) { return 0; }
 
 bool Usable(const PcmSound& sound, std::string& error) {
     if (sound.rate <= 0 || sound.channels < 1 || sound.channels > 2) {
-        error = "unsupported sound: " + std::to_string(sound.channels) + " channels at " +
-                std::to_string(sound.rate) + " Hz";
+        error = Format(Tr("不支持的声音：%s声道，%s Hz"), std::to_string(sound.channels).c_str(),
+                       std::to_string(sound.rate).c_str());
         return false;
     }
     return true;
@@ -40,7 +41,7 @@ bool EncodeOpus(const PcmSound& sound, std::string& bytes, std::string& error) {
     if (!Usable(sound, error)) return false;
     OggOpusComments* comments = ope_comments_create();
     if (comments == nullptr) {
-        error = "out of memory";
+        error = Tr("内存不足");
         return false;
     }
     ope_comments_add(comments, "ENCODER", "VoxLetter");
@@ -75,7 +76,7 @@ bool EncodeMp3(const PcmSound& sound, std::string& bytes, std::string& error) {
     if (!Usable(sound, error)) return false;
     const std::unique_ptr<lame_global_flags, int (*)(lame_global_flags*)> lame(lame_init(), lame_close);
     if (!lame) {
-        error = "out of memory";
+        error = Tr("内存不足");
         return false;
     }
     lame_global_flags* gf = lame.get();
@@ -91,7 +92,7 @@ bool EncodeMp3(const PcmSound& sound, std::string& bytes, std::string& error) {
     // The Info frame in front tells players the exact length and the encoder's delay and padding.
     lame_set_bWriteVbrTag(gf, 1);
     if (lame_init_params(gf) < 0) {
-        error = "the MP3 encoder refused " + std::to_string(sound.rate) + " Hz";
+        error = Format(Tr("MP3编码器不接受%s Hz"), std::to_string(sound.rate).c_str());
         return false;
     }
 
@@ -112,7 +113,7 @@ bool EncodeMp3(const PcmSound& sound, std::string& bytes, std::string& error) {
                                                             static_cast<int>(out.size()));
         }
         if (got < 0) {
-            error = "MP3 encoding failed (" + std::to_string(got) + ")";
+            error = Format(Tr("MP3编码失败（%d）"), got);
             bytes.clear();
             return false;
         }
@@ -120,7 +121,7 @@ bool EncodeMp3(const PcmSound& sound, std::string& bytes, std::string& error) {
     }
     const int tail = lame_encode_flush(gf, out.data(), static_cast<int>(out.size()));
     if (tail < 0) {
-        error = "MP3 encoding failed (" + std::to_string(tail) + ")";
+        error = Format(Tr("MP3编码失败（%d）"), tail);
         bytes.clear();
         return false;
     }

@@ -1,4 +1,5 @@
 #include "voice/voice_settings.h"
+#include "base/translate.h"
 
 #include <fstream>
 #include <system_error>
@@ -34,7 +35,7 @@ VoiceOptions LoadVoiceSettings(const std::filesystem::path& path) {
 }
 
 std::string SaveVoiceSettings(const VoiceOptions& options, const std::filesystem::path& path) {
-    if (path.empty()) return "no settings folder ($HOME is not set)";
+    if (path.empty()) return Tr("没有设置文件夹（$HOME未设置）");
     std::error_code ec;
     std::filesystem::create_directories(path.parent_path(), ec);
     if (ec) return ec.message();

@@ -160,7 +160,7 @@ TEST_F(AccountsFile, TheSendFindsTheAccountOfItsFromAddress) {
     route = AccountRouteFor("me@a.test", keyring, &why, path);  // no keyring: the same, saying why
     ASSERT_TRUE(route);
     EXPECT_FALSE(route->havePassword);
-    EXPECT_NE(route->note.find("no keyring"), std::string::npos);
+    EXPECT_NE(route->note.find(kNoKeyring), std::string::npos);
 
     EXPECT_FALSE(AccountRouteFor("other@a.test", keyring, &why, path));  // no account: the next route
     EXPECT_EQ(why, "");

@@ -59,8 +59,8 @@ def inside_session(log, home):
         check(r.stdout == b"right horse", f"keyring holds {r.stdout!r}")
 
         r = run(env, "show")
-        check(r.returncode == 0 and r.stdout == b"me@srv.test: mail.srv.test:465 TLS, user sender, "
-              b"password in the keyring\n", f"show: {r.returncode} {r.stdout!r}")
+        check(r.returncode == 0 and r.stdout == "me@srv.test：mail.srv.test:465 TLS，用户sender，"
+              "密码在密钥环中\n".encode(), f"show: {r.returncode} {r.stdout!r}")
         check(b"right horse" not in r.stdout + r.stderr, "show printed the password")
 
         r = run(env, "test", "me@srv.test")
@@ -68,7 +68,7 @@ def inside_session(log, home):
         # The next send from that address goes through the account, its password from the keyring.
         r = subprocess.run([CLI, "send", "--from", "me@srv.test", "--to", "x@rcpt.test"], stdin=subprocess.DEVNULL,
                            capture_output=True, timeout=60, env=env)
-        check(r.returncode == 0 and b"through the relay mail.srv.test:465" in r.stderr,
+        check(r.returncode == 0 and "通过中继mail.srv.test:465发送".encode() in r.stderr,
               f"send through the account: {r.returncode} {r.stdout!r} {r.stderr[-300:]!r}")
 
         # A wrong password replaces the right one (same server: one item); the login fails with 535.
@@ -76,12 +76,12 @@ def inside_session(log, home):
             stdin=b"wrong horse\n")
         r = run(env, "test", "me@srv.test")
         check(r.returncode == 1 and r.stdout.startswith(b"535 "), f"wrong password: {r.returncode} {r.stdout!r}")
-        check(b"app-specific" not in r.stdout, "a plain refusal mentions app-specific passwords")
+        check("专用密码".encode() not in r.stdout, "a plain refusal mentions app-specific passwords")
 
         # STARTTLS on 587, and a provider that wants an app-specific password.
         run(env, "set", "me@apppass.test", "--host", "apppass.test", "--port", "587", stdin=b"usual\n")
         r = run(env, "test", "me@apppass.test")
-        check(r.returncode == 1 and r.stdout.startswith(b"534 5.7.9") and b"app-specific password" in r.stdout,
+        check(r.returncode == 1 and r.stdout.startswith(b"534 5.7.9") and "专用密码".encode() in r.stdout,
               f"app password: {r.returncode} {r.stdout!r} {r.stderr!r}")
 
         r = run(env, "forget", "me@srv.test")
@@ -130,7 +130,7 @@ with tempfile.TemporaryDirectory() as tmp:
         # No Secret Service on the bus (no bus at all): set says so, exit 1, and writes nothing.
         nobus = dict(env, DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(tmp, "no-bus"))
         r = run(nobus, "set", "me@srv.test", "--host", "mail.srv.test", "--port", "465", stdin=b"right horse\n")
-        check(r.returncode == 1 and b"no keyring" in r.stderr, f"set without keyring: {r.returncode} {r.stderr!r}")
+        check(r.returncode == 1 and "没有运行密钥环".encode() in r.stderr, f"set without keyring: {r.returncode} {r.stderr!r}")
         check(not os.path.exists(os.path.join(home, "config", "voxletter", "accounts.conf")),
               "accounts.conf written without a keyring")
 
@@ -149,7 +149,7 @@ with tempfile.TemporaryDirectory() as tmp:
         r = run(env, "set", "me@srv.test", stdin=b"x\n")
         check(r.returncode == 2, f"set without --host: {r.returncode}")
         r = run(env, "discover", "nobody")
-        check(r.returncode == 2 and b"not a mail address" in r.stderr, f"discover nobody: {r.returncode} {r.stderr!r}")
+        check(r.returncode == 2 and "不是邮件地址".encode() in r.stderr, f"discover nobody: {r.returncode} {r.stderr!r}")
 
         r = subprocess.run(["dbus-run-session", "--", PYTHON, os.path.abspath(__file__), CLI, NET_WORLD, WORLD,
                             "--inside", log, home], capture_output=True, timeout=100, env=env)

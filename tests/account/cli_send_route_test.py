@@ -77,18 +77,18 @@ with tempfile.TemporaryDirectory() as tmp:
         table = [
             # what, From, extra options, config folder, stdin, exit, report, stderr must hold, must not hold
             ("--relay before the account", "me@srv.test", relay, with_relay_conf, b"", 0, OUT,
-             [S + "through the relay backup.srv.test:465"], ["through the account"]),
+             [S + "通过中继backup.srv.test:465发送"], ["的账户发送"]),
             ("the account before relay.conf", "me@srv.test", [], with_relay_conf, b"right horse\n", 0, OUT,
-             [S + "through the account of me@srv.test", S + "through the relay mail.srv.test:465",
+             [S + "通过me@srv.test的账户发送", S + "通过中继mail.srv.test:465发送",
               "x@rcpt.test: 已投递（加密传输）"], []),
             ("the account, typed in capitals", "ME@Srv.Test", [], with_relay_conf, b"right horse\n", 0, OUT,
-             ["through the relay mail.srv.test:465"], []),
+             ["通过中继mail.srv.test:465发送"], []),
             ("relay.conf for an address without account", "other@srv.test", [], with_relay_conf, b"", 0, OUT,
-             [S + "through the relay backup.srv.test:587"], ["through the account"]),
+             [S + "通过中继backup.srv.test:587发送"], ["的账户发送"]),
             ("direct without either", "other@srv.test", [], without, b"", 0, OUT,
-             ["x@rcpt.test: 已投递（未加密）"], ["through the", "DMARC"]),
+             ["x@rcpt.test: 已投递（未加密）"], ["通过", "DMARC"]),
             ("no password anywhere", "me@srv.test", [], without, b"", 2, b"",
-             ["no password for the account me@srv.test on mail.srv.test:465", "no keyring"], []),
+             ["me@srv.test在mail.srv.test:465上的账户没有密码", "没有运行密钥环"], []),
             ("a refused login names the server", "me@srv.test", [], without, b"wrong horse\n", 1,
              "以下邮件地址不能正确投递\r\n\r\nx@rcpt.test\r\n失败原因：发件服务器 mail.srv.test:465 拒绝登录：535".encode(),
              [], []),
@@ -97,9 +97,9 @@ with tempfile.TemporaryDirectory() as tmp:
             ("an unreachable account server", "me@down.test", [], without, b"pw\n", 1,
              "失败原因：无法连接发件服务器 down.test:465".encode(), [], []),
             ("DMARC reject, sent anyway", "me@reject.test", [], without, b"", 0, OUT,
-             [S + "warning: reject.test publishes the DMARC policy \"reject\"", "x@rcpt.test: 已投递"], []),
+             [S + "警告：reject.test公布了DMARC策略\"reject\"：大多数收件方会拒收", "x@rcpt.test: 已投递"], []),
             ("DMARC quarantine", "me@quar.test", [], without, b"", 0, OUT,
-             ["DMARC policy \"quarantine\": most receivers will file as spam"], []),
+             ["DMARC策略\"quarantine\"：大多数收件方会把从本机以me@quar.test名义发出的邮件当作垃圾邮件"], []),
             ("DMARC none says nothing", "me@relaxed.test", [], without, b"", 0, OUT, [], ["DMARC"]),
             ("no DMARC before a relay", "me@reject.test", relay, without, b"", 0, OUT, [], ["DMARC"]),
         ]
@@ -127,7 +127,7 @@ with tempfile.TemporaryDirectory() as tmp:
               f"outbox states: {states!r}")
         r = subprocess.run([CLI, "outbox", "retry"], capture_output=True, timeout=60, env=dict(base, XDG_CONFIG_HOME=without))
         check(r.returncode == 1, f"outbox retry: exit {r.returncode}: {r.stderr.decode(errors='replace')!r}")
-        check("失败原因：无法从钥匙环取得发件账户 me@down.test（down.test:465）的密码：" in r.stdout.decode(errors="replace"),
+        check("失败原因：无法从密钥环取得发件账户 me@down.test（down.test:465）的密码：" in r.stdout.decode(errors="replace"),
               f"outbox retry: report {r.stdout.decode(errors='replace')!r}")
         r = subprocess.run([CLI, "outbox", "list"], capture_output=True, timeout=60, env=base)
         check(r.stdout.decode(errors="replace").startswith("x@rcpt.test\ttries 2\t"), f"outbox list: {r.stdout!r}")

@@ -47,23 +47,23 @@ TEST_F(AccountNet, EachSourceFindsItsServersBestFirst) {
          "me@srv.test"},
         {"me@dot.test", {"mail.srv.test:587 STARTTLS (SRV _submission._tcp.dot.test)"}, "me@dot.test"},
         {"me@conf.test",
-         {"smtp.conf.test:465 TLS (configuration file https://autoconfig.conf.test/mail/config-v1.1.xml)"},
+         {"smtp.conf.test:465 TLS (配置文件https://autoconfig.conf.test/mail/config-v1.1.xml)"},
          "me"},
         {"me@wellknown.test",
-         {"smtp.wellknown.test:587 STARTTLS (configuration file "
+         {"smtp.wellknown.test:587 STARTTLS (配置文件"
           "https://wellknown.test/.well-known/autoconfig/mail/config-v1.1.xml)"},
          "me"},
         {"me@hosted.test",
-         {"smtp.bigmail.test:465 TLS (mail host bigmail.test, configuration file "
+         {"smtp.bigmail.test:465 TLS (邮件主机bigmail.test，配置文件"
           "https://autoconfig.bigmail.test/mail/config-v1.1.xml)"},
          "me"},
         {"me@gsuite.test",
-         {"smtp.gmail.com:465 TLS (known provider google.com, the mail host)",
-          "smtp.gmail.com:587 STARTTLS (known provider google.com, the mail host)"},
+         {"smtp.gmail.com:465 TLS (已知服务商google.com，邮件主机)",
+          "smtp.gmail.com:587 STARTTLS (已知服务商google.com，邮件主机)"},
          "me@gsuite.test"},
-        {"me@QQ.com", {"smtp.qq.com:465 TLS (known provider qq.com)"}, "me@QQ.com"},
+        {"me@QQ.com", {"smtp.qq.com:465 TLS (已知服务商qq.com)"}, "me@QQ.com"},
         {"me@guess.test",
-         {"smtp.guess.test:465 TLS (guessed, offers login)", "smtp.guess.test:587 STARTTLS (guessed, offers login)"},
+         {"smtp.guess.test:465 TLS (推测，提供登录)", "smtp.guess.test:587 STARTTLS (推测，提供登录)"},
          "me@guess.test"},
         {"me@badcert.test", {}, ""},  // its file is served with a certificate nobody here trusts
         {"me@nothing.test", {}, ""},
@@ -99,8 +99,8 @@ TEST_F(AccountNet, HangingSourcesDoNotHoldTheAnswerPastTheBound) {
         std::printf("discovery of hang.test (sources hanging): %.2f s\n", seconds);
         EXPECT_LT(seconds, options.bound.count() / 1000.0 + 0.5);
     }
-    EXPECT_EQ(lines, (std::vector<std::string>{"smtp.hang.test:465 TLS (guessed, offers login)",
-                                               "smtp.hang.test:587 STARTTLS (guessed, offers login)"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"smtp.hang.test:465 TLS (推测，提供登录)",
+                                               "smtp.hang.test:587 STARTTLS (推测，提供登录)"}));
     // The sources that hung have let go soon after.
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), options.bound.count() / 1000.0 + 2.0);
 

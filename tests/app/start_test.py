@@ -16,6 +16,15 @@ failures = []
 BASE_ENV = {k: v for k, v in os.environ.items()
             if k not in ("DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM")}
 BASE_ENV["XDG_RUNTIME_DIR"] = BASE_ENV.get("XDG_RUNTIME_DIR", "/tmp")
+
+
+def language(lang):
+    """The environment of a desktop whose locale is lang, and nothing else that picks a language."""
+    return {"LANG": lang, "LANGUAGE": "", "LC_ALL": "", "LC_MESSAGES": ""}
+
+
+BASE_ENV.update(language("C"))  # the program's own texts, Chinese
+CJK = re.compile("[\u3000-\u303f\u4e00-\u9fff\uff00-\uffef]")
 NO_DISPLAY_LINE = "voxletter: 没有可用的图形显示"
 
 
@@ -59,6 +68,22 @@ for what, program, args, env, status, out, err in cases:
     if problems:
         failures.append(f"{what}: " + "; ".join(problems))
 
+# The language of --help and of the no-display line follows the locale: English for every language but
+# Chinese, Chinese for zh_* and C. "Usage:" begins the help in both.
+for lang, english in [("en_US.UTF-8", True), ("de_DE.UTF-8", True), ("zh_CN.UTF-8", False), ("C", False)]:
+    help_line = "Print this help message and exit" if english else "显示本帮助并退出"
+    no_display = "voxletter: no graphical display" if english else NO_DISPLAY_LINE
+    shown = run(APP, ["--help"], language(lang))
+    out = shown.stdout.decode()
+    if shown.returncode != 0 or not out.startswith("Usage: voxletter ") or help_line not in out:
+        failures.append(f"composer --help under {lang}: exit {shown.returncode}, {out[:200]!r}")
+    refused = run(APP, [], language(lang))
+    err = refused.stderr.decode()
+    if refused.returncode != 1 or not err.startswith(no_display) or err.count("\n") != 1:
+        failures.append(f"composer without a display under {lang}: exit {refused.returncode}, {err!r}")
+    if english and (CJK.search(out) or CJK.search(err)):
+        failures.append(f"Chinese characters under {lang}: {out!r} {err!r}")
+
 # A write that fails is not success.
 with open("/dev/full", "w") as full:
     for program, args in [(APP, ["--version"]), (APP, ["--help"])]:
@@ -80,19 +105,23 @@ for what, args, env in [("QT_QPA_PLATFORM=offscreen", [], {"QT_QPA_PLATFORM": "o
         p.wait()
         p.stderr.close()
 
-# The manual page names every command and every option that the help lists.
-page = open(os.path.join(DIST, "voxletter-cli.1"), encoding="utf-8").read().replace("\\-", "-")
-top = run(CLI, ["--help"]).stdout.decode()
+# The manual pages, English and Chinese, name every command and every option that the help lists.
+ENGLISH = language("en_US.UTF-8")
+pages = {name: open(os.path.join(DIST, name), encoding="utf-8").read().replace("\\-", "-")
+         for name in ("voxletter-cli.1", "zh_CN/voxletter-cli.1")}
+top = run(CLI, ["--help"], ENGLISH).stdout.decode()
 commands = re.findall(r"^  (\w+) ", top.split("Commands:")[1], re.M)
 if not commands:
     failures.append("no commands found in voxletter-cli --help")
 for command in commands:
-    if not re.search(rf"^\.B voxletter-cli {command}$", page, re.M):
-        failures.append(f"the manual page's synopsis lacks {command}")
-    help_text = run(CLI, [command, "--help"]).stdout.decode()
-    for option in sorted(set(re.findall(r"^\s+(?:-\w,)?(--?[\w-]+)", help_text, re.M)) - {"--help", "-h"}):
-        if not re.search(rf"(?<![\w-]){re.escape(option)}(?![\w-])", page):
-            failures.append(f"the manual page lacks {command} {option}")
+    help_text = run(CLI, [command, "--help"], ENGLISH).stdout.decode()
+    options = sorted(set(re.findall(r"^\s+(?:-\w,)?(--?[\w-]+)", help_text, re.M)) - {"--help", "-h"})
+    for name, page in pages.items():
+        if not re.search(rf"^\.B voxletter-cli {command}$", page, re.M):
+            failures.append(f"the manual page {name}'s synopsis lacks {command}")
+        for option in options:
+            if not re.search(rf"(?<![\w-]){re.escape(option)}(?![\w-])", page):
+                failures.append(f"the manual page {name} lacks {command} {option}")
 
 for failure in failures:
     print("FAIL:", failure)

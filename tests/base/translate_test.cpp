@@ -39,5 +39,16 @@ TEST(LanguageOfEnvironment, FirstSetVariableDecidesChineseForZhAndC) {
     }
 }
 
+// Format fills a translated text's directives; a text longer than any first guess comes back whole, and
+// numbers keep the C locale's form (LC_NUMERIC stays "C").
+TEST(Translate, FormatFillsTheDirectives) {
+    const std::string longer(5000, 'x');
+    EXPECT_EQ(Format("选项%s需要一个值", "--to"), "选项--to需要一个值");
+    EXPECT_EQ(Format("%s:%d %zu", "a", -3, std::size_t{7}), "a:-3 7");
+    EXPECT_EQ(Format("录音内容当前大小%.2fMB", 1.5), "录音内容当前大小1.50MB");
+    EXPECT_EQ(Format("<%s>", longer.c_str()), "<" + longer + ">");
+    EXPECT_EQ(Format("%s", ""), "");
+}
+
 }  // namespace
 }  // namespace vox

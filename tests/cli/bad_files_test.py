@@ -59,22 +59,22 @@ with tempfile.TemporaryDirectory() as tmp:
 
     # (what, prefix, command line, exit status, text on standard error, skip reason or None)
     rows = [
-        ("FIFO as body", [], ["compose", *GOOD, "--body-file", fifo], 2, "not a readable regular file", None),
+        ("FIFO as body", [], ["compose", *GOOD, "--body-file", fifo], 2, "不是可读的普通文件", None),
         ("FIFO as attachment", [], ["compose", *GOOD, "--attach", fifo], 2, "无法访问到附件文件" + fifo, None),
         ("FIFO as sound", [], ["compose", *GOOD, "--sound", fifo], 2, "无法访问到声音文件", None),
         ("FIFO as background", [], ["compose", *GOOD, "--background-picture", fifo], 2, "无法访问到背景图片文件",
          None),
         ("FIFO as picture", [], ["picture", fifo], 1, "无法打开文件", None if has_picture else "no picture command"),
-        ("folder as body", [], ["compose", *GOOD, "--body-file", folder], 2, "not a readable regular file", None),
+        ("folder as body", [], ["compose", *GOOD, "--body-file", folder], 2, "不是可读的普通文件", None),
         ("folder as attachment", [], ["compose", *GOOD, "--attach", folder], 2, "无法访问到附件文件", None),
-        ("/dev/zero as body", [], ["compose", *GOOD, "--body-file", "/dev/zero"], 2, "not a readable regular file",
+        ("/dev/zero as body", [], ["compose", *GOOD, "--body-file", "/dev/zero"], 2, "不是可读的普通文件",
          None),
         ("/dev/zero as attachment", [], ["compose", *GOOD, "--attach", "/dev/zero"], 2, "无法访问到附件文件", None),
         ("/dev/zero as picture", [], ["picture", "/dev/zero"], 1, "无法打开文件",
          None if has_picture else "no picture command"),
         ("unreadable attachment", as_nobody, ["compose", *GOOD, "--attach", secret], 2, "无法访问到附件文件",
          None if is_root else "needs root to become another user"),
-        ("unreadable body", as_nobody, ["compose", *GOOD, "--body-file", secret], 2, "not a readable regular file",
+        ("unreadable body", as_nobody, ["compose", *GOOD, "--body-file", secret], 2, "不是可读的普通文件",
          None if is_root else "needs root to become another user"),
         ("vanished attachment", [], ["compose", *GOOD, "--attach", gone], 2, "无法访问到附件文件" + gone, None),
         ("recording missing", [], ["send", *GOOD, "--recording"], 2, "无法访问到录音文件", None),
@@ -86,15 +86,16 @@ with tempfile.TemporaryDirectory() as tmp:
         ("1 GiB attachment, 1 GiB of memory", limit_1g, ["compose", *GOOD, "--attach", big], 1,
          "邮件太大，无法发送", "AddressSanitizer" if sanitized else None),
         ("full disk", [], ["compose", *GOOD, "--attach", filler, "-o", os.path.join(full, "mail.eml")], 1,
-         "cannot write", None if mounted else "needs root to mount a small tmpfs"),
+         "无法写入", None if mounted else "needs root to mount a small tmpfs"),
     ]
     # No folder for the program's files: the tool's own folder is read-only and $XDG_DATA_HOME cannot be
-    # made. Recording and sending a recording say so; nothing goes to the current folder.
+    # made. Recording and sending a recording say so; nothing goes to the current folder. The folder holds
+    # a copy of the tool: room for a sanitized build of it (over 64 MB).
     ro = os.path.join(tmp, "ro")
     os.mkdir(ro)
     ro_cli = os.path.join(ro, "voxletter-cli")
     ro_mounted = False
-    if is_root and subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64m", "tmpfs", ro]).returncode == 0:
+    if is_root and subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256m", "tmpfs", ro]).returncode == 0:
         ro_mounted = True
         subprocess.run(["cp", CLI, ro_cli], check=True)
         subprocess.run(["mount", "-o", "remount,ro", ro], check=True)

@@ -30,26 +30,26 @@ def expect(args, code, stderr_has=None, cwd=None, command="compose"):
 with tempfile.TemporaryDirectory() as tmp:
     open(os.path.join(tmp, "s.wav"), "wb").write(b"RIFF")
     cases = [
-        (["--frm", "me@x.org"], 'unknown option "--frm"'),
-        (GOOD + ["extra"], 'unexpected argument "extra"'),
-        (GOOD + ["--subject"], "option --subject needs a value"),
-        (["--from", "--to", "a@b.com"], "option --from needs a value"),
+        (["--frm", "me@x.org"], '未知的选项"--frm"'),
+        (GOOD + ["extra"], '多余的参数"extra"'),
+        (GOOD + ["--subject"], "选项--subject需要一个值"),
+        (["--from", "--to", "a@b.com"], "选项--from需要一个值"),
         # A value that begins with "-" is written --option=VALUE; on its own it is the next option.
-        (GOOD + ["--subject", "--x"], "option --subject needs a value"),
-        (GOOD + ["--bold=yes"], "option --bold takes no value"),
-        (GOOD + ["--to", "c@d.com"], "option --to given more than once"),
-        (GOOD + ["--italic", "--italic"], "option --italic given more than once"),
-        (GOOD + ["--sound", "s.wav", "--recording"], "options --sound and --recording exclude each other"),
-        (GOOD + ["--body", "x", "--body-file", "s.wav"], "options --body and --body-file exclude each other"),
-        (GOOD + ["--size", "big"], "option --size"),
-        (GOOD + ["--color", "red"], "option --color"),
-        (GOOD + ["--align", "middle"], "option --align"),
-        (GOOD + ["--loops", "x"], "option --loops"),
-        (GOOD + ["--body-file", "missing.txt"], "cannot read the body file"),
-        (GOOD + ["--subject", "hi\nBcc: x@y.z"], "the subject must not contain a line break"),
+        (GOOD + ["--subject", "--x"], "选项--subject需要一个值"),
+        (GOOD + ["--bold=yes"], "选项--bold不带值"),
+        (GOOD + ["--to", "c@d.com"], "选项--to只能给出一次"),
+        (GOOD + ["--italic", "--italic"], "选项--italic只能给出一次"),
+        (GOOD + ["--sound", "s.wav", "--recording"], "选项--sound和--recording不能同时给出"),
+        (GOOD + ["--body", "x", "--body-file", "s.wav"], "选项--body和--body-file不能同时给出"),
+        (GOOD + ["--size", "big"], "选项--size"),
+        (GOOD + ["--color", "red"], "选项--color"),
+        (GOOD + ["--align", "middle"], "选项--align"),
+        (GOOD + ["--loops", "x"], "选项--loops"),
+        (GOOD + ["--body-file", "missing.txt"], "无法读取正文文件"),
+        (GOOD + ["--subject", "hi\nBcc: x@y.z"], "主题不能含有换行"),
         (["--to", "a@b.com"], "请正确填写发件人"),
         (["--from", "me@x.org"], "请正确填写收件人"),
-        (["--from", "me@x.org", "--to", "a@b.com;;c@d.com"], 'the entry "" at byte 8'),
+        (["--from", "me@x.org", "--to", "a@b.com;;c@d.com"], '条目""（第8字节）'),
         (GOOD + ["--cc", "nobody"], "请正确填写抄送"),
         (GOOD + ["--bcc", "x@y.z\r\nDATA"], "请正确填写暗送"),
         (GOOD + ["--sound", "nope.wav"], "无法访问到声音文件"),
@@ -60,16 +60,16 @@ with tempfile.TemporaryDirectory() as tmp:
 
     # record reads its options by the same rules (refused before any sound device is opened).
     for args, message in [
-        (["--seconds=x"], 'option --seconds needs a whole number from 0 up, not "x"'),
-        (["--seconds", "1", "--seconds=2"], "option --seconds given more than once"),
-        (["--rate", "8001"], "option --rate needs 8000, 11025, 22050 or 44100"),
-        (["--bits"], "option --bits needs a value"),
-        (["--channels", "1", "stereo"], 'unexpected argument "stereo"'),
-        (["--seconds", "4000", "--rate=44100", "--bits=16", "--channels=2"], "4000 seconds is too long; at 44100 Hz, 16 bits, 2 channel(s) a recording can last at most 3043 seconds"),
+        (["--seconds=x"], '选项--seconds需要从0起的整数，而不是"x"'),
+        (["--seconds", "1", "--seconds=2"], "选项--seconds只能给出一次"),
+        (["--rate", "8001"], "选项--rate需要8000、11025、22050或44100"),
+        (["--bits"], "选项--bits需要一个值"),
+        (["--channels", "1", "stereo"], '多余的参数"stereo"'),
+        (["--seconds", "4000", "--rate=44100", "--bits=16", "--channels=2"], "4000秒太长；以44100 Hz、16位、2声道录音，最长只能录3043秒"),
     ]:
         expect(args, 2, "voxletter-cli record: " + message, cwd=tmp, command="record")
-    expect(["--sound=x"], 2, 'unknown option "--sound"', cwd=tmp, command="record")
-    for args, message in [([], "Usage: voxletter-cli"), (["mail"], 'unknown command "mail"')]:
+    expect(["--sound=x"], 2, '未知的选项"--sound"', cwd=tmp, command="record")
+    for args, message in [([], "Usage: voxletter-cli"), (["mail"], '未知的命令"mail"')]:
         r = subprocess.run([CLI, *args], capture_output=True, timeout=30)
         if r.returncode != 2 or message not in r.stderr.decode() or r.stdout:
             failures.append(f"{args}: exit {r.returncode}, stderr {r.stderr!r}; wanted 2 and {message!r}")
@@ -97,7 +97,7 @@ with tempfile.TemporaryDirectory() as tmp:
         failures.append("-o did not write the mail")
 
     # A mail that cannot be written is a failure, not a refusal of the input.
-    expect(GOOD + ["-o", os.path.join(tmp, "no", "such", "dir.eml")], 1, "cannot write", cwd=tmp)
+    expect(GOOD + ["-o", os.path.join(tmp, "no", "such", "dir.eml")], 1, "无法写入", cwd=tmp)
 
     # A file that cannot be reached is refused before anything is written.
     os.remove(os.path.join(tmp, "s.wav"))

@@ -78,7 +78,7 @@ with tempfile.TemporaryDirectory() as tmp:
             stored = open(stored_path, "rb").read()
             check(without_date(stored) == without_date(composed) + b"\r\n", "stored mail differs from composed")
             # The sent copy is the mail exactly as it went out, named as a seen Maildir message.
-            m = re.search(r"voxletter-cli send: sent copy: (\S+)\n", err)
+            m = re.search(r"voxletter-cli send: 已发邮件的副本：(\S+)\n", err)
             check(m is not None and os.path.dirname(m.group(1)) == sent_cur and
                   re.fullmatch(r"\d+\.M\d+P\d+Q\d+\.[^/:]+:2,S", os.path.basename(m.group(1))) is not None,
                   f"no sent copy named on stderr: {err[-300:]!r}")
@@ -87,7 +87,7 @@ with tempfile.TemporaryDirectory() as tmp:
             check(all(os.path.isdir(os.path.join(tmp, "data", "voxletter", "Sent", d)) for d in ("tmp", "new")),
                   "the Sent folder is no Maildir")
         r = subprocess.run([CLI, "send", *fields, "--no-sent-copy"], capture_output=True, timeout=60)
-        check(r.returncode == 1 and b"sent copy" not in r.stderr and len(os.listdir(sent_cur)) == 1,
+        check(r.returncode == 1 and "已发邮件的副本".encode() not in r.stderr and len(os.listdir(sent_cur)) == 1,
               f"--no-sent-copy kept a copy: {r.stderr[-300:]!r}")
 
         # Everyone delivered: "发送完毕", exit status 0.
@@ -122,7 +122,7 @@ with tempfile.TemporaryDirectory() as tmp:
               "y@two.test\r\n失败原因：发件服务器 relay.test:465 拒绝登录：535 5.7.8 Authentication credentials invalid\r\n\r\n\r\n").encode(), ""),
             ("password on the command line", relay + ["--relay-password", "x"], env, 2, b"", "--relay-password-file"),
             ("no password at all", relay, env, 2, b"", "VOXLETTER_RELAY_PASSWORD"),
-            ("settings file", [], dict(env, XDG_CONFIG_HOME=config), 0, "发送完毕\r\n".encode(), "through the relay relay.test:587"),
+            ("settings file", [], dict(env, XDG_CONFIG_HOME=config), 0, "发送完毕\r\n".encode(), "通过中继relay.test:587发送"),
         ]
         for what, extra, e, status, out, err in cases:
             r = subprocess.run([CLI, "send", *mail, *extra], capture_output=True, timeout=60, env=e)
@@ -159,7 +159,7 @@ with tempfile.TemporaryDirectory() as tmp:
         check(p.returncode == 1, f"cancelled: exit {p.returncode}")
         check(out == ("以下邮件地址不能正确投递\r\n\r\na@record.test\r\n失败原因：发送已取消\r\n\r\n"
                       "b@accept.test\r\n失败原因：发送已取消\r\n\r\n").encode(), f"cancelled report {out!r}")
-        check(b"cancelling" in rest_err, "no note of the cancel on standard error")
+        check("正在取消".encode() in rest_err, "no note of the cancel on standard error")
         done = os.path.join(log, "127.0.0.3", "1.done")
         check(wait_for(done), "the recording server saw no connection end")
         if os.path.exists(done):

@@ -587,9 +587,9 @@ TEST_F(NetDelivery, TheOutboxReadsAnAccountsPasswordFromTheKeyringAgain) {
         std::string reason;                   // empty: delivered
     } cases[] = {
         {"no keyring reader", false, std::nullopt,
-         "无法从钥匙环取得发件账户 me@account.test（relay.test:465）的密码：本程序此时无法读取钥匙环"},
+         "无法从密钥环取得发件账户 me@account.test（relay.test:465）的密码：本程序此时无法读取密钥环"},
         {"nothing stored", true, std::nullopt,
-         "无法从钥匙环取得发件账户 me@account.test（relay.test:465）的密码：no item"},
+         "无法从密钥环取得发件账户 me@account.test（relay.test:465）的密码：no item"},
         {"stored", true, std::string("right horse"), ""},
     };
     ::setenv("SSL_CERT_FILE", world->Path("relay-ca.pem").c_str(), 1);
