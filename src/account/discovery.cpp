@@ -185,6 +185,8 @@ std::vector<Candidate> CAccountDiscovery::Run(const std::string& address) {
         }
     }
     m_stop = true;  // whatever still runs gives up; its answer would come too late
+    // A cancelled search has no answer, whatever its quicker sources found before the user said so.
+    if (m_options.cancel != nullptr && m_options.cancel->load()) return {};
 
     std::vector<Candidate> best;
     std::lock_guard<std::mutex> lock(m_mutex);

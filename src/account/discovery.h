@@ -42,7 +42,7 @@ struct DiscoveryOptions {
     std::string trustFile;  // PEM authorities for HTTPS and TLS instead of the system's (tests)
     int httpsPort = 443;    // the configuration files' port (tests)
     std::string providerTable;  // empty: DefaultProviderTable()
-    const std::atomic<bool>* cancel = nullptr;  // the user's Cancel: Run returns at once
+    const std::atomic<bool>* cancel = nullptr;  // the user's Cancel: Run returns at once, with nothing
 };
 
 class CAccountDiscovery {
