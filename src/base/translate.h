@@ -28,7 +28,8 @@ void SetUpLanguage();
 UiLanguage CurrentLanguage();
 
 // The text in the user's language (UTF-8). The argument itself comes back when there is no translation.
-const char* Tr(const char* text);
+// (format_arg: the compiler checks a Format(Tr("…%s…"), value) against the source text.)
+const char* Tr(const char* text) __attribute__((format_arg(1)));
 std::string TrString(const std::string& text);
 
 // printf into a std::string, for a translated text with values in it: Format(Tr("…%s…"), value). The
